@@ -1,0 +1,33 @@
+#pragma once
+// File access shared by every reader and writer: names relative to the working
+// folder, files copied from Windows whose names differ only in letter case, and
+// saving that never leaves a half-written file behind.
+
+#include <string>
+#include <string_view>
+
+namespace drivanto {
+
+bool IsAbsolutePath(std::string_view name);
+// folder + "/" + name.
+std::string JoinPath(std::string_view folder, std::string_view name);
+// The part of a path after its last "/" or "\".
+std::string LastPathPart(std::string_view path);
+
+// The name itself when it exists; otherwise, when a file whose name differs
+// only in letter case exists (component by component), that one; otherwise the
+// name unchanged.
+std::string ResolveCase(const std::string& path);
+
+// A plain-words reason for an errno value ("file not found", ...).
+std::string ErrnoReason(int err);
+
+// Reads a whole file (after ResolveCase); throws IoError naming the file.
+std::string ReadFileBytes(const std::string& path);
+
+// Writes a whole file through a temporary file in the same folder that is
+// renamed over the target only when complete; on failure the earlier file is
+// left intact and IoError names the target and the reason.
+void WriteFileAtomic(const std::string& path, std::string_view bytes);
+
+}  // namespace drivanto

@@ -1,0 +1,141 @@
+#include "base/NumberText.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace drivanto {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Length of the number at the start of s (after any sign), 0 if none.
+std::size_t ScanNumber(std::string_view s) {
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
+  if (i < s.size() && s[i] == '.') {
+    std::size_t j = i + 1;
+    std::size_t frac = 0;
+    while (j < s.size() && IsDigit(s[j])) ++j, ++frac;
+    if (digits + frac > 0) {
+      i = j;
+      digits += frac;
+    }
+  }
+  if (digits == 0) return 0;
+  if (i < s.size() && (s[i] == 'E' || s[i] == 'e')) {
+    std::size_t j = i + 1;
+    if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+    std::size_t expDigits = 0;
+    while (j < s.size() && IsDigit(s[j])) ++j, ++expDigits;
+    if (expDigits > 0) i = j;
+  }
+  return i;
+}
+
+double Convert(std::string_view number) {
+  bool negative = false;
+  if (!number.empty() && (number[0] == '+' || number[0] == '-')) {
+    negative = number[0] == '-';
+    number.remove_prefix(1);
+  }
+  double value = 0.0;
+  auto res = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Too large gives the largest real, too small gives 0.
+    bool tiny = false;
+    std::size_t e = number.find_first_of("Ee");
+    if (e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-') tiny = true;
+    value = tiny ? 0.0 : std::numeric_limits<double>::max();
+  }
+  return negative ? -value : value;
+}
+
+}  // namespace
+
+double ParseNumberPrefix(std::string_view text, bool* complete) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  std::string_view rest = text.substr(i);
+  std::size_t n = ScanNumber(rest);
+  if (complete) {
+    bool ok = n > 0;
+    for (std::size_t j = n; ok && j < rest.size(); ++j) ok = IsBlank(rest[j]);
+    *complete = ok;
+  }
+  if (n == 0) return 0.0;
+  return Convert(rest.substr(0, n));
+}
+
+bool IsPlainNumber(std::string_view token, double* value) {
+  std::size_t n = ScanNumber(token);
+  if (n == 0 || n != token.size()) {
+    if (value) *value = ParseNumberPrefix(token);
+    return false;
+  }
+  if (value) *value = Convert(token);
+  return true;
+}
+
+std::string FormatGeneral15(double x, char decimalSeparator) {
+  if (std::isnan(x)) return "NAN";
+  if (std::isinf(x)) return x > 0 ? "INF" : "-INF";
+  if (x == 0.0) return "0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14E", x);
+  // buf: [-]d.ddddddddddddddE[+-]xx
+  std::string s(buf);
+  std::size_t e = s.find('E');
+  int exponent = std::atoi(s.c_str() + e + 1);
+  std::string out;
+  if (exponent < -4 || exponent >= 15) {
+    std::string mant = s.substr(0, e);
+    while (!mant.empty() && mant.back() == '0') mant.pop_back();
+    if (!mant.empty() && mant.back() == '.') mant.pop_back();
+    out = mant + "E" + (exponent < 0 ? "-" : "") + std::to_string(std::abs(exponent));
+  } else {
+    std::snprintf(buf, sizeof buf, "%.*f", 14 - exponent, x);
+    out = buf;
+    if (out.find('.') != std::string::npos) {
+      while (!out.empty() && out.back() == '0') out.pop_back();
+      if (!out.empty() && out.back() == '.') out.pop_back();
+    }
+  }
+  if (decimalSeparator != '.') {
+    for (char& c : out) {
+      if (c == '.') c = decimalSeparator;
+    }
+  }
+  return out;
+}
+
+std::string FormatFixed(double x, int width, int decimals) {
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, x);
+  return buf;
+}
+
+std::string FormatSci23(double x) {
+  if (!std::isfinite(x)) {
+    std::string s = std::isnan(x) ? " NAN" : (x > 0 ? " INF" : "-INF");
+    return std::string(23 - s.size(), ' ') + s;
+  }
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14E", x);
+  std::string s(buf);
+  std::size_t e = s.find('E');
+  int exponent = std::atoi(s.c_str() + e + 1);
+  std::string mant = s.substr(0, e);
+  if (mant[0] != '-') mant = " " + mant;
+  char ex[16];
+  std::snprintf(ex, sizeof ex, "E%c%04d", exponent < 0 ? '-' : '+', std::abs(exponent));
+  return mant + ex;
+}
+
+}  // namespace drivanto

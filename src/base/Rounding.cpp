@@ -1,0 +1,37 @@
+#include "base/Rounding.h"
+
+#include <cmath>
+#include <limits>
+
+namespace drivanto {
+
+namespace {
+
+int32_t Saturate(double r) {
+  if (std::isnan(r)) return 0;
+  if (r >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (r <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(r);
+}
+
+}  // namespace
+
+int32_t RoundInt(double x) {
+  if (std::isnan(x)) return 0;
+  // Ties to even, independent of the floating-point rounding mode.
+  double f = std::floor(x);
+  double diff = x - f;
+  double r;
+  if (diff < 0.5) {
+    r = f;
+  } else if (diff > 0.5) {
+    r = f + 1.0;
+  } else {
+    r = (std::fmod(f, 2.0) == 0.0) ? f : f + 1.0;
+  }
+  return Saturate(r);
+}
+
+int32_t TruncInt(double x) { return Saturate(std::trunc(x)); }
+
+}  // namespace drivanto

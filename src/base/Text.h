@@ -1,0 +1,41 @@
+#pragma once
+// Text handling. Inside the program every text is UTF-8. Files may be read in
+// UTF-8 or in the Windows code page 1252 (valid UTF-8 is taken as UTF-8, all
+// else as CP1252); single-character settings are held as CP1252 bytes.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace drivanto {
+
+bool IsValidUtf8(std::string_view bytes);
+std::string Cp1252ToUtf8(std::string_view bytes);
+// Decodes the bytes of a file that may be UTF-8 or CP1252. A UTF-8 byte-order
+// mark is dropped.
+std::string DecodeFileText(std::string_view bytes);
+// Characters without a place in the target code page become '?'.
+std::string Utf8ToCp1252(std::string_view utf8);
+std::string Utf8ToCp437(std::string_view utf8);
+
+// One CP1252 byte as UTF-8 text.
+std::string CharToUtf8(char cp1252);
+// The first character of a UTF-8 text as a CP1252 byte; '\0' for an empty text.
+char FirstCharCp1252(std::string_view utf8);
+
+// Number of characters (code points) of a UTF-8 text.
+std::size_t CharCount(std::string_view utf8);
+// The first n characters of a UTF-8 text.
+std::string CutChars(std::string_view utf8, std::size_t n);
+// A text setting holds at most 250 characters.
+inline std::string Cut250(std::string_view utf8) { return CutChars(utf8, 250); }
+
+// Upper case for the letters a-z only (å, ä, ö are left as they are).
+char UpperAscii(char c);
+
+// Splits decoded text into lines at CR LF, LF or a lone CR.
+// A final line end does not start another line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+}  // namespace drivanto

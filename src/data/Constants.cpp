@@ -1,0 +1,251 @@
+#include "data/Constants.h"
+
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/NumberText.h"
+#include "base/Rounding.h"
+#include "base/Text.h"
+#include "data/TableConstants.h"
+
+namespace drivanto {
+
+namespace {
+
+using K = ConstKind;
+using S = State;
+
+// Any field for the empty lines; it is never touched.
+const Field kNone = &S::spareNumber6;
+
+}  // namespace
+
+const std::vector<ConstLine>& ConstantLines() {
+  static const std::vector<ConstLine> lines = {
+      // Files.
+      {1, K::Name, &S::Ttidd},
+      {2, K::Name, &S::Tkarta},
+      {3, K::Name, &S::Bilmapp},
+      {4, K::Name, &S::Tbat},
+      {5, K::Name, &S::Tforb},
+      {6, K::Name, &S::Telm},
+      {7, K::Name, &S::Tford},
+      {8, K::Name, &S::Tvx},
+      {9, K::Name, &S::Tbr},
+      {10, K::Name, &S::Mussfil},
+      {11, K::Name, &S::spareFile1},
+      {12, K::Name, &S::spareFile2},
+      {13, K::Name, &S::Tresultat},
+      {14, K::Name, &S::Tresultatp},
+      {15, K::Name, &S::Myname},
+      // Car constants.
+      {16, K::Number, &S::maxCurrentElectric},
+      {17, K::Number, &S::maxCurrentCharging},
+      {18, K::Number, &S::vehicleMass},
+      {19, K::Number, &S::batCapacity},
+      {20, K::Number, &S::chargeSetting},
+      {21, K::Number, &S::tankVolume},
+      {22, K::Number, &S::genRpm},
+      {23, K::Number, &S::genEff},
+      {24, K::Number, &S::maxBrakeForce},
+      {25, K::Number, &S::auxPower},
+      {26, K::Number, &S::elmBaseRpm},
+      {27, K::Number, &S::cdA},
+      {28, K::Number, &S::minVoltage},
+      {29, K::Number, &S::elmMaxTorque},
+      {30, K::Empty, kNone},
+      {31, K::Empty, kNone},
+      {32, K::NumberKeep, &S::fuelEnergy},
+      {33, K::NumberKeep, &S::fuelDensity},
+      {34, K::NumberKeep, &S::maxRpm},
+      // Program constants.
+      {35, K::Number, &S::fullTime},
+      {36, K::Number, &S::fullLength},
+      {37, K::CycleType, &S::cycleType},
+      {38, K::SpareNumber, &S::spareNumber1},
+      {39, K::Option, &S::Spara},
+      {40, K::Number, &S::spareNumber2},
+      {41, K::Letter, &S::spareFlag1},
+      {42, K::Letter, &S::stopAtEmptyTank},
+      {43, K::Letter, &S::roadCurves},
+      {44, K::Letter, &S::spareFlag2},
+      // Start values.
+      {45, K::StartValue, &S::ttot},
+      {46, K::Number, &S::cycleTime},
+      {47, K::StartValue, &S::ltot},
+      {48, K::Number, &S::mapPos},
+      {49, K::StartValue, &S::usedCapacity},
+      {50, K::FuelPercent, &S::fuelLeft},
+      {51, K::StartValue, &S::v},
+      {52, K::Number, &S::chargeOffLimit},
+      {53, K::Number, &S::chargeOnLimit},
+      {54, K::Number, &S::envOnLimit},
+      // Modes.
+      {55, K::LetterUpper, &S::styrmod},
+      {56, K::LetterUpper, &S::timeMode},
+      {57, K::Number, &S::dt},
+      {58, K::GearMode, &S::gearMode},
+  };
+  return lines;
+}
+
+std::string InWorkingFolder(const State& s, const std::string& name) {
+  if (IsAbsolutePath(name) || s.startmapp.empty()) return name;
+  return JoinPath(s.startmapp, name);
+}
+
+namespace {
+
+char LetterOf(const std::string& line) {
+  if (line.empty()) return ' ';
+  return FirstCharCp1252(line);
+}
+
+void ReadLine(State& s, const ConstLine& c, const std::string& raw) {
+  const std::string line = Cut250(raw);
+  switch (c.kind) {
+    case K::Name:
+      s.*std::get<std::string S::*>(c.field) = line;
+      break;
+    case K::Number:
+      s.*std::get<double S::*>(c.field) = ParseNumberPrefix(line);
+      break;
+    case K::NumberKeep: {
+      bool complete = false;
+      double v = ParseNumberPrefix(line, &complete);
+      if (complete) s.*std::get<double S::*>(c.field) = v;
+      break;
+    }
+    case K::StartValue: {
+      double v = ParseNumberPrefix(line);
+      s.*std::get<double S::*>(c.field) = (v < 0.01) ? 0.01 : v;
+      break;
+    }
+    case K::FuelPercent: {
+      double p = ParseNumberPrefix(line);
+      s.fuelLeft = (100.0 - p) * s.tankVolume / 100.0;
+      break;
+    }
+    case K::Letter:
+      s.*std::get<char S::*>(c.field) = LetterOf(line);
+      break;
+    case K::LetterUpper:
+      s.*std::get<char S::*>(c.field) = UpperAscii(LetterOf(line));
+      break;
+    case K::CycleType:
+      s.cycleType = (UpperAscii(LetterOf(line)) == 'T') ? 'T' : 'K';
+      break;
+    case K::SpareNumber: {
+      bool complete = false;
+      double v = ParseNumberPrefix(line, &complete);
+      if (!complete) {
+        char first = UpperAscii(LetterOf(line));
+        v = (first == 'C') ? 0.549 : (first == 'V') ? 1.2 : 1.0;
+      }
+      s.spareNumber1 = v;
+      break;
+    }
+    case K::Option: {
+      // Character 1 off, characters 2 and 3 "0" or "1" (anything else "1"),
+      // character 4 "0"; places beyond the text are set without lengthening it.
+      String4& o = s.Spara;
+      o.Assign(Utf8ToCp1252(CutChars(line, 4)));
+      o.Set(1, '0');
+      for (int i = 2; i <= 3; ++i) {
+        if (o.At(i) != '0' && o.At(i) != '1') o.Set(i, '1');
+      }
+      o.Set(4, '0');
+      break;
+    }
+    case K::GearMode:
+      s.gearMode = (UpperAscii(LetterOf(line)) == 'A') ? 20 : 10;
+      break;
+    case K::Empty:
+      break;
+  }
+}
+
+// Step 4: table files always lie in the car folder.
+void CompleteInCarFolder(State& s) {
+  for (std::string S::*m : {&S::Tbat, &S::Tforb, &S::Telm, &S::Tford, &S::Tvx, &S::Tbr, &S::Mussfil,
+                            &S::spareFile1, &S::spareFile2}) {
+    s.*m = Cut250(JoinPath(s.Bilmapp, LastPathPart(s.*m)));
+  }
+}
+
+// Step 5: relative names belong to the working folder.
+void CompleteInWorkingFolder(State& s) {
+  for (std::string S::*m :
+       {&S::konsfil, &S::Ttidd, &S::Tkarta, &S::Bilmapp, &S::Tbat, &S::Tforb, &S::Telm, &S::Tford,
+        &S::Tvx, &S::Tbr, &S::Mussfil, &S::spareFile1, &S::spareFile2, &S::Tresultat,
+        &S::Tresultatp}) {
+    if (!IsAbsolutePath(s.*m)) s.*m = Cut250(JoinPath(s.startmapp, s.*m));
+  }
+}
+
+std::string WriteLetter(char c) {
+  if (c == '\0') return {};
+  return std::string(1, c);
+}
+
+}  // namespace
+
+void ReadConstants(State& s, TableCache& tables) {
+  const std::string file = InWorkingFolder(s, s.konsfil);
+  std::string bytes = ReadFileBytes(file);
+  if (!s.omrakna) {
+    std::vector<std::string> lines = SplitLines(DecodeFileText(bytes));
+    for (const ConstLine& c : ConstantLines()) {
+      std::size_t i = static_cast<std::size_t>(c.line - 1);
+      ReadLine(s, c, i < lines.size() ? lines[i] : std::string());
+    }
+  }
+  CompleteInCarFolder(s);
+  CompleteInWorkingFolder(s);
+  ReadTableConstants(s, tables);
+}
+
+std::string ConstantsText(const State& s) {
+  std::string out;
+  for (const ConstLine& c : ConstantLines()) {
+    std::string text;
+    switch (c.kind) {
+      case K::Name:
+        text = Utf8ToCp1252(s.*std::get<std::string S::*>(c.field));
+        break;
+      case K::Number:
+      case K::NumberKeep:
+      case K::SpareNumber:
+        text = FormatGeneral15(s.*std::get<double S::*>(c.field));
+        break;
+      case K::StartValue:
+      case K::FuelPercent:
+        break;  // start values are not saved
+      case K::Letter:
+      case K::LetterUpper:
+        text = WriteLetter(s.*std::get<char S::*>(c.field));
+        break;
+      case K::CycleType:
+        text = WriteLetter(s.cycleType);
+        break;
+      case K::Option:
+        text = s.Spara.Text();
+        break;
+      case K::GearMode:
+        text = (s.gearMode == 20) ? "A" : "M";
+        break;
+      case K::Empty:
+        break;
+    }
+    // Lines 46 and 48 are start values too and stay empty.
+    if (c.line >= 45 && c.line <= 51) text.clear();
+    out += text;
+    out += "\r\n";
+  }
+  return out;
+}
+
+void WriteConstants(const State& s, const std::string& fileName) {
+  WriteFileAtomic(fileName, ConstantsText(s));
+}
+
+}  // namespace drivanto
