@@ -164,21 +164,25 @@ void ReadLine(State& s, const ConstLine& c, const std::string& raw) {
   }
 }
 
-// Step 4: table files always lie in the car folder.
+// Step 4: table files always lie in the car folder. An empty car folder
+// leaves the bare names, which the working folder then completes (a leading
+// "/" would send them to the root folder instead).
 void CompleteInCarFolder(State& s) {
   for (std::string S::*m : {&S::Tbat, &S::Tforb, &S::Telm, &S::Tford, &S::Tvx, &S::Tbr, &S::Mussfil,
                             &S::spareFile1, &S::spareFile2}) {
-    s.*m = Cut250(JoinPath(s.Bilmapp, LastPathPart(s.*m)));
+    std::string name = LastPathPart(s.*m);
+    s.*m = Cut250(s.Bilmapp.empty() ? name : JoinPath(s.Bilmapp, name));
   }
 }
 
-// Step 5: relative names belong to the working folder.
+// Step 5: relative names belong to the working folder (none when it is not
+// known: the names then stay relative to the current folder).
 void CompleteInWorkingFolder(State& s) {
   for (std::string S::*m :
        {&S::konsfil, &S::Ttidd, &S::Tkarta, &S::Bilmapp, &S::Tbat, &S::Tforb, &S::Telm, &S::Tford,
         &S::Tvx, &S::Tbr, &S::Mussfil, &S::spareFile1, &S::spareFile2, &S::Tresultat,
         &S::Tresultatp}) {
-    if (!IsAbsolutePath(s.*m)) s.*m = Cut250(JoinPath(s.startmapp, s.*m));
+    s.*m = Cut250(InWorkingFolder(s, s.*m));
   }
 }
 

@@ -17,7 +17,9 @@ namespace {
 class ConstSection {
  public:
   explicit ConstSection(const std::string& fileName) {
-    std::vector<std::string> lines = SplitLines(ReadFileBytes(fileName));
+    // Decoded like every text file, so that a byte-order mark in front of a
+    // first line "Const" does not hide the section.
+    std::vector<std::string> lines = SplitLines(DecodeFileText(ReadFileBytes(fileName)));
     std::size_t i = 0;
     while (i < lines.size() && CutChars(lines[i], 250) != "Const") ++i;
     found_ = i < lines.size();

@@ -1,6 +1,7 @@
 #include "data/Tables.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <cerrno>
 #include <fstream>
@@ -77,7 +78,7 @@ bool FindTable1(const TableFile& f, const std::string& tableNumber, std::size_t*
     }
     std::size_t resumeLine = tok[last].line + 1 + (tok[last].endsLine ? 1 : 0);
     std::size_t next = StartOfLine(f, resumeLine);
-    if (tableNumber == "0" || number == tableNumber) {
+    if (tableNumber == "0" || (!number.empty() && number == tableNumber)) {
       *start = next;
       return true;
     }
@@ -95,7 +96,7 @@ bool FindTable2(const TableFile& f, const std::string& tableNumber, std::size_t*
     if (first == end || !f.tokens[first].isHeader) continue;
     std::string_view number;
     if (first + 1 < end) number = f.Text(f.tokens[first + 1]);
-    if (tableNumber == "0" || number == tableNumber) {
+    if (tableNumber == "0" || (!number.empty() && number == tableNumber)) {
       *start = number.empty() ? first + 1 : first + 2;
       return true;
     }
@@ -151,6 +152,21 @@ TableFile TokenizeTable(std::string bytes) {
   return f;
 }
 
+namespace {
+
+// Two seconds cover the timestamp resolution of every common file system.
+constexpr int64_t kRecentSeconds = 2;
+
+// Whether a file with this modification time may still change without its
+// status showing it.
+bool ModifiedRecently(const struct stat& st) {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return st.st_mtim.tv_sec + kRecentSeconds >= now.tv_sec;
+}
+
+}  // namespace
+
 const TableFile& TableCache::Get(const std::string& fileName) {
   if (!enabled) {
     uncached_ = TokenizeTable(ReadFileBytes(fileName));
@@ -168,11 +184,18 @@ const TableFile& TableCache::Get(const std::string& fileName) {
       throw IoError(fileName, 0, ErrnoReason(err));
     }
   }
-  if (e.size == static_cast<int64_t>(st.st_size) && e.mtimeSec == st.st_mtim.tv_sec &&
-      e.mtimeNsec == st.st_mtim.tv_nsec && e.inode == st.st_ino && e.device == st.st_dev) {
+  const bool sameStatus = e.size == static_cast<int64_t>(st.st_size) &&
+                          e.mtimeSec == st.st_mtim.tv_sec && e.mtimeNsec == st.st_mtim.tv_nsec &&
+                          e.inode == st.st_ino && e.device == st.st_dev;
+  if (sameStatus && !e.recent) return e.file;
+  const bool recent = ModifiedRecently(st);
+  std::string bytes = ReadFileBytes(e.resolved);
+  if (sameStatus && bytes == e.file.bytes) {
+    e.recent = recent;
     return e.file;
   }
-  e.file = TokenizeTable(ReadFileBytes(e.resolved));
+  e.file = TokenizeTable(std::move(bytes));
+  e.recent = recent;
   e.size = static_cast<int64_t>(st.st_size);
   e.mtimeSec = st.st_mtim.tv_sec;
   e.mtimeNsec = st.st_mtim.tv_nsec;

@@ -47,7 +47,10 @@ class TableCache {
   std::string errorFolder;
   // When false every lookup reads its file anew (for comparisons).
   bool enabled = true;
-  // How many times a file was read from disk (for tests).
+  // How many times a file was tokenised (for tests). A file changed within
+  // the last seconds is read again at each lookup and compared byte for byte,
+  // since an edit of the same size within the file system's timestamp
+  // resolution leaves size, time and inode as they were.
   int reads = 0;
 
  private:
@@ -58,6 +61,9 @@ class TableCache {
     int64_t mtimeNsec = 0;
     uint64_t inode = 0;
     uint64_t device = 0;
+    // The modification time was too close to the time of reading for the
+    // file's status to prove it unchanged.
+    bool recent = true;
     TableFile file;
   };
   std::unordered_map<std::string, Entry> entries_;

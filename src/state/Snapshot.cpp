@@ -323,10 +323,30 @@ struct Writer {
   char sep;
   bool utf8;
 
-  void Text(const std::string& t) { out += utf8 ? t : Utf8ToCp1252(t); }
-  void Char(char c) { out += utf8 ? CharToUtf8(c) : std::string(1, c); }
+  // A line end inside a value would split its line and shift every later line
+  // of the file. A character CR or LF is therefore written as an empty line,
+  // which loads back as the line-end character, and a line end inside a text
+  // as a blank.
+  void Text(const std::string& t) {
+    std::string clean = t;
+    for (char& c : clean) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    out += utf8 ? clean : Utf8ToCp1252(clean);
+  }
+  void Char(char c) {
+    if (c == '\r' || c == '\n') return;
+    out += utf8 ? CharToUtf8(c) : std::string(1, c);
+  }
   void End() { out += "\r\n"; }
 };
+
+bool IsAscii(std::string_view bytes) {
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
 
 // Texts that the Windows code page cannot hold make the file UTF-8 throughout.
 bool NeedsUtf8(const State& s) {
@@ -350,7 +370,7 @@ void WriteLine(Writer& w, const State& s, const SnapshotLine& l, int index) {
     void operator()(uint8_t State::*m) {
       // The pause flag is written as the character whose code is its value.
       if (line == kPausLine) {
-        w.out += static_cast<char>(s.*m);
+        w.Char(static_cast<char>(s.*m));
       } else {
         w.out += std::to_string(s.*m);
       }
@@ -530,12 +550,21 @@ void ReadLine(Reader& r, State& s, const SnapshotLine& l, int index, int lineNo)
 }  // namespace
 
 std::string SnapshotText(const State& s, char decimalSeparator) {
-  Writer w{{}, decimalSeparator, NeedsUtf8(s)};
-  w.out.reserve(16384);
-  for (const SnapshotLine& l : SnapshotLines()) {
-    for (int i = 1; i <= l.count; ++i) WriteLine(w, s, l, i);
-  }
-  return w.out;
+  auto build = [&](bool utf8) {
+    Writer w{{}, decimalSeparator, utf8};
+    w.out.reserve(16384);
+    for (const SnapshotLine& l : SnapshotLines()) {
+      for (int i = 1; i <= l.count; ++i) WriteLine(w, s, l, i);
+    }
+    return std::move(w.out);
+  };
+  const bool utf8 = NeedsUtf8(s);
+  std::string out = build(utf8);
+  // Loading takes valid UTF-8 as UTF-8, so Windows code-page bytes that happen
+  // to form valid UTF-8 ("Ã©" is C3 A9) would come back as other characters;
+  // such a file is written in UTF-8 instead.
+  if (!utf8 && IsValidUtf8(out) && !IsAscii(out)) out = build(true);
+  return out;
 }
 
 void SaveSnapshot(const State& s, const std::string& fileName, char decimalSeparator) {

@@ -3,6 +3,9 @@
 namespace drivanto {
 
 void SetDefaults(State& s) {
+  // The tank starts as full as the tank volume in force at this moment (0 at
+  // program start), so it is taken before the volume itself is cleared.
+  const double tankVolumeNow = s.tankVolume;
   s = State{};
   s.maxRpm = 7000;
   s.fuelEnergy = 8.74;
@@ -39,8 +42,7 @@ void SetDefaults(State& s) {
   s.U = 120;
   s.ltot = -1;
   s.spareNumber204 = 120;
-  // The tank starts as full as the tank volume in force at this moment.
-  s.fuelLeft = s.tankVolume;
+  s.fuelLeft = tankVolumeNow;
 }
 
 }  // namespace drivanto

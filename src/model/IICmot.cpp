@@ -1,0 +1,60 @@
+// The combustion engine: its maximum torque, efficiency and fuel flow at the
+// operating point, and its emissions of CO, NOx and HC.
+
+#include "base/Rounding.h"
+#include "data/Tables.h"
+#include "model/Modules.h"
+
+namespace drivanto {
+
+namespace {
+
+// The operating point has not moved since the start of the step (to within
+// 0.001 rpm and 0.001 Nm), so the cached values stand.
+bool PointUnchanged(const State& s) {
+  return RoundInt(1000 * s.mic) == s.micKey && RoundInt(1000 * s.nic) == s.nicKey;
+}
+
+void Emission(Sim& sim, const char* table, double& total, double& areaTotal, int32_t& key) {
+  State& s = sim.s;
+  double e;
+  if (PointUnchanged(s)) {
+    e = key * 0.001;
+  } else {
+    e = TABR2(sim.tables, s.Tforb, table, 'i', 'i', s.mic, s.nic);
+    key = RoundInt(1000 * e);
+  }
+  total = total + s.fuelFlow * s.fuelDensity * e * s.dt;
+  if (s.envArea != 0) areaTotal = areaTotal + s.fuelFlow * s.fuelDensity * e * s.dt;
+}
+
+}  // namespace
+
+void EngineStep(Sim& sim) {
+  State& s = sim.s;
+  if (s.nic <= 2) return;
+  s.icMaxTorque = TABR1(sim.tables, s.Tforb, "1", 'i', s.nic, 1);
+  if (s.loadMode != "Comp1" && s.loadMode != "Para1" && s.loadMode != "K" &&
+      s.mic > s.icMaxTorque) {
+    s.Ila = Ratio(s.icMaxTorque * s.Ila, s.mic);
+    BatteryVoltage(sim);
+  }
+  if (s.mic > s.icMaxTorque) s.mic = s.icMaxTorque;
+  s.fuelFlow = 0;
+  if (PointUnchanged(s)) {
+    s.icEff = s.icEffKey * 0.001;
+  } else {
+    s.icEff = TABR2(sim.tables, s.Tforb, "2", 'i', 'i', s.mic, s.nic);
+  }
+  // Shaft power times 3.18e-8 litres per joule, divided by the efficiency.
+  if (s.icEff > 0.1) s.fuelFlow = s.nic * 2 * 3.14 / 60 * s.mic * 3.18e-8 * 100 / s.icEff;
+}
+
+void EngineEmissions(Sim& sim) {
+  State& s = sim.s;
+  Emission(sim, "3", s.CO, s.COArea, s.COKey);
+  Emission(sim, "4", s.NOx, s.NOxArea, s.NOxKey);
+  Emission(sim, "5", s.HC, s.HCArea, s.HCKey);
+}
+
+}  // namespace drivanto

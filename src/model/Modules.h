@@ -1,0 +1,65 @@
+#pragma once
+// The modules of the computation step, one per unit of the car. Each is a
+// plain function over the simulation record.
+
+#include <string>
+
+#include "model/Sim.h"
+
+namespace drivanto {
+
+// Pprev: previous values and the engine cache keys.
+void SavePreviousValues(Sim& sim);
+
+// Ccykel: drive cycle, key commands, road curves.
+void CycleStep(Sim& sim);
+void ReadCycleUntil(Sim& sim, const std::string& fileName, double x);
+
+// Ttid: the time increment.
+void TimeStep(Sim& sim);
+
+// Llutning: road slope.
+void SlopeStep(Sim& sim);
+
+// Ppdr: driver demand and speed regulator.
+void DriverDemandStep(Sim& sim);
+
+// Bbatsp, Lladdn, BbatKap: battery voltage, charging control, capacity.
+void BatteryVoltage(Sim& sim);
+void ChargingControl(Sim& sim);
+void BatteryCapacity(Sim& sim);
+
+// Ggen, IICmot: generator and combustion engine.
+void GeneratorStep(Sim& sim);
+void EngineStep(Sim& sim);
+void EngineEmissions(Sim& sim);
+
+// Vvxl, Eelmot: gearbox and traction motor.
+void GearStep(Sim& sim);
+void MotorStep(Sim& sim);
+
+// Mmotst, Bbrake, Hhast, Rreg, Llength: resistance, brakes, speed,
+// regeneration, distance.
+void ResistanceStep(Sim& sim);
+void BrakeStep(Sim& sim);
+void SpeedStep(Sim& sim);
+void RegenStep(Sim& sim);
+void DistanceStep(Sim& sim);
+
+// Mmussla: the engine's operating point in the efficiency map (and the map's
+// torque scale while omrakna is set).
+void EngineMapPoint(Sim& sim);
+
+// RRFIL, Ssparap: result files.
+void OpenResultFiles(Sim& sim);
+void WriteResultRow1(Sim& sim);
+void WriteResultRow2(Sim& sim);
+
+// Bberh: one computation step, the modules in their fixed order.
+void SimulationStep(Sim& sim);
+
+// a / b, or 0 where b is 0 (a value the model cannot compute stays out of the
+// state instead of becoming infinite).
+inline double Ratio(double a, double b) { return b != 0.0 ? a / b : 0.0; }
+
+}  // namespace drivanto

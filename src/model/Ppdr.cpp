@@ -1,0 +1,115 @@
+// Driver demand: the motor current and power asked for by the keys, the mouse,
+// the drive cycle or the speed regulator.
+
+#include <algorithm>
+
+#include "base/Rounding.h"
+#include "base/Text.h"
+#include "data/Tables.h"
+#include "model/Modules.h"
+
+namespace drivanto {
+
+namespace {
+
+bool OneOf(char c, const char* set) {
+  for (; *set; ++set) {
+    if (c == *set) return true;
+  }
+  return false;
+}
+
+void Keys(State& s) {
+  const char key = s.tangent;
+  if (!OneOf(key, "0<>IPQipq")) return;
+  const char remembered = s.styrmod;
+  s.styrmod = UpperAscii(key);
+  if (key == '>') s.vb = s.vb + 1;
+  if (key == '<') s.vb = s.vb - 1;
+  if (key == 'I') s.motorCurrent = s.motorCurrent + 0.05 * s.maxCurrent;
+  if (key == 'i') s.motorCurrent = s.motorCurrent - 0.05 * s.maxCurrent;
+  if (key == 'P') s.motorPower = s.motorPower + 500;
+  if (key == 'p') s.motorPower = s.motorPower - 500;
+  if (key == '0') {
+    s.motorCurrent = 0;
+    s.motorPower = 0;
+    s.styrmod = remembered;
+  }
+  if (key == 'Q' || key == 'q') s.fullTime = s.ttot - 1;
+  if (s.vb > 40) s.vb = 40;
+  if (s.vb < 0.01) s.vb = 0.01;
+  if (s.motorCurrent > s.maxCurrent) s.motorCurrent = s.maxCurrent;
+  if (s.motorCurrent < 0) s.motorCurrent = 0.1;
+  if (s.motorPower > s.maxCurrent * s.U) s.motorPower = s.maxCurrent * s.U;
+  if (s.motorPower < 0) s.motorPower = 0;
+  if (s.Ppic < 0) s.Ppic = 0;
+  if (s.styrmod == 'Q') s.styrmod = remembered;
+}
+
+void Mouse(State& s) {
+  s.brakeForce = 0;
+  if (s.musy < 125) {
+    s.motorCurrent = s.maxCurrent - s.musy * s.maxCurrent / 125;
+  } else {
+    s.motorCurrent = 0;
+    s.motorPower = 0;
+    s.brakeForce = s.maxBrakeForce - (250 - s.musy) * s.maxBrakeForce / 125;
+    if (s.brakeForce > s.maxBrakeForce) s.brakeForce = s.maxBrakeForce;
+  }
+  if (s.roadCurves == 'J' || s.roadCurves == 'j') {
+    if (s.musx > 330) s.kurs = RoundInt(s.kurs + (s.musx - 330) * 0.005 * s.vPrev * s.dt);
+    if (s.musx < 310) s.kurs = RoundInt(s.kurs - (310 - s.musx) * 0.005 * s.vPrev * s.dt);
+  }
+}
+
+}  // namespace
+
+void DriverDemandStep(Sim& sim) {
+  State& s = sim.s;
+  s.limitFactor = 1.0;
+  Keys(s);
+  switch (s.tangent) {
+    case 'F': case 'K': case 'T': case 'f': case 'k': case 't':
+      s.styrmod = ' ';
+      break;
+    default:
+      break;
+  }
+  if (s.styrmod == 'M') Mouse(s);
+  if (!OneOf(s.styrmod, "<>IJMPWY")) s.vb = s.vbCycle;
+
+  // Direct control: the demand is set, no regulator runs.
+  if (OneOf(s.styrmod, "IJMPWY")) {
+    s.vb = 0;
+    if (s.styrmod == 'J') s.motorCurrent = s.vbCycle;
+    if (s.styrmod == 'W') s.motorPower = s.vbCycle * 1000;
+    if (s.styrmod == 'P' || s.styrmod == 'W') {
+      s.motorCurrent = Ratio(s.motorPower, s.U);
+    } else {
+      s.motorPower = s.motorCurrent * s.U;
+    }
+    return;
+  }
+
+  // Speed regulator: the power that brings the speed to vb within
+  // accelSteps increments against the estimated resistance.
+  const double vm = (s.vb + s.v) / 2;
+  double f = TABR1(sim.tables, s.Tford, "1", 'i', vm, 1) + s.vehicleMass * 9.81 * s.slope / 100;
+  if (s.regulatorVariant == 'K') {
+    f = f - s.regulatorOffset * ((s.v - 2.8) * 0.73 / (s.v + 20.8) + 1);
+  } else {
+    f = f - s.regulatorOffset;
+  }
+  f = f - (s.vb + s.v) * s.tableCdA * (s.vb + s.v) / 4;
+  if (s.elmEff < 1) s.elmEff = 1.0;
+  s.motorPower = ((s.vb - s.v) * s.vehicleMass / (std::max<int32_t>(s.accelSteps, 1) * s.dt) + f) * vm;
+  s.motorCurrent = Ratio(s.motorPower, s.U);
+  if (s.motorCurrent > s.maxCurrent) {
+    s.limitFactor = s.maxCurrent / s.motorCurrent;
+    s.motorCurrent = s.maxCurrent;
+  }
+  if (s.motorCurrent < 0) s.motorCurrent = 0;
+  s.motorPower = s.motorCurrent * s.U;
+}
+
+}  // namespace drivanto

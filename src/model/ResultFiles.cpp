@@ -1,0 +1,108 @@
+// The two result files: one row of fifteen fixed-width values per step.
+
+#include "base/Errors.h"
+#include "base/NumberText.h"
+#include "model/Modules.h"
+
+namespace drivanto {
+
+namespace {
+
+const char* const kHeader1 =
+    "1 Varvt rpm 2 Mom  Nm  3  U  V    4  P  kW  "
+    "5 Energi   6 Acc m/s2 7 Broms N  8 Iaba  A  9 Pla  kW  "
+    "10 IC v.gr 11 dv m/s  12 v  m/s  13 vb  m/s 14 ltot  m  "
+    "15 ttot  s";
+
+const char* const kHeader2 =
+    "  1 Pelm kW  2 nel rpm  3 mel Nm   4 Pgen kW  "
+    "5 Pbroms br 6 Preg kW 7 Ppic kW  8 nic rpm  "
+    "9 mic Nm   10 Ila  A 11 CO g   "
+    " 12 NOx g   13 HC g    14 vb-v m/s 15 ttot  s";
+
+const char* const kRule =
+    "---------- ---------- ---------- ---------- "
+    "---------- ---------- ---------- ---------- ---------- "
+    "---------- ---------- ---------- ---------- ---------- "
+    "----------";
+
+// One field: a blank and the number right-aligned in 10 characters.
+void Field(std::string& row, double value, int decimals) {
+  row += ' ';
+  row += FormatFixed(value, 10, decimals);
+}
+
+void Create(ResultFile& file, const std::string& name, const char* header) {
+  file.Create(name);
+  file.WriteLine(header);
+  file.WriteLine(kRule);
+}
+
+// A file whose state says "created" but that is not open in this program (a
+// run resumed from a snapshot) is opened for appending.
+void EnsureOpen(ResultFile& file, const std::string& name) {
+  if (!file.IsOpen()) file.OpenAppend(name);
+}
+
+}  // namespace
+
+void OpenResultFiles(Sim& sim) {
+  State& s = sim.s;
+  if (s.Spara.At(1) == '1' && s.resfil1status == '-') {
+    s.resfil1status = 'K';
+    Create(sim.result1, s.Tresultat, kHeader1);
+  }
+  if (s.Spara.At(2) == '1' && s.resfil2status == '-') {
+    s.resfil2status = 'K';
+    Create(sim.result2, s.Tresultatp, kHeader2);
+  }
+}
+
+void WriteResultRow1(Sim& sim) {
+  State& s = sim.s;
+  EnsureOpen(sim.result1, s.Tresultat);
+  s.Energi = s.Energi + s.U * s.totalCurrent * s.dt;
+  std::string row;
+  row.reserve(180);
+  Field(row, s.nic, 0);
+  Field(row, s.mic, 0);
+  Field(row, s.U, 0);
+  Field(row, s.Ppic * 0.001, 0);
+  Field(row, s.Energi, 1);
+  Field(row, (s.v - s.vPrev) / s.dt, 2);
+  Field(row, s.brakeForce, 0);
+  Field(row, s.Iaba, 0);
+  Field(row, s.Ila * s.U / 1000, 1);
+  Field(row, s.icEff, 2);
+  Field(row, s.vb - s.v, 1);
+  Field(row, s.v, 1);
+  Field(row, s.vb, 1);
+  Field(row, s.ltot, 0);
+  Field(row, s.ttot, 2);
+  sim.result1.WriteLine(row);
+}
+
+void WriteResultRow2(Sim& sim) {
+  State& s = sim.s;
+  EnsureOpen(sim.result2, s.Tresultatp);
+  std::string row;
+  row.reserve(180);
+  Field(row, s.mel * 0.001 * s.nel * 2 * 3.14 / 60, 1);
+  Field(row, s.nel, 0);
+  Field(row, s.mel, 1);
+  Field(row, s.U * 0.001 * s.Ila, 0);
+  Field(row, s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt, 1);
+  Field(row, 0.001 * s.regenCurrent * s.U, 1);
+  Field(row, s.Ppic * 0.001, 1);
+  Field(row, s.nic, 0);
+  Field(row, s.mic, 1);
+  Field(row, s.Ila, 1);
+  Field(row, s.CO, 0);
+  Field(row, s.NOx, 0);
+  Field(row, s.HC, 0);
+  Field(row, s.vb - s.v, 1);
+  Field(row, s.ttot, 1);
+  sim.result2.WriteLine(row);
+}
+
+}  // namespace drivanto

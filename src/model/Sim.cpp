@@ -1,0 +1,155 @@
+#include "model/Sim.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/NumberText.h"
+
+namespace drivanto {
+
+double SystemClock::Read() {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t t = system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&t, &local);
+  auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ms * 0.001;
+}
+
+// ---- drive-cycle file ----
+
+void CycleFile::Open(const std::string& name) {
+  Close();
+  name_ = name;
+  row_ = 0;
+  std::string real = ResolveCase(name);
+  file_ = std::fopen(real.c_str(), "rb");
+  if (!file_) throw IoError(name, 0, ErrnoReason(errno));
+}
+
+void CycleFile::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+int CycleFile::Get() { return std::fgetc(file_); }
+void CycleFile::Unget(int c) {
+  if (c != EOF) std::ungetc(c, file_);
+}
+
+static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+bool CycleFile::AtEnd() {
+  if (!file_) return true;
+  int c;
+  while ((c = Get()) != EOF && IsSpace(c)) {
+  }
+  if (c == EOF) {
+    if (std::ferror(file_)) throw IoError(name_, row_ + 1, ErrnoReason(errno ? errno : EIO));
+    return true;
+  }
+  Unget(c);
+  return false;
+}
+
+void CycleFile::ReadRow(double out[6]) {
+  if (!file_) throw IoError(name_, row_ + 1, "the file is not open");
+  ++row_;
+  for (int k = 0; k < 6; ++k) {
+    int c;
+    while ((c = Get()) != EOF && IsSpace(c)) {
+    }
+    if (c == EOF) {
+      throw IoError(name_, row_,
+                    "the row ends after " + std::to_string(k) + " of its six numbers");
+    }
+    std::string word;
+    while (c != EOF && !IsSpace(c) && word.size() < 250) {
+      word.push_back(static_cast<char>(c));
+      c = Get();
+    }
+    Unget(c);
+    double value = 0;
+    if (!IsPlainNumber(word, &value)) {
+      throw IoError(name_, row_, "\"" + word + "\" is not a number (column " + std::to_string(k + 1) + ")");
+    }
+    out[k] = value;
+  }
+  // The rest of the sixth number's line is skipped.
+  int c;
+  while ((c = Get()) != EOF && c != '\n' && c != '\r') {
+  }
+  if (c == '\r') {
+    int d = Get();
+    if (d != '\n') Unget(d);
+  }
+}
+
+// ---- result files ----
+
+void ResultFile::Create(const std::string& name) {
+  Close();
+  name_ = name;
+  fd_ = ::open(ResolveCase(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd_ < 0) throw IoError(name, 0, ErrnoReason(errno));
+}
+
+void ResultFile::OpenAppend(const std::string& name) {
+  Close();
+  name_ = name;
+  fd_ = ::open(ResolveCase(name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd_ < 0) throw IoError(name, 0, ErrnoReason(errno));
+}
+
+void ResultFile::WriteAll(const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw IoError(name_, 0, ErrnoReason(errno));
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+void ResultFile::WriteLine(const std::string& line) {
+  if (fd_ < 0) throw IoError(name_, 0, "the file is not open");
+  if (buffered) {
+    pending_ += line;
+    pending_ += '\n';
+    if (pending_.size() >= (1u << 16)) Flush();
+    return;
+  }
+  std::string l = line + '\n';
+  WriteAll(l.data(), l.size());
+}
+
+void ResultFile::Flush() {
+  if (fd_ < 0 || pending_.empty()) return;
+  std::string data;
+  data.swap(pending_);
+  WriteAll(data.data(), data.size());
+}
+
+void ResultFile::Close() {
+  if (fd_ < 0) return;
+  try {
+    Flush();
+  } catch (...) {
+    ::close(fd_);
+    fd_ = -1;
+    throw;
+  }
+  ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace drivanto

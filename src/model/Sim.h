@@ -1,0 +1,118 @@
+#pragma once
+// The simulation record: the state together with what the modules keep open
+// between steps (the drive-cycle file, the result files, the table cache) and
+// the clock the time base reads.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "data/Tables.h"
+#include "state/State.h"
+
+namespace drivanto {
+
+// The time of day in seconds (hours x 3600 + minutes x 60 + seconds +
+// milliseconds x 0.001).
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // The clock as the time base first reads it in a step.
+  virtual double Read() = 0;
+  // The clock read again while the time base waits for 1 ms to pass.
+  virtual double ReadAgain() = 0;
+};
+
+// The computer's clock, local time, to the millisecond.
+class SystemClock : public Clock {
+ public:
+  double Read() override;
+  double ReadAgain() override { return Read(); }
+};
+
+// A clock that stands still but for what the runner adds: 0.04 s at the start
+// of every tick and 0.001 s at every reread of the time base's wait, so a
+// real-time run advances 0.04 s per step and is reproducible.
+class SimulatedClock : public Clock {
+ public:
+  double now = 43200.0;
+  double Read() override { return now; }
+  double ReadAgain() override {
+    now += 0.001;
+    return now;
+  }
+};
+
+// The drive-cycle file, open while it is followed.
+class CycleFile {
+ public:
+  CycleFile() = default;
+  CycleFile(const CycleFile&) = delete;
+  CycleFile& operator=(const CycleFile&) = delete;
+  ~CycleFile() { Close(); }
+
+  // Opens (or reopens from its beginning) the named file. Throws IoError.
+  void Open(const std::string& name);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+  // True when nothing but blanks and line ends is left.
+  bool AtEnd();
+  // Reads six numbers (line ends count as blanks) and skips the rest of the
+  // line of the sixth. Throws IoError naming the file, the row and the reason.
+  void ReadRow(double out[6]);
+
+ private:
+  int Get();
+  void Unget(int c);
+  std::FILE* file_ = nullptr;
+  std::string name_;
+  int row_ = 0;  // rows read since the file was opened
+};
+
+// A result file, open for the run.
+class ResultFile {
+ public:
+  ResultFile() = default;
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+  ~ResultFile() {
+    try {
+      Close();
+    } catch (...) {
+    }
+  }
+
+  void Create(const std::string& name);      // empties an existing file
+  void OpenAppend(const std::string& name);  // keeps its rows
+  // Writes a line. Unbuffered files hand every line to the system at once.
+  void WriteLine(const std::string& line);
+  void Flush();
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& name() const { return name_; }
+
+  // The batch runner collects rows and writes them in large pieces.
+  bool buffered = false;
+
+ private:
+  void WriteAll(const char* data, std::size_t size);
+  int fd_ = -1;
+  std::string name_;
+  std::string pending_;
+};
+
+struct Sim {
+  State s;
+  TableCache tables;
+  CycleFile cycleFile;
+  ResultFile result1;
+  ResultFile result2;
+  Clock* clock = nullptr;
+
+  // The two row buffers of the cycle reader still hold the values they had
+  // before the first row was read (not a row of any file).
+  bool cycleRowIsInitial = true;
+  bool cyclePrevRowIsInitial = true;
+};
+
+}  // namespace drivanto

@@ -1,0 +1,62 @@
+// The gearbox: the gear table, read at the first step, and the automatic
+// shift by the vehicle speed.
+
+#include <cstdio>
+
+#include "base/Files.h"
+#include "base/NumberText.h"
+#include "base/Text.h"
+#include "model/Modules.h"
+
+namespace drivanto {
+
+namespace {
+
+// Reads the 50 numbers of the gear table, five per gear. A missing or short
+// file leaves the rest of the arrays as they were.
+void ReadGearTable(State& s) {
+  std::string bytes;
+  try {
+    bytes = ReadFileBytes(s.Tvx);
+  } catch (const std::exception&) {
+    return;
+  }
+  std::array<double, 11>* columns[5] = {&s.upShiftSpeed, &s.downShiftSpeed, &s.gearEffA,
+                                        &s.gearRatio, &s.gearEffB};
+  std::size_t i = 0;
+  for (int gear = 1; gear <= 10; ++gear) {
+    for (int k = 0; k < 5; ++k) {
+      while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' ||
+                                  bytes[i] == '\n')) {
+        ++i;
+      }
+      std::size_t start = i;
+      while (i < bytes.size() && !(bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' ||
+                                   bytes[i] == '\n')) {
+        ++i;
+      }
+      if (start == i) return;
+      double value = 0;
+      if (!IsPlainNumber(std::string_view(bytes).substr(start, i - start), &value)) return;
+      (*columns[k])[gear] = value;
+    }
+  }
+}
+
+}  // namespace
+
+void GearStep(Sim& sim) {
+  State& s = sim.s;
+  if (s.stegnr == 1) {
+    ReadGearTable(s);
+    s.gear = 1;
+  }
+  // The gearbox has gears 1 to 10.
+  if (s.gear < 1) s.gear = 1;
+  if (s.gear > 10) s.gear = 10;
+  const int g = s.gear;
+  if (s.v > s.upShiftSpeed[g] && g < 10) s.gear = static_cast<uint8_t>(g + 1);
+  if (s.v < s.downShiftSpeed[g] && g > 1) s.gear = static_cast<uint8_t>(g - 1);
+}
+
+}  // namespace drivanto

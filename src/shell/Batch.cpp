@@ -1,0 +1,359 @@
+#include "shell/Batch.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <ostream>
+#include <sstream>
+
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/NumberText.h"
+#include "base/Text.h"
+#include "data/Constants.h"
+#include "model/Modules.h"
+#include "shell/Run.h"
+#include "state/Snapshot.h"
+#include "state/Variables.h"
+
+namespace drivanto {
+
+namespace {
+
+const char* const kHelp = R"(Usage: drivanto-batch [options] [FOLDER]
+
+Runs the simulator without its window: start-up from CONS.VAL in FOLDER (the
+working folder, default the current folder), START, then one computation step
+per tick until the run ends (mode 100, the full time, the full length), the
+tank runs empty with "Stopp vid tom tank" J, or the step limit is reached.
+Result files are written as the constants say; a summary is printed at the end.
+
+Options (applied in the order given, after the constants are read):
+  --constants FILE       read FILE instead of FOLDER/CONS.VAL
+  --set NAME=VALUE       set a setting or start value by its variable name,
+                         e.g. timeMode=D, dt=0.04, Spara=1100, vehicleMass=1500
+  --load-snapshot FILE   load a snapshot of constants and variables; a snapshot
+                         of a run under way (stegnr > 1) continues that run
+  --save-snapshot FILE   save a snapshot when the run has ended
+  --key N:C              type the character C before tick N (the tick whose
+                         stegnr becomes N); C may be "space"; repeatable
+  --mouse N:X,Y          move the mouse to X,Y before tick N; repeatable
+  --max-steps N          end the run after N ticks (default 10000000)
+  --realtime             take real time from the computer's clock instead of
+                         the simulated clock (which starts at 12:00:00 and
+                         advances 0.04 s per tick)
+  --json                 print the summary as one JSON object
+  --help                 print this text
+
+Exit codes: 0 the run ended; 1 an input/output or data error; 2 a usage
+error; 3 a table lookup outside its table (ERROR.TAB written).
+)";
+
+struct Options {
+  std::string folder;
+  std::string constants;
+  struct Action {
+    enum Kind { Set, Load } kind;
+    std::string a, b;
+  };
+  std::vector<Action> actions;
+  std::multimap<int64_t, char> keys;
+  std::multimap<int64_t, std::pair<int32_t, int32_t>> mouse;
+  std::string saveSnapshot;
+  int64_t maxSteps = 10000000;
+  bool realtime = false;
+  bool json = false;
+  bool help = false;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+std::string Absolute(const std::string& path) {
+  if (IsAbsolutePath(path)) return path;
+  char buf[4096];
+  if (!::getcwd(buf, sizeof buf)) return path;
+  std::string cwd(buf);
+  if (path.empty() || path == ".") return cwd;
+  return JoinPath(cwd, path);
+}
+
+bool ParseWhole(const std::string& text, int64_t* out) {
+  if (text.empty()) return false;
+  std::size_t i = 0;
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i >= text.size()) return false;
+  int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    if (v > 1000000000000000LL) return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  *out = negative ? -v : v;
+  return true;
+}
+
+std::string ValidNames() {
+  std::string list;
+  int column = 0;
+  for (const NamedField& f : AllFields()) {
+    std::string n = f.name;
+    if (column + n.size() + 1 > 76) {
+      list += "\n";
+      column = 0;
+    }
+    list += "  " + n;
+    column += static_cast<int>(n.size()) + 2;
+  }
+  return list;
+}
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  bool folderSeen = false;
+  auto value = [&](std::size_t& i, const std::string& opt) -> std::string {
+    if (i + 1 >= args.size()) throw UsageError{opt + " needs a value"};
+    return args[++i];
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--constants") {
+      o.constants = value(i, a);
+    } else if (a == "--set") {
+      std::string v = value(i, a);
+      std::size_t eq = v.find('=');
+      if (eq == std::string::npos) throw UsageError{"--set takes NAME=VALUE, not \"" + v + "\""};
+      std::string name = v.substr(0, eq);
+      const NamedField* f = FindField(name);
+      if (!f) {
+        throw UsageError{"unknown variable \"" + name + "\" in --set. Valid names:\n" + ValidNames()};
+      }
+      State probe;
+      std::string why;
+      if (!SetFieldFromText(probe, f->field, v.substr(eq + 1), &why)) {
+        throw UsageError{"--set " + v + ": " + why};
+      }
+      o.actions.push_back({Options::Action::Set, name, v.substr(eq + 1)});
+    } else if (a == "--load-snapshot") {
+      o.actions.push_back({Options::Action::Load, Absolute(value(i, a)), {}});
+    } else if (a == "--save-snapshot") {
+      o.saveSnapshot = Absolute(value(i, a));
+    } else if (a == "--key") {
+      std::string v = value(i, a);
+      std::size_t colon = v.find(':');
+      int64_t n = 0;
+      std::string ch = (colon == std::string::npos) ? std::string() : v.substr(colon + 1);
+      if (ch == "space") ch = " ";
+      if (colon == std::string::npos || !ParseWhole(v.substr(0, colon), &n) || CharCount(ch) != 1) {
+        throw UsageError{"--key takes N:C (a tick number and one character), not \"" + v + "\""};
+      }
+      o.keys.emplace(n, FirstCharCp1252(ch));
+    } else if (a == "--mouse") {
+      std::string v = value(i, a);
+      std::size_t colon = v.find(':');
+      std::size_t comma = v.find(',', colon == std::string::npos ? 0 : colon);
+      int64_t n = 0, x = 0, y = 0;
+      if (colon == std::string::npos || comma == std::string::npos ||
+          !ParseWhole(v.substr(0, colon), &n) ||
+          !ParseWhole(v.substr(colon + 1, comma - colon - 1), &x) ||
+          !ParseWhole(v.substr(comma + 1), &y) || x < INT32_MIN || x > INT32_MAX ||
+          y < INT32_MIN || y > INT32_MAX) {
+        throw UsageError{"--mouse takes N:X,Y (a tick number and a position), not \"" + v + "\""};
+      }
+      o.mouse.emplace(n, std::make_pair(static_cast<int32_t>(x), static_cast<int32_t>(y)));
+    } else if (a == "--max-steps") {
+      std::string v = value(i, a);
+      if (!ParseWhole(v, &o.maxSteps) || o.maxSteps < 0) {
+        throw UsageError{"--max-steps takes a whole number, not \"" + v + "\""};
+      }
+    } else if (a == "--realtime") {
+      o.realtime = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      throw UsageError{"unknown option " + a};
+    } else {
+      if (folderSeen) throw UsageError{"only one FOLDER may be given"};
+      o.folder = a;
+      folderSeen = true;
+    }
+  }
+  return o;
+}
+
+std::string EndReason(const State& s) {
+  if (s.modeNo == 100) return "mode100";
+  if (s.ttot >= s.fullTime) return "fullTime";
+  return "fullLength";
+}
+
+std::string Json(double x) {
+  if (x != x || x - x != 0) return "null";
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15g", x);
+  return buf;
+}
+
+void Summary(std::ostream& out, const State& s, const std::string& reason, int64_t steps,
+             double wall, bool json) {
+  const double fuelUsed = s.tankVolume - s.fuelLeft;
+  auto perMil = [&](double g) { return s.ltot > 0 ? g * 10000 / s.ltot : 0.0; };
+  const double rate = wall > 0 ? steps / wall : 0.0;
+  if (json) {
+    out << "{\"endReason\": \"" << reason << "\", \"steps\": " << steps
+        << ", \"ttot\": " << Json(s.ttot) << ", \"ltot\": " << Json(s.ltot)
+        << ", \"height\": " << Json(s.height) << ", \"fuelUsed\": " << Json(fuelUsed)
+        << ", \"medelforbr\": " << Json(s.medelforbr) << ", \"CO\": " << Json(s.CO)
+        << ", \"NOx\": " << Json(s.NOx) << ", \"HC\": " << Json(s.HC)
+        << ", \"COPerMil\": " << Json(perMil(s.CO)) << ", \"NOxPerMil\": " << Json(perMil(s.NOx))
+        << ", \"HCPerMil\": " << Json(perMil(s.HC)) << ", \"netEnergy\": " << Json(s.netEnergy)
+        << ", \"driveEnergy\": " << Json(s.driveEnergy)
+        << ", \"usedCapacity\": " << Json(s.usedCapacity) << ", \"wallSeconds\": " << Json(wall)
+        << ", \"stepsPerSecond\": " << Json(rate) << "}\n";
+    return;
+  }
+  char buf[160];
+  auto line = [&](const char* label, const char* fmt, double v, const char* unit) {
+    std::snprintf(buf, sizeof buf, fmt, v);
+    out << label << buf << unit << "\n";
+  };
+  out << "end reason      " << reason << "\n";
+  out << "steps           " << steps << "\n";
+  line("ttot            ", "%.2f", s.ttot, " s");
+  line("ltot            ", "%.1f", s.ltot, " m");
+  line("height          ", "%.1f", s.height, " m");
+  line("fuel used       ", "%.3f", fuelUsed, " l");
+  line("medelforbr      ", "%.1f", s.medelforbr, " cl/mil");
+  std::snprintf(buf, sizeof buf, "%.2f g  (%.2f g/mil)", s.CO, perMil(s.CO));
+  out << "CO              " << buf << "\n";
+  std::snprintf(buf, sizeof buf, "%.2f g  (%.2f g/mil)", s.NOx, perMil(s.NOx));
+  out << "NOx             " << buf << "\n";
+  std::snprintf(buf, sizeof buf, "%.2f g  (%.2f g/mil)", s.HC, perMil(s.HC));
+  out << "HC              " << buf << "\n";
+  line("netEnergy       ", "%.4f", s.netEnergy, " kWh");
+  line("driveEnergy     ", "%.4f", s.driveEnergy, " kWh");
+  line("usedCapacity    ", "%.3f", s.usedCapacity, " %");
+  line("wall time       ", "%.3f", wall, " s");
+  line("steps/second    ", "%.0f", rate, "");
+}
+
+void FlushResults(Sim& sim) {
+  try {
+    sim.result1.Flush();
+    sim.result2.Flush();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options o;
+  try {
+    o = Parse(args);
+  } catch (const UsageError& e) {
+    err << "drivanto-batch: " << e.message << "\n(see drivanto-batch --help)\n";
+    return 2;
+  }
+  if (o.help) {
+    out << kHelp;
+    return 0;
+  }
+
+  Sim sim;
+  SystemClock systemClock;
+  SimulatedClock simulatedClock;
+  sim.clock = o.realtime ? static_cast<Clock*>(&systemClock) : &simulatedClock;
+  sim.result1.buffered = true;
+  sim.result2.buffered = true;
+  State& s = sim.s;
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    // Start-up.
+    std::string folder = Absolute(o.folder.empty() ? "." : o.folder);
+    SetDefaults(s);
+    s.startmapp = Cut250(folder);
+    sim.tables.errorFolder = s.startmapp;
+    s.resfil1status = '-';
+    s.resfil2status = '-';
+    s.konsfil = o.constants.empty() ? std::string("CONS.VAL") : Cut250(Absolute(o.constants));
+    ReadConstants(s, sim.tables);
+    s.loadMode = "H";
+    s.stegnr = 0;
+    ComposeTitle(s);
+
+    bool underWay = false;
+    for (const Options::Action& a : o.actions) {
+      if (a.kind == Options::Action::Set) {
+        SetFieldFromText(s, FindField(a.a)->field, a.b, nullptr);
+      } else {
+        s.ValueFileName = Cut250(a.a);
+        LoadSnapshot(s, a.a);
+        underWay = s.stegnr > 1;
+        if (!underWay) s.skarmstatus = 'S';
+      }
+    }
+    if (underWay) {
+      // A run under way goes on with its next tick; its clock resumes.
+      simulatedClock.now = s.clockNow;
+      sim.cycleRowIsInitial = false;
+      sim.cyclePrevRowIsInitial = false;
+    } else {
+      Start(sim, nullptr);
+    }
+
+    std::string reason = "maxSteps";
+    int64_t steps = 0;
+    for (int64_t tick = 0; tick < o.maxSteps; ++tick) {
+      simulatedClock.now += 0.04;
+      const int64_t next = static_cast<int64_t>(s.stegnr) + 1;
+      for (auto [it, end] = o.keys.equal_range(next); it != end; ++it) s.tangent = it->second;
+      for (auto [it, end] = o.mouse.equal_range(next); it != end; ++it) {
+        s.musx = it->second.first;
+        s.musy = it->second.second;
+      }
+      TickOutcome t = Tick(sim, nullptr);
+      if (t == TickOutcome::Ended) {
+        reason = EndReason(s);
+        break;
+      }
+      ++steps;
+      if (t == TickOutcome::EmptyTank) {
+        reason = "Bensinstopp";
+        break;
+      }
+    }
+    sim.result1.Close();
+    sim.result2.Close();
+    if (!o.saveSnapshot.empty()) {
+      // As the menu command does, the pause flag is set while saving.
+      s.ValueFileName = Cut250(o.saveSnapshot);
+      s.paus = 1;
+      SaveSnapshot(s, o.saveSnapshot);
+      s.paus = 0;
+    }
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    Summary(out, s, reason, steps, wall, o.json);
+    return 0;
+  } catch (const TableRangeError& e) {
+    FlushResults(sim);
+    err << e.line1() << "\n" << e.line2() << "\n";
+    return 3;
+  } catch (const IoError& e) {
+    FlushResults(sim);
+    err << "drivanto-batch: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace drivanto

@@ -1,0 +1,108 @@
+#include "shell/Run.h"
+
+#include "base/Rounding.h"
+#include "base/Text.h"
+#include "data/Constants.h"
+#include "model/Modules.h"
+
+namespace drivanto {
+
+namespace {
+
+const char* const kAuthorLine = "   Drivanto-gruppen 2026";
+
+}  // namespace
+
+std::string CarModelName(const std::string& carFolder) {
+  std::string name;
+  for (char c : carFolder) {
+    name += c;
+    if (c == '\\' || c == '/') name.clear();
+  }
+  return Cut250(name);
+}
+
+std::string ComposeTitle(State& s) {
+  s.bilmodell = CarModelName(s.Bilmapp);
+  return "Drivanto Ver 2.0    " + s.Myname + "   Bilmodell: " + s.bilmodell + kAuthorLine;
+}
+
+void StartUp(Sim& sim, const std::string& workingFolder) {
+  State& s = sim.s;
+  std::string folder = Cut250(workingFolder);
+  SetDefaults(s);
+  s.startmapp = folder;
+  sim.tables.errorFolder = folder;
+  s.resfil1status = '-';
+  s.resfil2status = '-';
+  s.konsfil = "CONS.VAL";
+  ReadConstants(s, sim.tables);
+  s.loadMode = "H";
+  s.stegnr = 0;
+}
+
+void ScreenSetup(Sim& sim, Display* display) {
+  State& s = sim.s;
+  OpenResultFiles(sim);
+  if (display) display->DrawBackground(sim);
+  if (s.Spara.At(4) != 'M') {
+    // The ammeter's full scale: the largest of the two current limits and the
+    // charging current (a charging power never sets it).
+    s.Iskala = s.maxCurrentElectric;
+    if (s.maxCurrentCharging > s.Iskala) s.Iskala = s.maxCurrentCharging;
+    if (s.chargeSetting > s.Iskala) s.Iskala = s.chargeSetting;
+  }
+  std::string title = ComposeTitle(s);
+  if (display) display->SetTitle(title);
+  s.paus = 1;
+  TimeStep(sim);
+  s.paus = 0;
+}
+
+void Start(Sim& sim, Display* display) {
+  ScreenSetup(sim, display);
+  sim.s.omrakna = 1;
+  EngineMapPoint(sim);
+  sim.s.omrakna = 0;
+}
+
+bool RunEnded(const State& s) {
+  return s.modeNo == 100 || s.ttot >= s.fullTime || s.ltot >= s.fullLength;
+}
+
+TickOutcome Tick(Sim& sim, Display* display) {
+  State& s = sim.s;
+  if (RunEnded(s)) {
+    if (s.resfil1status == 'K') {
+      s.resfil1status = '-';
+      sim.result1.Close();
+    }
+    if (s.resfil2status == 'K') {
+      s.resfil2status = '-';
+      sim.result2.Close();
+    }
+    return TickOutcome::Ended;
+  }
+  s.stegnr = WrapIncrement(s.stegnr);
+  if (s.stegnr < 1) s.skarmstatus = 'S';
+  if (s.skarmstatus == 'S') ScreenSetup(sim, display);
+  s.skarmstatus = 'G';
+  SimulationStep(sim);
+  // The average consumption of the trip row, in cl/mil.
+  if (s.mapPos > 1 && s.ltot != 0) s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / s.ltot;
+  if (display) {
+    display->DrawInstruments(sim);
+    display->EndTick();
+  }
+  if (UpperAscii(s.tangent) != 'C') s.tangent = '.';
+  if (UpperAscii(s.stopAtEmptyTank) == 'J' && s.fuelLeft < 0) {
+    if (display) {
+      display->ShowMessage("Bensinstopp");
+      display->StopTimer();
+    }
+    return TickOutcome::EmptyTank;
+  }
+  return TickOutcome::Ran;
+}
+
+}  // namespace drivanto

@@ -1,0 +1,55 @@
+#pragma once
+// Run control without the toolkit: start-up, START, the screen set-up routine
+// and the 40 ms tick. The window calls these with its drawing; the batch
+// runner calls them without.
+
+#include <string>
+
+#include "model/Sim.h"
+
+namespace drivanto {
+
+// What the tick and the screen set-up hand to the window.
+class Display {
+ public:
+  virtual ~Display() = default;
+  // The fixed background of the screen set-up routine (black instrument area,
+  // map picture or battery scale, blue band, scales, labels).
+  virtual void DrawBackground(Sim& sim) = 0;
+  // The instruments, the map dot or the battery instruments, the road view
+  // with its probes and the bonnet, after a computation step.
+  virtual void DrawInstruments(Sim& sim) = 0;
+  virtual void SetTitle(const std::string& title) = 0;
+  // The red message box.
+  virtual void ShowMessage(const std::string& text) = 0;
+  virtual void StopTimer() = 0;
+  // End of a tick: the key box is emptied and takes the input focus.
+  virtual void EndTick() = 0;
+};
+
+// The last part of the car-folder path (after its last "/" or "\").
+std::string CarModelName(const std::string& carFolder);
+// The window title: sets bilmodell and returns the caption.
+std::string ComposeTitle(State& s);
+
+// Start-up: working folder, defaults, result-file states "-", "CONS.VAL" read,
+// load mode "H", tick counter 0. Throws IoError when CONS.VAL cannot be read
+// (the defaults and what was read so far stay).
+void StartUp(Sim& sim, const std::string& workingFolder);
+
+// The screen set-up routine: result files, background, ammeter scale, title,
+// and a time-base call with paus set that re-bases the real-time clock.
+void ScreenSetup(Sim& sim, Display* display);
+
+// START: the screen set-up and the efficiency map's torque scale.
+void Start(Sim& sim, Display* display);
+
+// The run has ended: mode 100, the full time or the full length reached.
+bool RunEnded(const State& s);
+
+enum class TickOutcome { Ended, Ran, EmptyTank };
+
+// One timer tick.
+TickOutcome Tick(Sim& sim, Display* display);
+
+}  // namespace drivanto
