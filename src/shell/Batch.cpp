@@ -246,6 +246,30 @@ void Summary(std::ostream& out, const State& s, const std::string& reason, int64
   line("steps/second    ", "%.0f", rate, "");
 }
 
+// --set: the value as the constants file would give it (letters upper-cased
+// where the file's rule says so); a file name or car constant is followed by
+// the reduced reading of the constants, as after a settings panel, so that
+// names are completed and the table files' constants are read again.
+void ApplySet(Sim& sim, const std::string& name, const std::string& value) {
+  State& s = sim.s;
+  const Field& field = FindField(name)->field;
+  SetFieldFromText(s, field, value, nullptr);
+  for (const ConstLine& c : ConstantLines()) {
+    if (c.kind == ConstKind::Empty || !(c.field == field)) continue;
+    if (c.kind == ConstKind::LetterUpper) {
+      char& ch = s.*std::get<char State::*>(field);
+      ch = UpperAscii(ch);
+    }
+    if (c.kind == ConstKind::CycleType) s.cycleType = (UpperAscii(s.cycleType) == 'T') ? 'T' : 'K';
+    if (c.line <= 34) {
+      s.omrakna = 1;
+      ReadConstants(s, sim.tables);
+      s.omrakna = 0;
+      ComposeTitle(s);
+    }
+  }
+}
+
 void FlushResults(Sim& sim) {
   try {
     sim.result1.Flush();
@@ -294,7 +318,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     bool underWay = false;
     for (const Options::Action& a : o.actions) {
       if (a.kind == Options::Action::Set) {
-        SetFieldFromText(s, FindField(a.a)->field, a.b, nullptr);
+        ApplySet(sim, a.a, a.b);
       } else {
         s.ValueFileName = Cut250(a.a);
         LoadSnapshot(s, a.a);
