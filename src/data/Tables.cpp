@@ -157,12 +157,12 @@ namespace {
 // Two seconds cover the timestamp resolution of every common file system.
 constexpr int64_t kRecentSeconds = 2;
 
-// Whether a file with this modification time may still change without its
-// status showing it.
-bool ModifiedRecently(const struct stat& st) {
+// Whether a file changed so recently that a further change may leave its
+// status as it is (file times are kept in steps of the clock's resolution).
+bool ChangedRecently(const struct stat& st) {
   struct timespec now;
   ::clock_gettime(CLOCK_REALTIME, &now);
-  return st.st_mtim.tv_sec + kRecentSeconds >= now.tv_sec;
+  return st.st_ctim.tv_sec + kRecentSeconds >= now.tv_sec;
 }
 
 }  // namespace
@@ -186,9 +186,10 @@ const TableFile& TableCache::Get(const std::string& fileName) {
   }
   const bool sameStatus = e.size == static_cast<int64_t>(st.st_size) &&
                           e.mtimeSec == st.st_mtim.tv_sec && e.mtimeNsec == st.st_mtim.tv_nsec &&
+                          e.ctimeSec == st.st_ctim.tv_sec && e.ctimeNsec == st.st_ctim.tv_nsec &&
                           e.inode == st.st_ino && e.device == st.st_dev;
   if (sameStatus && !e.recent) return e.file;
-  const bool recent = ModifiedRecently(st);
+  const bool recent = ChangedRecently(st);
   std::string bytes = ReadFileBytes(e.resolved);
   if (sameStatus && bytes == e.file.bytes) {
     e.recent = recent;
@@ -199,6 +200,8 @@ const TableFile& TableCache::Get(const std::string& fileName) {
   e.size = static_cast<int64_t>(st.st_size);
   e.mtimeSec = st.st_mtim.tv_sec;
   e.mtimeNsec = st.st_mtim.tv_nsec;
+  e.ctimeSec = st.st_ctim.tv_sec;
+  e.ctimeNsec = st.st_ctim.tv_nsec;
   e.inode = st.st_ino;
   e.device = st.st_dev;
   ++reads;

@@ -2,8 +2,8 @@
 // Lookups in the numbered tables of the car's text files. TABR1 reads a
 // one-dimensional table, TABR2 a two-dimensional one. The scanning works on a
 // cached, tokenised copy of each file that is checked against the file on
-// disk (size, modification time, inode) at every lookup, so an edit made
-// between two lookups is seen by the second.
+// disk (size, modification and change time, inode) at every lookup, so an
+// edit made between two lookups is seen by the second.
 
 #include <cstdint>
 #include <string>
@@ -59,10 +59,14 @@ class TableCache {
     int64_t size = -1;
     int64_t mtimeSec = 0;
     int64_t mtimeNsec = 0;
+    // The change time, which no program can set back: a copy that keeps the
+    // modification time of the file it replaces still changes it.
+    int64_t ctimeSec = 0;
+    int64_t ctimeNsec = 0;
     uint64_t inode = 0;
     uint64_t device = 0;
-    // The modification time was too close to the time of reading for the
-    // file's status to prove it unchanged.
+    // The file had changed too shortly before it was read for its status to
+    // prove it unchanged later.
     bool recent = true;
     TableFile file;
   };
