@@ -143,6 +143,11 @@ TEST_F(Tables, TableNumbersAreComparedAsText) {
   EXPECT_DOUBLE_EQ(TABR1(cache, f, "0", 'i', 1.5, 1), 150);  // the first table
   EXPECT_THROW(TABR1(cache, f, "001", 'i', 1.5, 1), TableRangeError);
   EXPECT_THROW(TABR1(cache, f, "", 'i', 1.5, 1), TableRangeError);
+  // A header without a number matches only the request for the first table.
+  std::string g = Write("NONUM.TAB", "TAB\nt\n1 10\n2 20\n");
+  EXPECT_DOUBLE_EQ(TABR1(cache, g, "0", 'i', 1.5, 1), 15);
+  EXPECT_THROW(TABR1(cache, g, "", 'i', 1.5, 1), TableRangeError);
+  EXPECT_THROW(TABR2(cache, g, "", 'i', 'i', 1, 1.5), TableRangeError);
 }
 
 TEST_F(Tables, HeaderWordsBeginWithTabInOneOfThreeSpellings) {

@@ -1,0 +1,138 @@
+#pragma once
+// The main window: the 800 x 600 drawing surface with the controls on it, the
+// menu, the 40 ms timer, the keys and the mouse. It wires the toolkit to the
+// run control; the model and the drawing know nothing of the toolkit.
+
+#include <QImage>
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "display/Canvas.h"
+#include "model/Sim.h"
+#include "shell/Run.h"
+#include "shell/qt/QtCanvas.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QAction;
+
+namespace drivanto {
+
+class Surface;
+
+struct WindowOptions {
+  // The working folder with CONS.VAL, MOT1.BMP to MOT4.BMP.
+  std::string folder;
+  // A clock that advances 0.04 s per tick instead of the computer's clock.
+  bool simulatedClock = false;
+};
+
+// A file dialog: returns the chosen name, or nothing when cancelled.
+struct FileRequest {
+  QString title;
+  QString filter;
+  QString defaultName;
+  QString defaultSuffix;
+  QString folder;
+  bool save = false;
+};
+using FileChooser = std::function<std::optional<QString>(const FileRequest&)>;
+
+class MainWindow : public QMainWindow, public Display {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(WindowOptions options, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The start-up sequence (run once when the window is first shown).
+  // Returns false when it stopped on an error (shown in a message box).
+  bool StartUpSequence();
+
+  // Handlers, public so that tests can drive the window.
+  void Button1Click();
+  void Timer1Timer();
+  void StClick();
+  void Image1Click();
+  void AnvisnClick();
+  void Memo14Click();
+  void MGetMussClick();
+  void BatvalueClick();
+
+  Sim& sim() { return sim_; }
+  const QImage& surfaceImage() const { return image_; }
+  QTimer& timer() { return timer_; }
+  QLineEdit* edit1() const { return edit1_; }
+  QLineEdit* edit2() const { return edit2_; }
+  QLineEdit* edit5() const { return edit5_; }
+  QPlainTextEdit* memo14() const { return memo14_; }
+  QPushButton* button1() const { return button1_; }
+  QLabel* image1() const { return image1_; }
+  QAction* action(const QString& text) const;
+  QWidget* surfaceWidget() const;
+  SimulatedClock& simulatedClock() { return simClock_; }
+
+  void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+  // What happens when a table lookup falls outside its table (after ERROR.TAB
+  // has been written): by default the program ends with exit code 3.
+  void setTerminate(std::function<void(int)> terminate) { terminate_ = std::move(terminate); }
+  // Message boxes; tests replace them to read the texts.
+  void setMessageSink(std::function<void(const QString&)> sink) { messageSink_ = std::move(sink); }
+
+  // Display.
+  void DrawBackground(Sim& sim) override;
+  void DrawInstruments(Sim& sim) override;
+  void SetTitle(const std::string& title) override;
+  void ShowMessage(const std::string& text) override;
+  void StopTimer() override;
+  void EndTick() override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenu();
+  void BuildControls();
+  void LoadPictures();
+  void ShowError(const QString& text);
+  // Runs f and turns the model's errors into a message box (the timer stops)
+  // or the end of the program (a lookup outside its table).
+  bool Guarded(const std::function<void()>& f);
+  void Redraw();
+
+  WindowOptions options_;
+  Sim sim_;
+  SystemClock systemClock_;
+  SimulatedClock simClock_;
+  QImage image_;
+  std::unique_ptr<QtCanvas> canvas_;
+  QTimer timer_;
+  Surface* surface_ = nullptr;
+  QLabel* label1_ = nullptr;
+  QLabel* image1_ = nullptr;
+  QPushButton* button1_ = nullptr;
+  QLineEdit* edit1_ = nullptr;
+  QLineEdit* edit2_ = nullptr;
+  QLineEdit* edit5_ = nullptr;
+  QPlainTextEdit* memo14_ = nullptr;
+  Picture mussbild_;
+  std::array<Picture, 4> motbild_;
+  FileChooser chooser_;
+  std::function<void(int)> terminate_;
+  std::function<void(const QString&)> messageSink_;
+  bool startedUp_ = false;
+};
+
+// The folder the window starts in: FOLDER when given, else the current folder
+// when it holds CONS.VAL, else the bundled data folder. Empty when none holds
+// CONS.VAL; *looked lists the folders looked in.
+std::string FindWorkingFolder(const std::string& given, std::string* looked);
+
+}  // namespace drivanto
