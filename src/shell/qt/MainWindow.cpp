@@ -22,7 +22,9 @@
 #include "base/Text.h"
 #include "display/Bmp.h"
 #include "display/Dashboard.h"
+#include "data/Constants.h"
 #include "model/Modules.h"
+#include "state/Snapshot.h"
 #include "shell/qt/Manual.h"
 
 namespace drivanto {
@@ -78,6 +80,32 @@ class ClickText : public QPlainTextEdit {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 std::string S(const QString& q) { return q.toUtf8().toStdString(); }
+
+class ClickLine : public QLineEdit {
+ public:
+  ClickLine(std::function<void()> onClick, QWidget* parent) : QLineEdit(parent), onClick_(std::move(onClick)) {}
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override {
+    QLineEdit::mousePressEvent(e);
+    if (e->button() == Qt::LeftButton) onClick_();
+  }
+
+ private:
+  std::function<void()> onClick_;
+};
+
+QString Lines(const std::vector<std::string>& rows) {
+  QStringList list;
+  for (const std::string& r : rows) list << QString::fromUtf8(r.data(), static_cast<int>(r.size()));
+  return list.join("\n");
+}
+
+std::vector<std::string> Rows(const QPlainTextEdit* box) {
+  std::vector<std::string> rows;
+  for (const QString& line : box->toPlainText().split('\n')) rows.push_back(line.toUtf8().toStdString());
+  return rows;
+}
 
 // Keypad keys without NumLock arrive as the digits they carry.
 QString KeypadDigit(int key) {
@@ -154,30 +182,50 @@ QWidget* MainWindow::surfaceWidget() const { return surface_; }
 void MainWindow::BuildMenu() {
   QMenuBar* bar = menuBar();
   QMenu* konst = bar->addMenu("Konstanter");
-  for (const char* item : {"Använda filer", "Bilkonstanter.", "Programkonstanter", "Utgångsvärden", "Moder"}) {
-    konst->addAction(QString::fromUtf8(item));
+  const std::pair<const char*, Panel> items[] = {{"Använda filer", Panel::Files},
+                                                 {"Bilkonstanter.", Panel::CarConstants},
+                                                 {"Programkonstanter", Panel::ProgramConstants},
+                                                 {"Utgångsvärden", Panel::StartValues},
+                                                 {"Moder", Panel::Modes}};
+  for (auto [item, panel] : items) {
+    const Panel p = panel;
+    connect(konst->addAction(QString::fromUtf8(item)), &QAction::triggered, this, [this, p] { MKonstClick(p); });
   }
-  bar->addAction("Bilmapp");
+  connect(bar->addAction("Bilmapp"), &QAction::triggered, this, [this] { MBilmappClick(); });
   QMenu* get = bar->addMenu(QString::fromUtf8("Hämta"));
-  get->addAction("Konstanter");
-  get->addAction("Konstanter och variabler");
+  connect(get->addAction("Konstanter"), &QAction::triggered, this, [this] { MGetKonstClick(); });
+  connect(get->addAction("Konstanter och variabler"), &QAction::triggered, this, [this] { GetVarClick(); });
   connect(get->addAction("Musseldiagram"), &QAction::triggered, this, [this] { MGetMussClick(); });
   get->addSeparator();
   connect(get->addAction(QString::fromUtf8("Batterivärden")), &QAction::triggered, this,
           [this] { BatvalueClick(); });
   QMenu* save = bar->addMenu("Spara");
-  save->addAction("Spara konstanter som");
-  save->addAction("Spara konstanter och variabler som");
+  connect(save->addAction("Spara konstanter som"), &QAction::triggered, this, [this] { MSaveAs1Click(); });
+  connect(save->addAction("Spara konstanter och variabler som"), &QAction::triggered, this,
+          [this] { MSaveAs2Click(); });
   save->addSeparator();
-  save->addAction("Skriv ut konstanter");
-  save->addAction("Skriv ut konstanter och variabler");
+  connect(save->addAction("Skriv ut konstanter"), &QAction::triggered, this, [this] { Print1Click(); });
+  save->addAction("Skriv ut konstanter och variabler");  // nothing is printed
   connect(bar->addAction("Stopp/Start"), &QAction::triggered, this, [this] { StClick(); });
   connect(bar->addAction("Bruksanvisning"), &QAction::triggered, this, [this] { AnvisnClick(); });
 }
 
-QAction* MainWindow::action(const QString& text) const {
-  for (QAction* a : menuBar()->findChildren<QAction*>()) {
-    if (a->text() == text) return a;
+QAction* MainWindow::action(const QString& path) const {
+  for (QAction* top : menuBar()->actions()) {
+    if (!top->menu() && top->text() == path) return top;
+  }
+  const int slash = path.indexOf('/');
+  const QString menu = slash < 0 ? QString() : path.left(slash);
+  const QString text = slash < 0 ? path : path.mid(slash + 1);
+  for (QAction* top : menuBar()->actions()) {
+    if (top->menu()) {
+      if (!menu.isEmpty() && top->text() != menu) continue;
+      for (QAction* a : top->menu()->actions()) {
+        if (a->text() == text) return a;
+      }
+    } else if (menu.isEmpty() && top->text() == text) {
+      return top;
+    }
   }
   return nullptr;
 }
@@ -234,6 +282,43 @@ void MainWindow::BuildControls() {
   for (const std::string& l : ManualLines()) lines << Q(l);
   memo14_->setPlainText(lines.join("\n"));
   memo14_->hide();
+  BuildPanels();
+}
+
+void MainWindow::BuildPanels() {
+  struct Geometry {
+    QRect labels, values;
+  };
+  const Geometry geometry[5] = {{{10, 0, 385, 385}, {400, 0, 700, 385}},
+                                {{8, 0, 489, 409}, {520, 20, 249, 353}},
+                                {{8, 0, 489, 353}, {520, 0, 249, 353}},
+                                {{8, 0, 489, 250}, {520, 0, 249, 250}},
+                                {{8, 0, 489, 257}, {520, 0, 249, 145}}};
+  for (int i = 0; i < 5; ++i) {
+    const Panel panel = static_cast<Panel>(i);
+    auto* labels = new ClickText([this, panel] { LabelBoxClick(panel); }, surface_);
+    labels->setGeometry(geometry[i].labels);
+    labels->setReadOnly(true);
+    labels->setPlainText(Lines(PanelLabelRows(panel)));
+    labels->hide();
+    auto* values = new ClickText([this] { ValueBoxClick(); }, surface_);
+    values->setGeometry(geometry[i].values);
+    values->hide();
+    panels_[i] = {labels, values};
+  }
+  memo3_ = new ClickText([this] { Memo3Click(); }, surface_);
+  memo3_->setGeometry(0, 0, 401, 89);
+  memo3_->setReadOnly(true);
+  memo3_->setPlainText(Lines(CarFolderRows()));
+  memo3_->hide();
+  edit3_ = new ClickLine([this] { Edit3Click(); }, surface_);
+  edit3_->setGeometry(400, 40, 390, 26);
+  edit3_->hide();
+  memo12_ = new ClickText([this] { Memo12Click(); }, surface_);
+  memo12_->setGeometry(16, 0, 481, 97);
+  memo12_->setReadOnly(true);
+  memo12_->setPlainText(Lines(PrintNoticeRows()));
+  memo12_->hide();
 }
 
 void MainWindow::ShowError(const QString& text) { messageSink_(text); }
@@ -349,6 +434,160 @@ void MainWindow::BatvalueClick() {
     Guarded([this] { ScreenSetup(sim_, this); });
     Redraw();
   }
+}
+
+// ---- Settings panels and value files ----
+
+QPlainTextEdit* MainWindow::labelBox(Panel panel) const { return panels_[static_cast<int>(panel)].labels; }
+QPlainTextEdit* MainWindow::valueBox(Panel panel) const { return panels_[static_cast<int>(panel)].values; }
+
+std::optional<QString> MainWindow::Choose(const FileRequest& request) { return chooser_(request); }
+
+void MainWindow::ResumeAfterPanel() {
+  if (sim_.s.stegnr > 2) {
+    if (!Guarded([this] { ScreenSetup(sim_, this); })) return;
+    timer_.start();
+  }
+  Redraw();
+}
+
+void MainWindow::MKonstClick(Panel panel) {
+  if (panel != Panel::StartValues) edit5_->hide();
+  PanelBoxes& boxes = panels_[static_cast<int>(panel)];
+  boxes.values->setPlainText(Lines(PanelValueRows(sim_.s, panel)));
+  boxes.labels->show();
+  boxes.values->show();
+  boxes.labels->raise();
+  boxes.values->raise();
+}
+
+void MainWindow::ValueBoxClick() { timer_.stop(); }
+
+void MainWindow::LabelBoxClick(Panel panel) {
+  PanelBoxes& boxes = panels_[static_cast<int>(panel)];
+  const std::vector<std::string> rows = Rows(boxes.values);
+  if (panel == Panel::Files) SetTitle(PanelTitle(sim_.s));
+  // A row the reader cannot use leaves the panel open to be mended.
+  if (!Guarded([&] { TakeOverPanel(sim_, panel, rows); })) return;
+  boxes.labels->hide();
+  boxes.values->hide();
+  ResumeAfterPanel();
+  edit1_->setFocus();
+}
+
+void MainWindow::MBilmappClick() {
+  edit5_->hide();
+  edit3_->setText(Q(sim_.s.Bilmapp));
+  memo3_->show();
+  edit3_->show();
+  memo3_->raise();
+  edit3_->raise();
+}
+
+void MainWindow::Edit3Click() { timer_.stop(); }
+
+void MainWindow::Memo3Click() {
+  const std::string folder = S(edit3_->text());
+  memo3_->hide();
+  edit3_->hide();
+  SetTitle(PanelTitle(sim_.s));
+  if (!Guarded([&] { TakeOverCarFolder(sim_, folder); })) return;
+  ResumeAfterPanel();
+  edit1_->setFocus();
+}
+
+void MainWindow::MGetKonstClick() {
+  const FileRequest r{QString::fromUtf8("Hämta konstanter"),
+                      QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"), "CONS.VAL", "VAL",
+                      Q(sim_.s.startmapp), false};
+  std::optional<QString> chosen = Choose(r);
+  if (!chosen) return;  // a cancelled dialog reads nothing
+  State& s = sim_.s;
+  s.konsfil = Cut250(S(*chosen));
+  s.omrakna = 0;
+  if (!Guarded([this] { ReadConstants(sim_.s, sim_.tables); })) return;
+  if (s.stegnr > 0) Guarded([this] { ScreenSetup(sim_, this); });
+  Redraw();
+}
+
+void MainWindow::MSaveAs1Click() {
+  const FileRequest r{"Spara konstanter som", QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"),
+                      "", "VAL", Q(sim_.s.startmapp), true};
+  std::optional<QString> chosen = Choose(r);
+  if (!chosen) return;  // a cancelled dialog writes nothing
+  State& s = sim_.s;
+  s.ValueFileName = Cut250(S(*chosen));
+  if (!Guarded([this] { WriteConstants(sim_.s, sim_.s.ValueFileName); })) return;
+  if (s.stegnr > 0) Guarded([this] { ScreenSetup(sim_, this); });
+  Redraw();
+}
+
+void MainWindow::MSaveAs2Click() {
+  State& s = sim_.s;
+  const bool wasRunning = timer_.isActive();
+  const uint8_t wasPaused = s.paus;
+  timer_.stop();
+  s.paus = 1;
+  const FileRequest r{"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true};
+  std::optional<QString> chosen = Choose(r);
+  if (!chosen) {
+    // Cancelled: nothing is written and the run is left as it was.
+    s.paus = wasPaused;
+    if (wasRunning) timer_.start();
+    return;
+  }
+  s.ValueFileName = Cut250(S(*chosen));
+  // A failed save leaves the run held; "Stopp/Start" continues it.
+  if (!Guarded([this] { SaveSnapshot(sim_.s, sim_.s.ValueFileName); })) return;
+  if (!Guarded([this] { TimeStep(sim_); })) return;
+  if (s.stegnr > 1 && !Guarded([this] { ScreenSetup(sim_, this); })) return;
+  timer_.start();
+  Redraw();
+}
+
+void MainWindow::GetVarClick() {
+  State& s = sim_.s;
+  const bool wasRunning = timer_.isActive();
+  const uint8_t wasPaused = s.paus;
+  timer_.stop();
+  s.paus = 1;
+  const FileRequest r{"Konstanter och variabler", "", "", "", Q(s.startmapp), false};
+  std::optional<QString> chosen = Choose(r);
+  if (!chosen) {
+    s.paus = wasPaused;
+    if (wasRunning) timer_.start();
+    return;
+  }
+  s.ValueFileName = Cut250(S(*chosen));
+  const int32_t noted = s.stegnr;
+  if (!Guarded([this] { LoadSnapshot(sim_.s, sim_.s.ValueFileName); })) return;
+  if (s.stegnr > 1) {
+    // The loaded row buffers are rows of the cycle file.
+    sim_.cycleRowIsInitial = false;
+    sim_.cyclePrevRowIsInitial = false;
+  }
+  s.paus = 1;
+  if (!Guarded([this] { TimeStep(sim_); })) return;
+  s.paus = 0;
+  if (noted <= 1) {
+    s.skarmstatus = 'S';
+    Redraw();
+    return;
+  }
+  if (!Guarded([this] { ScreenSetup(sim_, this); })) return;
+  timer_.start();
+  Redraw();
+}
+
+void MainWindow::Print1Click() {
+  edit5_->hide();
+  memo12_->show();
+  memo12_->raise();
+}
+
+void MainWindow::Memo12Click() {
+  memo12_->hide();
+  ResumeAfterPanel();
 }
 
 // ---- Display ----

@@ -15,6 +15,7 @@
 #include "display/Canvas.h"
 #include "model/Sim.h"
 #include "shell/Run.h"
+#include "shell/Settings.h"
 #include "shell/qt/QtCanvas.h"
 
 class QLabel;
@@ -65,6 +66,25 @@ class MainWindow : public QMainWindow, public Display {
   void Memo14Click();
   void MGetMussClick();
   void BatvalueClick();
+  // Settings panels: open, click into the value box, close by a click on the
+  // label box.
+  void MKonstClick(Panel panel);
+  void ValueBoxClick();
+  void LabelBoxClick(Panel panel);
+  void MBilmappClick();
+  void Edit3Click();
+  void Memo3Click();
+  void MGetKonstClick();
+  void MSaveAs1Click();
+  void MSaveAs2Click();
+  void GetVarClick();
+  void Print1Click();
+  void Memo12Click();
+  QPlainTextEdit* labelBox(Panel panel) const;
+  QPlainTextEdit* valueBox(Panel panel) const;
+  QPlainTextEdit* memo3() const { return memo3_; }
+  QLineEdit* edit3() const { return edit3_; }
+  QPlainTextEdit* memo12() const { return memo12_; }
 
   Sim& sim() { return sim_; }
   const QImage& surfaceImage() const { return image_; }
@@ -75,7 +95,9 @@ class MainWindow : public QMainWindow, public Display {
   QPlainTextEdit* memo14() const { return memo14_; }
   QPushButton* button1() const { return button1_; }
   QLabel* image1() const { return image1_; }
-  QAction* action(const QString& text) const;
+  // The menu item with this caption; "Hämta/Konstanter" names the item of a
+  // menu where captions repeat.
+  QAction* action(const QString& path) const;
   QWidget* surfaceWidget() const;
   SimulatedClock& simulatedClock() { return simClock_; }
 
@@ -100,6 +122,11 @@ class MainWindow : public QMainWindow, public Display {
  private:
   void BuildMenu();
   void BuildControls();
+  void BuildPanels();
+  std::optional<QString> Choose(const FileRequest& request);
+  // The end of a command that held the run: the background is redrawn and
+  // the timer runs again once a run has begun (more than two ticks).
+  void ResumeAfterPanel();
   void LoadPictures();
   void ShowError(const QString& text);
   // Runs f and turns the model's errors into a message box (the timer stops)
@@ -122,6 +149,14 @@ class MainWindow : public QMainWindow, public Display {
   QLineEdit* edit2_ = nullptr;
   QLineEdit* edit5_ = nullptr;
   QPlainTextEdit* memo14_ = nullptr;
+  struct PanelBoxes {
+    QPlainTextEdit* labels = nullptr;
+    QPlainTextEdit* values = nullptr;
+  };
+  std::array<PanelBoxes, 5> panels_;
+  QPlainTextEdit* memo3_ = nullptr;
+  QLineEdit* edit3_ = nullptr;
+  QPlainTextEdit* memo12_ = nullptr;
   Picture mussbild_;
   std::array<Picture, 4> motbild_;
   FileChooser chooser_;

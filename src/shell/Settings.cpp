@@ -1,0 +1,296 @@
+#include "shell/Settings.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "base/NumberText.h"
+#include "base/Text.h"
+#include "data/Constants.h"
+#include "model/Modules.h"
+#include "shell/Run.h"
+#include "state/Snapshot.h"
+
+namespace drivanto {
+
+namespace {
+
+using S = State;
+
+const char* const kClickToClose = "Dessa rutor försvinner om du klickar på denna ruta.";
+const char* const kMayEdit = "Denna ruta kan du ändra i.";
+const char* const kFromFile = "Dessa värden hämtas från filen CONS.VAL och kan ";
+const char* const kNamesFromFile = "Dessa filnamn hämtas från filen CONS.VAL och kan ";
+const char* const kPermanent = "permanent ändras genom att  ändra i denna fil.";
+
+struct CarRow {
+  const char* label;
+  double S::*field;
+  int decimals;
+};
+
+const CarRow kCarRows[] = {
+    {"Max ström vid elbilsdrift i A", &S::maxCurrentElectric, 1},
+    {"Max ström med påslagen laddning i A", &S::maxCurrentCharging, 1},
+    {"Fordonsmassa i kg (-1 =enl fordonstabell)", &S::vehicleMass, 0},
+    {"Batterikapacitet i Ah (-1 =enl batteritabell)", &S::batCapacity, 1},
+    {"Laddningsström i A  (negativt värde = effekt i kW)", &S::chargeSetting, 1},
+    {"Bensintank i liter", &S::tankVolume, 1},
+    {"Generatorvarvtal i rpm", &S::genRpm, 1},
+    {"Verkningsgrad för generator i %", &S::genEff, 1},
+    {"Max bromskraft i N", &S::maxBrakeForce, 0},
+    {"Hjälpapparateffekt i W", &S::auxPower, 0},
+    {"Basvarvtal för elmotor i rpm (-1 =enl elmotortabell)", &S::elmBaseRpm, 1},
+    {"CdA  Luftmotstkoef (-1 =enl fordonstabell)", &S::cdA, 2},
+    {"Minspänning i V", &S::minVoltage, 1},
+    {"Maxmoment för elmotor i Nm", &S::elmMaxTorque, 1},
+    {")Bränslets brännvärde i kWh/l", &S::fuelEnergy, 2},
+    {"Bränslets täthet i kg/l", &S::fuelDensity, 2},
+    {"Max varvtal i rpm", &S::maxRpm, 0},
+};
+
+struct FileRow {
+  const char* label;
+  std::string S::*field;  // nullptr: a row that is shown only
+  const char* shown;
+};
+
+// Rows 2 to 16 of the files panel. Every name shown is taken over, the
+// battery, motor and brake files too.
+const FileRow kFileRows[] = {
+    {"Tidcykel från tabell                Ttidd", &S::Ttidd, nullptr},
+    {"Karta från tabell                     Tkarta", &S::Tkarta, nullptr},
+    {"    (Bilmapp)", nullptr, "  Se separat meny"},
+    {"Batteri  enl tabell                   Tbat", &S::Tbat, nullptr},
+    {"Förbränningsmotor enl          Tforb", &S::Tforb, nullptr},
+    {"Elmotor enl tabell                  Telm", &S::Telm, nullptr},
+    {"Fordon enl tabell                     Tford", &S::Tford, nullptr},
+    {"Växel                                          Tvx", &S::Tvx, nullptr},
+    {"Bromsåtermatning enl                 Tbr", &S::Tbr, nullptr},
+    {"Musseldiagram                      Mussfil", &S::Mussfil, nullptr},
+    {"  (Ej använd rad)", nullptr, " "},
+    {"  (Ej använd rad)", nullptr, " "},
+    {"Resultatfil                                 Tresultat", &S::Tresultat, nullptr},
+    {"Kompletterande resultatfil    Tresultatp", &S::Tresultatp, nullptr},
+    {"Jag heter                                  Myname", &S::Myname, nullptr},
+};
+
+std::vector<std::string> Framed(const char* title, const std::vector<std::string>& labels,
+                                const std::vector<std::string>& before, const char* fromFile,
+                                const std::string& last) {
+  std::vector<std::string> rows = {title, kClickToClose};
+  rows.insert(rows.end(), labels.begin(), labels.end());
+  rows.insert(rows.end(), before.begin(), before.end());
+  rows.push_back(fromFile);
+  rows.push_back(kPermanent);
+  rows.push_back(last);
+  return rows;
+}
+
+std::string Row(const std::vector<std::string>& rows, std::size_t i) {
+  return i < rows.size() ? rows[i] : std::string();
+}
+
+// A number row: the partial value of the conversion; commas count as points
+// only where the panel accepts them.
+double Number(const std::string& row, bool commaAccepted) {
+  return ParseNumberPrefix(commaAccepted ? DecimalCommaToPoint(row) : row);
+}
+
+char FirstAsTyped(const std::string& row) { return row.empty() ? ' ' : FirstCharCp1252(row); }
+
+// The modes panel's letters: the first character upper-cased, or the second
+// when the first is a blank.
+char ModeLetter(const std::string& row) {
+  if (row.empty()) return ' ';
+  const std::string cp = Utf8ToCp1252(row);
+  char c = UpperAscii(cp[0]);
+  if (c == ' ' && cp.size() > 1) c = UpperAscii(cp[1]);
+  return c;
+}
+
+struct OmraknaScope {
+  explicit OmraknaScope(State& s) : s_(s) { s_.omrakna = 1; }
+  ~OmraknaScope() { s_.omrakna = 0; }
+  State& s_;
+};
+
+// The reduced reading of the constants and the map's torque scale.
+void Recompute(Sim& sim) {
+  OmraknaScope scope(sim.s);
+  ReadConstants(sim.s, sim.tables);
+  EngineMapPoint(sim);
+}
+
+}  // namespace
+
+std::string PanelNumber(double x, int decimals) {
+  if (!std::isfinite(x)) return "0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.5e", x);
+  const double rounded = std::strtod(buf, nullptr);
+  if (std::fabs(rounded) >= 1e6) {
+    std::snprintf(buf, sizeof buf, "%.5E", rounded);
+    return buf;
+  }
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, rounded);
+  return buf;
+}
+
+std::string PanelTitle(const State& s) {
+  return s.titlePrefix + "    " + s.Myname + "   Bilmodell: " + s.bilmodell + "   Drivanto-gruppen 2026";
+}
+
+std::vector<std::string> PanelLabelRows(Panel panel) {
+  switch (panel) {
+    case Panel::Files: {
+      std::vector<std::string> labels;
+      for (const FileRow& r : kFileRows) labels.push_back(r.label);
+      return Framed("       ANVÄNDA FILER  (exkl vindrutebilder)", labels, {std::string(12, ' ')},
+                    kNamesFromFile, std::string(13, ' '));
+    }
+    case Panel::CarConstants: {
+      std::vector<std::string> labels;
+      for (const CarRow& r : kCarRows) labels.push_back(r.label);
+      return Framed("                         BILKONSTANTER", labels, {""}, kFromFile, " ");
+    }
+    case Panel::ProgramConstants:
+      return Framed("            PROGRAMKONSTANTER",
+                    {"Fulltid i sekunder", "Fullängd i m", "Cykeltyp  (Tid eller Karta)",
+                     "     (Ej använd rad)", "Spara", "     (Ej använd rad)", "     (Ej använd rad)",
+                     "     (Ej använd rad)", "     (Ej använd rad)", "Stopp vid tom tank  J/N",
+                     "Vägkrökar  J/N"},
+                    {""}, kFromFile, " ");
+    case Panel::StartValues:
+      return Framed("           UTGÅNGSVÄRDEN",
+                    {"        (Ej använd rad)", "        (Ej använd rad)", "        (Ej använd rad)",
+                     "        (Ej använd rad)", "%  Förbrukad batterikapacitet",
+                     "%  Förbrukad bensin vid programstart", "Hastighet i m/s vid programstart",
+                     "Gräns för frånslag av laddning  i %", "Gräns för tillslag av laddning i %",
+                     "Gräns för tillslag i miljökänsligt område"},
+                    {""}, kFromFile, " ");
+    case Panel::Modes:
+      return Framed("             MODER",
+                    {"Motorstyrning  M = Mus", "Tidsmod   R=Realtid  D=(Dt)  SPACE=Körcykel",
+                     "Tidsinkrement(Dt);", "Växel  A=Automatlåda M=Manuell"},
+                    {"", "", ""}, kFromFile, "  ");
+  }
+  return {};
+}
+
+std::vector<std::string> PanelValueRows(const State& s, Panel panel) {
+  std::vector<std::string> rows = {" ", kMayEdit};
+  auto letter = [](char c) { return c == '\0' ? std::string() : CharToUtf8(c); };
+  switch (panel) {
+    case Panel::Files:
+      for (const FileRow& r : kFileRows) rows.push_back(r.field ? s.*r.field : std::string(r.shown));
+      break;
+    case Panel::CarConstants:
+      for (const CarRow& r : kCarRows) rows.push_back(PanelNumber(s.*r.field, r.decimals));
+      break;
+    case Panel::ProgramConstants:
+      rows.push_back(PanelNumber(s.fullTime, 0));
+      rows.push_back(PanelNumber(s.fullLength, 0));
+      rows.push_back(letter(s.cycleType));
+      rows.push_back(" ");
+      rows.push_back(Cp1252ToUtf8(s.Spara.Text()));
+      for (int i = 0; i < 4; ++i) rows.push_back(" ");
+      rows.push_back(letter(s.stopAtEmptyTank));
+      rows.push_back(letter(s.roadCurves));
+      break;
+    case Panel::StartValues:
+      for (int i = 0; i < 4; ++i) rows.push_back(" ");
+      rows.push_back(PanelNumber(s.usedCapacity, 0));
+      rows.push_back(PanelNumber(s.tankVolume != 0 ? 100 - s.fuelLeft * 100 / s.tankVolume : 0, 0));
+      rows.push_back(PanelNumber(s.v, 0));
+      rows.push_back(PanelNumber(s.chargeOffLimit, 0));
+      rows.push_back(PanelNumber(s.chargeOnLimit, 0));
+      rows.push_back(PanelNumber(s.envOnLimit, 0));
+      break;
+    case Panel::Modes:
+      rows.push_back(letter(s.styrmod));
+      rows.push_back(letter(s.timeMode));
+      rows.push_back(PanelNumber(s.dt, 0));
+      rows.push_back(s.gearMode == 20 ? "A" : "M");
+      break;
+  }
+  return rows;
+}
+
+void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows) {
+  State& s = sim.s;
+  switch (panel) {
+    case Panel::Files: {
+      std::size_t i = 2;
+      for (const FileRow& r : kFileRows) {
+        if (r.field) s.*r.field = Cut250(Row(rows, i));
+        ++i;
+      }
+      Recompute(sim);
+      break;
+    }
+    case Panel::CarConstants: {
+      std::size_t i = 2;
+      for (const CarRow& r : kCarRows) s.*r.field = Number(Row(rows, i++), true);
+      Recompute(sim);
+      break;
+    }
+    case Panel::ProgramConstants: {
+      s.fullTime = Number(Row(rows, 2), false);
+      s.fullLength = Number(Row(rows, 3), false);
+      s.cycleType = UpperAscii(FirstAsTyped(Row(rows, 4)));
+      // The drive cycle is found again for the chosen kind of cycle.
+      s.readRow1 = 0;
+      if (s.cycleType == 'K') {
+        ReadCycleUntil(sim, s.Tkarta, s.mapPos);
+      } else {
+        ReadCycleUntil(sim, s.Ttidd, s.cycleTime);
+      }
+      s.modeNo = 0;
+      s.readRow4 = 0;
+      s.prevReadRow4 = 0;
+      s.Spara.Assign(Utf8ToCp1252(CutChars(Row(rows, 6), 4)));
+      s.stopAtEmptyTank = FirstAsTyped(Row(rows, 11));
+      s.roadCurves = FirstAsTyped(Row(rows, 12));
+      break;
+    }
+    case Panel::StartValues: {
+      double used = Number(Row(rows, 6), false);
+      s.usedCapacity = used < 0.01 ? 0.01 : used;
+      const double p = Number(Row(rows, 7), false);
+      s.fuelLeft = (100 - p) * s.tankVolume / 100;
+      s.v = Number(Row(rows, 8), false);
+      s.chargeOffLimit = Number(Row(rows, 9), false);
+      s.chargeOnLimit = Number(Row(rows, 10), false);
+      s.envOnLimit = Number(Row(rows, 11), false);
+      break;
+    }
+    case Panel::Modes:
+      s.styrmod = ModeLetter(Row(rows, 2));
+      s.timeMode = ModeLetter(Row(rows, 3));
+      s.dt = Number(Row(rows, 4), true);
+      s.gearMode = (UpperAscii(FirstAsTyped(Row(rows, 5))) == 'A') ? 20 : 10;
+      break;
+  }
+}
+
+std::vector<std::string> CarFolderRows() {
+  return {"   Dessa rutor försvinner om du klickar på denna ruta",
+          "              Den andra rutan kan du ändra",
+          "                                                      Bilen finns i mappen:",
+          "",
+          "Detta mappnamn hämtas från filen CONS.VAL och  ",
+          "kan ",
+          "permanent ändras genom att  ändra i denna fil.",
+          " "};
+}
+
+void TakeOverCarFolder(Sim& sim, const std::string& folder) {
+  sim.s.Bilmapp = Cut250(folder);
+  Recompute(sim);
+}
+
+std::vector<std::string> PrintNoticeRows() {
+  return {"              Denna ruta försvinner om du klickar på den.", "", "Funktionen ännu ej inlagd."};
+}
+
+}  // namespace drivanto

@@ -1,0 +1,369 @@
+// The settings panels, the constants and snapshot commands of the menu,
+// driven offscreen with the file dialogs answered by the test.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/Files.h"
+#include "gui/TempData.h"
+#include "shell/qt/MainWindow.h"
+#include "state/Snapshot.h"
+
+namespace drivanto {
+namespace {
+
+using testing::TempData;
+
+std::vector<std::string> Rows(const QPlainTextEdit* box) {
+  std::vector<std::string> rows;
+  for (const QString& l : box->toPlainText().split('\n')) rows.push_back(l.toStdString());
+  return rows;
+}
+
+void SetRow(QPlainTextEdit* box, int row, const QString& text) {
+  QStringList lines = box->toPlainText().split('\n');
+  while (lines.size() <= row) lines << "";
+  lines[row] = text;
+  box->setPlainText(lines.join('\n'));
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class PanelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_unique<MainWindow>(WindowOptions{data.folder(), true});
+    window->setMessageSink([this](const QString& m) { messages.push_back(m.toStdString()); });
+    window->setTerminate([](int) {});
+    window->setFileChooser([this](const FileRequest& r) -> std::optional<QString> {
+      requests.push_back(r);
+      if (answer.empty()) return std::nullopt;
+      return QString::fromStdString(answer);
+    });
+    ASSERT_TRUE(window->StartUpSequence());
+  }
+  void StartAndTick(int n) {
+    window->Button1Click();
+    window->timer().stop();
+    for (int i = 0; i < n; ++i) window->Timer1Timer();
+    window->timer().start();
+  }
+  State& s() { return window->sim().s; }
+
+  TempData data;
+  std::unique_ptr<MainWindow> window;
+  std::vector<std::string> messages;
+  std::vector<FileRequest> requests;
+  std::string answer;
+};
+
+TEST_F(PanelTest, PanelsShowTheirLabelsAndValues) {
+  window->action("Moder")->trigger();
+  const auto labels = Rows(window->labelBox(Panel::Modes));
+  EXPECT_EQ(labels[0], "             MODER");
+  EXPECT_EQ(labels[1], "Dessa rutor försvinner om du klickar på denna ruta.");
+  EXPECT_EQ(labels[2], "Motorstyrning  M = Mus");
+  const auto values = Rows(window->valueBox(Panel::Modes));
+  ASSERT_GE(values.size(), 6u);
+  EXPECT_EQ(values[1], "Denna ruta kan du ändra i.");
+  EXPECT_EQ(values[3], "R");
+  EXPECT_EQ(values[5], "A");
+  window->action("Bilkonstanter.")->trigger();
+  const auto car = Rows(window->valueBox(Panel::CarConstants));
+  EXPECT_EQ(car[2], "200.0");   // maximum current, one decimal
+  EXPECT_EQ(car[4], "1350");    // the vehicle table's mass, no decimals
+  EXPECT_EQ(car[18], "6500");
+  // Several panels may be open at once.
+  EXPECT_FALSE(window->labelBox(Panel::Modes)->isHidden());
+  EXPECT_FALSE(window->labelBox(Panel::CarConstants)->isHidden());
+}
+
+TEST_F(PanelTest, ModesPanelTakesTheSecondLetterAfterABlank) {
+  window->action("Moder")->trigger();
+  SetRow(window->valueBox(Panel::Modes), 2, " m");
+  SetRow(window->valueBox(Panel::Modes), 5, "m");
+  window->LabelBoxClick(Panel::Modes);
+  EXPECT_EQ(s().styrmod, 'M');
+  EXPECT_EQ(s().gearMode, 10);
+  EXPECT_TRUE(window->labelBox(Panel::Modes)->isHidden());
+  EXPECT_TRUE(window->valueBox(Panel::Modes)->isHidden());
+}
+
+TEST_F(PanelTest, ATimeIncrementComesBackAsTheRoundedValueShown) {
+  s().dt = 0.5;
+  window->action("Moder")->trigger();
+  const std::string shown = Rows(window->valueBox(Panel::Modes))[4];
+  window->LabelBoxClick(Panel::Modes);
+  EXPECT_DOUBLE_EQ(s().dt, std::stod(shown));
+  EXPECT_NE(s().dt, 0.5);
+  // The time increment accepts a comma.
+  window->action("Moder")->trigger();
+  SetRow(window->valueBox(Panel::Modes), 4, "0,25");
+  window->LabelBoxClick(Panel::Modes);
+  EXPECT_DOUBLE_EQ(s().dt, 0.25);
+}
+
+TEST_F(PanelTest, ALowerCaseTRepositionsTheTimeCycle) {
+  s().cycleTime = 30.5;
+  window->action("Programkonstanter")->trigger();
+  SetRow(window->valueBox(Panel::ProgramConstants), 4, "t");
+  window->LabelBoxClick(Panel::ProgramConstants);
+  EXPECT_EQ(s().cycleType, 'T');
+  EXPECT_EQ(s().cycleLastFileName, s().Ttidd);
+  // The active row is the last one before 30.5 s of the time cycle.
+  EXPECT_LT(s().rowPos, 30.5);
+  EXPECT_GE(s().nextRowPos, 30.5);
+  EXPECT_EQ(s().modeNo, 0);
+  EXPECT_EQ(s().prevReadRow4, 0);
+}
+
+TEST_F(PanelTest, ProgramConstantsDoNotAcceptACommaButStoreSparaAsTyped) {
+  window->action("Programkonstanter")->trigger();
+  SetRow(window->valueBox(Panel::ProgramConstants), 2, "12,5");
+  SetRow(window->valueBox(Panel::ProgramConstants), 6, "1101x");
+  SetRow(window->valueBox(Panel::ProgramConstants), 11, "j");
+  window->LabelBoxClick(Panel::ProgramConstants);
+  EXPECT_DOUBLE_EQ(s().fullTime, 12);
+  EXPECT_EQ(s().Spara.Text(), "1101");
+  EXPECT_EQ(s().stopAtEmptyTank, 'j');
+}
+
+TEST_F(PanelTest, StartValuesActOnTheRunningModel) {
+  window->action(QString::fromUtf8("Utgångsvärden"))->trigger();
+  SetRow(window->valueBox(Panel::StartValues), 6, "0");
+  SetRow(window->valueBox(Panel::StartValues), 7, "25");
+  SetRow(window->valueBox(Panel::StartValues), 8, "7");
+  window->LabelBoxClick(Panel::StartValues);
+  EXPECT_DOUBLE_EQ(s().usedCapacity, 0.01);
+  EXPECT_DOUBLE_EQ(s().fuelLeft, 0.75 * s().tankVolume);
+  EXPECT_DOUBLE_EQ(s().v, 7);
+}
+
+TEST_F(PanelTest, MinusOneInTheCarPanelTakesTheTableValueAgain) {
+  window->action("Bilkonstanter.")->trigger();
+  SetRow(window->valueBox(Panel::CarConstants), 4, "-1");
+  SetRow(window->valueBox(Panel::CarConstants), 2, "150,5");
+  window->LabelBoxClick(Panel::CarConstants);
+  EXPECT_DOUBLE_EQ(s().vehicleMass, s().tableMass);
+  EXPECT_DOUBLE_EQ(s().maxCurrentElectric, 150.5);
+  EXPECT_EQ(s().omrakna, 0);
+}
+
+TEST_F(PanelTest, ANewCarFolderMakesLaterLookupsReadIt) {
+  namespace fs = std::filesystem;
+  fs::copy(data.path("BIL1"), data.path("BIL2"), fs::copy_options::recursive);
+  // The second car's vehicle file names another reference mass.
+  std::string vehicle = Slurp(data.path("BIL2/FORDON.TAB"));
+  const std::size_t at = vehicle.find("1350", vehicle.find("Const"));
+  ASSERT_NE(at, std::string::npos);
+  vehicle.replace(at, 4, "1650");
+  std::ofstream(data.path("BIL2/FORDON.TAB"), std::ios::binary) << vehicle;
+  const double firstMass = s().vehicleMass;
+
+  window->action("Bilmapp")->trigger();
+  EXPECT_EQ(window->edit3()->text().toStdString(), s().Bilmapp);
+  window->edit3()->setText(QString::fromStdString(data.path("BIL2")));
+  window->Memo3Click();
+  EXPECT_EQ(s().Tford, data.path("BIL2/FORDON.TAB"));
+  EXPECT_EQ(s().Tbat, data.path("BIL2/BATTERI.TAB"));
+  EXPECT_DOUBLE_EQ(s().tableMass, 1650);
+  // A mass given as -1 keeps the value taken from the first car.
+  EXPECT_DOUBLE_EQ(s().vehicleMass, firstMass);
+  EXPECT_TRUE(window->memo3()->isHidden());
+}
+
+TEST_F(PanelTest, AClickInAValueBoxHoldsTheRunUntilThePanelCloses) {
+  StartAndTick(5);
+  window->action("Moder")->trigger();
+  EXPECT_TRUE(window->timer().isActive()) << "an open panel leaves the run going";
+  window->ValueBoxClick();
+  EXPECT_FALSE(window->timer().isActive());
+  window->LabelBoxClick(Panel::Modes);
+  EXPECT_TRUE(window->timer().isActive());
+  window->timer().stop();
+}
+
+TEST_F(PanelTest, BeforeStartClosingAPanelLeavesTheTimerOff) {
+  window->action("Moder")->trigger();
+  window->ValueBoxClick();
+  window->LabelBoxClick(Panel::Modes);
+  EXPECT_FALSE(window->timer().isActive());
+}
+
+TEST_F(PanelTest, LoadingConstantsReplacesTheLiveStartValues) {
+  StartAndTick(5);
+  window->timer().stop();
+  s().usedCapacity = 55;
+  answer = data.path("CONS.VAL");
+  window->action(QString::fromUtf8("Hämta/Konstanter"))->trigger();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests.back().title, QString::fromUtf8("Hämta konstanter"));
+  EXPECT_EQ(requests.back().defaultName, QString("CONS.VAL"));
+  EXPECT_DOUBLE_EQ(s().usedCapacity, 0.01);
+  EXPECT_FALSE(window->timer().isActive()) << "loading constants leaves the timer alone";
+}
+
+TEST_F(PanelTest, SavingConstantsWritesTheFile) {
+  answer = data.path("SAVED.VAL");
+  window->action("Spara konstanter som")->trigger();
+  EXPECT_EQ(s().ValueFileName, answer);
+  const std::string text = Slurp(answer);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 58);
+  EXPECT_EQ(text.substr(0, text.find("\r\n")), data.path("UDDS.CYK"));
+}
+
+TEST_F(PanelTest, CancelledDialogsReadAndWriteNothing) {
+  StartAndTick(5);
+  const double ttot = s().ttot;
+  answer.clear();
+  window->action("Spara konstanter och variabler som")->trigger();
+  window->action("Konstanter och variabler")->trigger();
+  window->action("Spara konstanter som")->trigger();
+  window->action(QString::fromUtf8("Hämta/Konstanter"))->trigger();
+  EXPECT_EQ(requests.size(), 4u);
+  EXPECT_TRUE(window->timer().isActive());
+  EXPECT_EQ(s().paus, 0);
+  EXPECT_DOUBLE_EQ(s().ttot, ttot);
+  EXPECT_TRUE(s().ValueFileName.empty());
+  window->timer().stop();
+}
+
+TEST_F(PanelTest, SnapshotSavedAndLoadedDuringARun) {
+  StartAndTick(40);
+  answer = data.path("run.snap");
+  window->action("Spara konstanter och variabler som")->trigger();
+  EXPECT_TRUE(window->timer().isActive());
+  EXPECT_EQ(s().paus, 0);
+  const std::string text = Slurp(answer);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1050);
+  State saved;
+  SetDefaults(saved);
+  LoadSnapshot(saved, answer);
+  EXPECT_EQ(saved.ValueFileName, answer);
+
+  window->timer().stop();
+  for (int i = 0; i < 20; ++i) window->Timer1Timer();
+  ASSERT_GT(s().stegnr, saved.stegnr);
+  window->action("Konstanter och variabler")->trigger();
+  EXPECT_EQ(s().stegnr, saved.stegnr);
+  EXPECT_EQ(s().skarmstatus, 'G');
+  EXPECT_TRUE(window->timer().isActive()) << "a run under way continues at once";
+  window->timer().stop();
+}
+
+TEST_F(PanelTest, SnapshotLoadedBeforeStartWaitsForStart) {
+  StartAndTick(30);
+  answer = data.path("run.snap");
+  window->action("Spara konstanter och variabler som")->trigger();
+  window->timer().stop();
+  // A fresh window, before START.
+  MainWindow fresh(WindowOptions{data.folder(), true});
+  fresh.setMessageSink([](const QString&) {});
+  fresh.setFileChooser([this](const FileRequest&) { return std::optional<QString>(QString::fromStdString(answer)); });
+  ASSERT_TRUE(fresh.StartUpSequence());
+  fresh.action("Konstanter och variabler")->trigger();
+  EXPECT_FALSE(fresh.timer().isActive());
+  EXPECT_EQ(fresh.sim().s.skarmstatus, 'S');
+  EXPECT_EQ(fresh.sim().s.paus, 0);
+  EXPECT_EQ(fresh.sim().s.stegnr, s().stegnr);
+}
+
+TEST_F(PanelTest, SavingASnapshotBeforeStartStartsTheTimer) {
+  answer = data.path("early.snap");
+  window->action("Spara konstanter och variabler som")->trigger();
+  EXPECT_TRUE(window->timer().isActive());
+  EXPECT_TRUE(std::filesystem::exists(answer));
+  window->timer().stop();
+}
+
+TEST_F(PanelTest, AFailedSaveIsReportedAndHoldsTheRun) {
+  StartAndTick(5);
+  answer = data.path("no-such-folder/x.snap");
+  window->action("Spara konstanter och variabler som")->trigger();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("x.snap"), std::string::npos);
+  EXPECT_FALSE(window->timer().isActive());
+  EXPECT_EQ(s().paus, 1);
+  // "Stopp/Start" continues the run.
+  window->action("Stopp/Start")->trigger();
+  EXPECT_TRUE(window->timer().isActive());
+  window->timer().stop();
+}
+
+// A save that fails half-way (here: the file-size limit of the process, which
+// holds for root as well) leaves the earlier file as it was.
+TEST_F(PanelTest, ASaveThatFailsHalfWayLeavesTheOldFileIntact) {
+  answer = data.path("kept.snap");
+  std::ofstream(answer) << "old contents\n";
+  struct rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  struct rlimit tiny = old;
+  tiny.rlim_cur = 200;
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &tiny);
+  window->action("Spara konstanter och variabler som")->trigger();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(Slurp(answer), "old contents\n");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("kept.snap"), std::string::npos);
+  EXPECT_EQ(std::filesystem::directory_iterator(data.folder()) != std::filesystem::directory_iterator(), true);
+  for (const auto& e : std::filesystem::directory_iterator(data.folder())) {
+    EXPECT_EQ(e.path().filename().string().find(".kept.snap."), std::string::npos) << "temporary file left";
+  }
+}
+
+TEST_F(PanelTest, ASaveIntoAReadOnlyFolderLeavesTheOldFileIntact) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not hold for root";
+  namespace fs = std::filesystem;
+  fs::create_directory(data.path("ro"));
+  answer = data.path("ro/kept.snap");
+  std::ofstream(answer) << "old contents\n";
+  fs::permissions(data.path("ro"), fs::perms::owner_read | fs::perms::owner_exec);
+  window->action("Spara konstanter och variabler som")->trigger();
+  fs::permissions(data.path("ro"), fs::perms::owner_all);
+  EXPECT_EQ(Slurp(answer), "old contents\n");
+  EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(PanelTest, LoadingAFileThatIsNotASnapshotDoesNotCrash) {
+  answer = data.path("garbage.snap");
+  std::ofstream(answer, std::ios::binary) << "abc\r\n\x01\x02\xff\r\nnot a number\r\n";
+  window->action("Konstanter och variabler")->trigger();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(s().titlePrefix, "abc");
+  // Free-format lines 148 and 149 refuse text.
+  std::string bad;
+  for (int line = 1; line <= 1050; ++line) bad += (line == 148 ? "text" : "0") + std::string("\r\n");
+  std::ofstream(answer, std::ios::binary | std::ios::trunc) << bad;
+  window->action("Konstanter och variabler")->trigger();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("Invalid numeric input"), std::string::npos);
+}
+
+TEST_F(PanelTest, PrintNoticeShowsAndHides) {
+  window->action("Skriv ut konstanter")->trigger();
+  EXPECT_FALSE(window->memo12()->isHidden());
+  EXPECT_EQ(Rows(window->memo12()).back(), "Funktionen ännu ej inlagd.");
+  window->Memo12Click();
+  EXPECT_TRUE(window->memo12()->isHidden());
+  EXPECT_FALSE(window->timer().isActive());
+}
+
+}  // namespace
+}  // namespace drivanto
