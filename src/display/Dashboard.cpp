@@ -14,10 +14,19 @@ using namespace colors;
 
 std::string CharText(char c) { return c == '\0' ? std::string() : CharToUtf8(c); }
 
-void SpeedScale(Canvas& c) {
+// The blue band, the speed scale (km/h over the bar's 14 pixels per m/s) and
+// the fuel and emission captions of the right and left columns.
+void BandAndScale(Canvas& c, const char* litres) {
+  c.SetFill(kBlue);
+  c.Rect(0, 280, 799, 315);
+  c.SetFill(kBlack);
+  c.SetTextColor(kWhite);
   c.Text(0, 45, "0     10     20     30     40     50     60     70");
   c.Text(275, 45, "     80     90     100    110    120    130");
   c.Text(527, 45, "    140     150     160    170    180");
+  c.Text(5, 240, litres);
+  c.Text(750, 180, "g/mil");
+  c.Text(750, 240, "%");
 }
 
 // Round to the nearest integer, ties to even, as a real.
@@ -139,14 +148,7 @@ void DrawBackground(Canvas& c, const State& s, const Picture* map) {
   c.SetFill(kBlack);
   c.Rect(0, 0, 799, 315);
   if (s.Spara.At(4) == 'M' && map) c.Draw(180, 70, *map);
-  c.SetFill(kBlue);
-  c.Rect(0, 280, 799, 315);
-  c.SetFill(kBlack);
-  c.SetTextColor(kWhite);
-  SpeedScale(c);
-  c.Text(5, 240, "Liter          g/mil");
-  c.Text(750, 180, "g/mil");
-  c.Text(750, 240, "%");
+  BandAndScale(c, "Liter          g/mil");
   c.Text(5, 260, "Bens");
   c.Text(50, 260, "CO");
   c.Text(80, 260, "NOx");
@@ -205,14 +207,7 @@ void DrawMapScreen(Canvas& c, const Picture* map) {
   c.SetFill(kBlack);
   c.Rect(0, 0, 800, 600);
   if (map) c.Draw(180, 70, *map);
-  c.SetFill(kBlue);
-  c.Rect(0, 280, 799, 315);
-  c.SetFill(kBlack);
-  c.SetTextColor(kWhite);
-  SpeedScale(c);
-  c.Text(5, 240, "Liter              g/mil");
-  c.Text(750, 180, "g/mil");
-  c.Text(750, 240, "%");
+  BandAndScale(c, "Liter              g/mil");
 }
 
 std::string DrawRoadView(Canvas& c, State& s, const std::array<const Picture*, 4>& cars) {

@@ -522,21 +522,26 @@ void MainWindow::MSaveAs1Click() {
   Redraw();
 }
 
-void MainWindow::MSaveAs2Click() {
+std::optional<QString> MainWindow::HoldAndChoose(const FileRequest& request) {
   State& s = sim_.s;
   const bool wasRunning = timer_.isActive();
   const uint8_t wasPaused = s.paus;
   timer_.stop();
   s.paus = 1;
-  const FileRequest r{"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true};
-  std::optional<QString> chosen = Choose(r);
+  std::optional<QString> chosen = Choose(request);
   if (!chosen) {
-    // Cancelled: nothing is written and the run is left as it was.
+    // Cancelled: nothing is read or written and the run is left as it was.
     s.paus = wasPaused;
     if (wasRunning) timer_.start();
-    return;
+    return std::nullopt;
   }
   s.ValueFileName = Cut250(S(*chosen));
+  return chosen;
+}
+
+void MainWindow::MSaveAs2Click() {
+  State& s = sim_.s;
+  if (!HoldAndChoose({"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true})) return;
   // A failed save leaves the run held; "Stopp/Start" continues it.
   if (!Guarded([this] { SaveSnapshot(sim_.s, sim_.s.ValueFileName); })) return;
   if (!Guarded([this] { TimeStep(sim_); })) return;
@@ -547,18 +552,7 @@ void MainWindow::MSaveAs2Click() {
 
 void MainWindow::GetVarClick() {
   State& s = sim_.s;
-  const bool wasRunning = timer_.isActive();
-  const uint8_t wasPaused = s.paus;
-  timer_.stop();
-  s.paus = 1;
-  const FileRequest r{"Konstanter och variabler", "", "", "", Q(s.startmapp), false};
-  std::optional<QString> chosen = Choose(r);
-  if (!chosen) {
-    s.paus = wasPaused;
-    if (wasRunning) timer_.start();
-    return;
-  }
-  s.ValueFileName = Cut250(S(*chosen));
+  if (!HoldAndChoose({"Konstanter och variabler", "", "", "", Q(s.startmapp), false})) return;
   const int32_t noted = s.stegnr;
   if (!Guarded([this] { LoadSnapshot(sim_.s, sim_.s.ValueFileName); })) return;
   if (s.stegnr > 1) {

@@ -124,6 +124,9 @@ class MainWindow : public QMainWindow, public Display {
   void BuildControls();
   void BuildPanels();
   std::optional<QString> Choose(const FileRequest& request);
+  // The snapshot commands hold the run (timer off, paus set) while the dialog
+  // is open; a cancel restores both. The chosen name becomes ValueFileName.
+  std::optional<QString> HoldAndChoose(const FileRequest& request);
   // The end of a command that held the run: the background is redrawn and
   // the timer runs again once a run has begun (more than two ticks).
   void ResumeAfterPanel();
