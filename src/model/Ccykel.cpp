@@ -2,8 +2,11 @@
 // application of the active row with its mode codes, the driver's stop and
 // steering keys and the road curves.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+#include "base/Errors.h"
 
 #include "base/Rounding.h"
 #include "model/Modules.h"
@@ -152,6 +155,34 @@ void ReadCycleUntil(Sim& sim, const std::string& fileName, double x) {
     PublishActiveRow(sim);
     if (s.prevReadRow4 == 3) s.tangent = 'C';
   }
+}
+
+void ResumeCycleFile(Sim& sim) {
+  State& s = sim.s;
+  // Where the current road curve began is not kept in a snapshot; a run
+  // resumed inside a curve takes it from how far the car has come since the
+  // curve's row became active (to within one step).
+  const double c = s.rowCurve;
+  if (std::fabs(c) > 999 && std::fabs(c) < 10000 && c == s.prevRowCurve) {
+    const double since = (s.cycleType == 'K') ? s.mapPos - s.rowPos : s.v * (s.cycleTime - s.rowPos);
+    s.curveStart = s.ltot - std::max(0.0, since);
+  }
+  const std::string& name = (s.cycleType == 'K') ? s.Tkarta : s.Ttidd;
+  const double last[6] = {s.readRow1, s.readRow2, s.readRow3, s.readRow4, s.readRow5, s.readRow6};
+  try {
+    sim.cycleFile.Open(name);
+    while (!sim.cycleFile.AtEnd()) {
+      double row[6];
+      sim.cycleFile.ReadRow(row);
+      if (std::equal(row, row + 6, last)) {
+        s.cycleLastFileName = name;
+        return;
+      }
+      if (row[0] > last[0]) break;
+    }
+  } catch (const IoError&) {
+  }
+  sim.cycleFile.Close();
 }
 
 void CycleStep(Sim& sim) {

@@ -14,6 +14,11 @@ void SavePreviousValues(Sim& sim);
 // Ccykel: drive cycle, key commands, road curves.
 void CycleStep(Sim& sim);
 void ReadCycleUntil(Sim& sim, const std::string& fileName, double x);
+// After a snapshot of a run under way has been loaded: opens the cycle file of
+// the present cycle type and finds the row the reader had read last, without
+// acting on the rows it passes, so the run goes on exactly where it left off.
+// When the row is not found the file is left to the reader's own rules.
+void ResumeCycleFile(Sim& sim);
 
 // Ttid: the time increment.
 void TimeStep(Sim& sim);

@@ -29,6 +29,7 @@ void CycleFile::Open(const std::string& name) {
   Close();
   name_ = name;
   row_ = 0;
+  line_ = 1;
   std::string real = ResolveCase(name);
   file_ = std::fopen(real.c_str(), "rb");
   if (!file_) throw IoError(name, 0, ErrnoReason(errno));
@@ -39,9 +40,15 @@ void CycleFile::Close() {
   file_ = nullptr;
 }
 
-int CycleFile::Get() { return std::fgetc(file_); }
+int CycleFile::Get() {
+  int c = std::fgetc(file_);
+  if (c == '\n') ++line_;
+  return c;
+}
 void CycleFile::Unget(int c) {
-  if (c != EOF) std::ungetc(c, file_);
+  if (c == EOF) return;
+  if (c == '\n') --line_;
+  std::ungetc(c, file_);
 }
 
 static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
@@ -52,7 +59,7 @@ bool CycleFile::AtEnd() {
   while ((c = Get()) != EOF && IsSpace(c)) {
   }
   if (c == EOF) {
-    if (std::ferror(file_)) throw IoError(name_, row_ + 1, ErrnoReason(errno ? errno : EIO));
+    if (std::ferror(file_)) throw IoError(name_, line_, ErrnoReason(errno ? errno : EIO));
     return true;
   }
   Unget(c);
@@ -60,16 +67,18 @@ bool CycleFile::AtEnd() {
 }
 
 void CycleFile::ReadRow(double out[6]) {
-  if (!file_) throw IoError(name_, row_ + 1, "the file is not open");
+  if (!file_) throw IoError(name_, line_, "the file is not open");
   ++row_;
   for (int k = 0; k < 6; ++k) {
     int c;
     while ((c = Get()) != EOF && IsSpace(c)) {
     }
     if (c == EOF) {
-      throw IoError(name_, row_,
-                    "the row ends after " + std::to_string(k) + " of its six numbers");
+      throw IoError(name_, line_,
+                    "row " + std::to_string(row_) + " ends after " + std::to_string(k) +
+                        " of its six numbers");
     }
+    const int line = line_;
     std::string word;
     while (c != EOF && !IsSpace(c) && word.size() < 250) {
       word.push_back(static_cast<char>(c));
@@ -78,7 +87,8 @@ void CycleFile::ReadRow(double out[6]) {
     Unget(c);
     double value = 0;
     if (!IsPlainNumber(word, &value)) {
-      throw IoError(name_, row_, "\"" + word + "\" is not a number (column " + std::to_string(k + 1) + ")");
+      throw IoError(name_, line, "row " + std::to_string(row_) + ": \"" + word +
+                                     "\" is not a number (column " + std::to_string(k + 1) + ")");
     }
     out[k] = value;
   }

@@ -66,7 +66,8 @@ class CycleFile {
   void Unget(int c);
   std::FILE* file_ = nullptr;
   std::string name_;
-  int row_ = 0;  // rows read since the file was opened
+  int row_ = 0;   // rows read since the file was opened
+  int line_ = 1;  // the line being read
 };
 
 // A result file, open for the run.

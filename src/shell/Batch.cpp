@@ -331,6 +331,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       simulatedClock.now = s.clockNow;
       sim.cycleRowIsInitial = false;
       sim.cyclePrevRowIsInitial = false;
+      ResumeCycleFile(sim);
     } else {
       Start(sim, nullptr);
     }

@@ -559,6 +559,7 @@ void MainWindow::GetVarClick() {
     // The loaded row buffers are rows of the cycle file.
     sim_.cycleRowIsInitial = false;
     sim_.cyclePrevRowIsInitial = false;
+    ResumeCycleFile(sim_);
   }
   s.paus = 1;
   if (!Guarded([this] { TimeStep(sim_); })) return;

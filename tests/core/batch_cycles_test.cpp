@@ -1,0 +1,153 @@
+// The bundled drive cycles followed to their end, the distance driven against
+// the schedules, and the ways a run ends: mode 100, full time, full length.
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "batch_harness.h"
+
+namespace drivanto::testing {
+namespace {
+
+struct CycleFacts {
+  double trapezoidDistance = 0;  // m, up to the first mode-100 row
+  double endPosition = -1;       // position of the first mode-100 row
+  double climb = 0;              // slope x segment length, map cycles: the height gained
+};
+
+// Reads a cycle file as plain rows of six numbers.
+CycleFacts Facts(const std::string& file) {
+  std::ifstream in(file);
+  std::vector<std::vector<double>> rows;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::vector<double> r;
+    for (double x; f >> x;) r.push_back(x);
+    if (r.size() == 6) rows.push_back(r);
+  }
+  CycleFacts c;
+  for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+    if (rows[i][3] == 100) {
+      c.endPosition = rows[i][0];
+      break;
+    }
+    const double span = rows[i + 1][0] - rows[i][0];
+    c.trapezoidDistance += (rows[i][1] + rows[i + 1][1]) / 2 * span;
+    c.climb += rows[i][2] * span / 100;
+  }
+  return c;
+}
+
+TEST(BatchCycles, MapCycleKartaRunsToItsEndWithTheDefaultConstants) {
+  BatchFolder f;
+  const CycleFacts karta = Facts(f / "KARTA.CYK");
+  ASSERT_EQ(karta.endPosition, 13700);
+  EXPECT_NEAR(karta.climb, 4.0, 1e-9);
+
+  auto j = f.RunJson({});
+  EXPECT_EQ(j["endReason"], "mode100");
+  EXPECT_FALSE(f.Exists("ERROR.TAB"));
+  // The mode-100 row is reached, the row after it (13710 m) never becomes active.
+  EXPECT_GE(Num(j, "ltot"), 13700);
+  EXPECT_LT(Num(j, "ltot"), 13710);
+  EXPECT_LT(Num(j, "ttot"), 3000);  // well before the full time of CONS.VAL
+  // The climbs and descents of the map leave the car 4 m above the start.
+  EXPECT_NEAR(Num(j, "height"), karta.climb, 0.3);
+  // Charging never came on (used capacity stays below 60 %): no fuel used.
+  EXPECT_LT(Num(j, "usedCapacity"), 60);
+  EXPECT_EQ(Num(j, "fuelUsed"), 0);
+  // "0111" in CONS.VAL is read as "0110": only result file 2, one row a step.
+  EXPECT_FALSE(f.Exists("RESULT1.TXT"));
+  const Rows rows = f.ResultRows("RESULT2.TXT");
+  EXPECT_EQ(static_cast<double>(rows.size()), Num(j, "steps"));
+  // Real time on the simulated clock: 0.04 s a step.
+  EXPECT_NEAR(rows.back()[r2::ttot], Num(j, "ttot"), 0.05);
+  EXPECT_NEAR(Num(j, "ttot") / Num(j, "steps"), 0.04, 1e-4);
+}
+
+TEST(BatchCycles, TimeCycleTidRunsToItsEndInRealTime) {
+  BatchFolder f;
+  const CycleFacts tid = Facts(f / "TID.CYK");
+  // Letters are upper-cased as in the constants file: "t" is the time cycle.
+  auto j = f.RunJson(Set({"cycleType=t", "Ttidd=TID.CYK", "fullTime=100000", "fullLength=1e7"}));
+  EXPECT_EQ(j["endReason"], "mode100");
+  EXPECT_FALSE(f.Exists("ERROR.TAB"));
+  EXPECT_GE(Num(j, "ttot"), tid.endPosition);
+  EXPECT_LT(Num(j, "ttot"), tid.endPosition + 1);
+  // The hill: up 4 % for 50 s, down 4 % for 30 s; the car ends higher up.
+  EXPECT_GT(Num(j, "height"), 0);
+  EXPECT_NEAR(Num(j, "ltot"), tid.trapezoidDistance, 0.03 * tid.trapezoidDistance);
+}
+
+// UDDS and HWFET followed with 0.2 s steps: the distance of the speed trace
+// (trapezoidal sum of the rows) is driven to within 1 %.
+TEST(BatchCycles, UddsAndHwfetDriveTheDistanceOfTheirSchedules) {
+  struct Case {
+    const char* file;
+    double distance;  // trapezoidal, m
+    double seconds;   // position of the end row
+  };
+  for (const Case c : {Case{"UDDS.CYK", 11990, 1370}, Case{"HWFET.CYK", 16507, 766}}) {
+    SCOPED_TRACE(c.file);
+    BatchFolder f;
+    const CycleFacts facts = Facts(f / c.file);
+    EXPECT_NEAR(facts.trapezoidDistance, c.distance, 1);
+    EXPECT_EQ(facts.endPosition, c.seconds);
+
+    auto j = f.RunJson(TimeCycle(c.file, "0.2"));
+    EXPECT_EQ(j["endReason"], "mode100");
+    EXPECT_FALSE(f.Exists("ERROR.TAB"));
+    EXPECT_NEAR(Num(j, "ltot"), c.distance, 0.01 * c.distance);
+    EXPECT_GE(Num(j, "ttot"), c.seconds);
+    EXPECT_LT(Num(j, "ttot"), c.seconds + 1);
+    EXPECT_EQ(Num(j, "height"), 0);  // both schedules are level
+  }
+}
+
+// A cycle at 10 m/s that would run for 1000 s.
+const char* const kLevel10 =
+    "0 10 0 0 1 0\n"
+    "500 10 0 0 1 0\n"
+    "1000 0 0 100 1 0\n"
+    "1001 0 0 100 1 0\n";
+
+TEST(BatchCycles, FullTimeAndFullLengthEndTheRun) {
+  BatchFolder f;
+  f.Write("L10.CYK", kLevel10);
+  // From 0 s in steps of 0.5 s the time is exactly 30 s after 60 steps.
+  auto t = f.RunJson(TimeCycle("L10.CYK", "0.5") + Set({"ttot=0", "fullTime=30", "timeMode=d"}));
+  EXPECT_EQ(t["endReason"], "fullTime");
+  EXPECT_EQ(Num(t, "steps"), 60);
+  EXPECT_EQ(Num(t, "ttot"), 30);
+  // The first step that reaches 500 m ends it, at most one step of 5 m beyond.
+  auto l = f.RunJson(TimeCycle("L10.CYK", "0.5") + Set({"fullLength=500"}));
+  EXPECT_EQ(l["endReason"], "fullLength");
+  EXPECT_GE(Num(l, "ltot"), 500);
+  EXPECT_LT(Num(l, "ltot"), 500 + 10 * 0.5 + 0.1);
+}
+
+TEST(BatchCycles, FixedIncrementOfZeroAdvancesByTheMinimum) {
+  BatchFolder f;
+  f.Write("L10.CYK", kLevel10);
+  auto j = f.RunJson(TimeCycle("L10.CYK", "0") + Args{"--max-steps", "100"});
+  // The screen set-up before the first step has already raised the
+  // increment to its lower bound of 1 ms, so every step adds 0.001 s.
+  EXPECT_NEAR(Num(j, "ttot"), 0.01 + 100 * 0.001, 1e-9);
+}
+
+TEST(BatchCycles, IncrementFromTheCycleRows) {
+  BatchFolder f;
+  f.Write("HALF.CYK",
+          "0 10 0 0 0.5 0\n20 10 0 0 0.5 0\n40 0 0 100 0.5 0\n41 0 0 100 0.5 0\n");
+  auto j = f.RunJson(Set({"cycleType=T", "Ttidd=HALF.CYK", "timeMode= ", "fullTime=1000"}));
+  EXPECT_EQ(j["endReason"], "mode100");
+  EXPECT_GE(Num(j, "ttot"), 40);
+  EXPECT_LT(Num(j, "ttot"), 42);
+  // Half-second rows: about two steps per second of the cycle.
+  EXPECT_NEAR(Num(j, "steps"), 2 * Num(j, "ttot"), 3);
+}
+
+}  // namespace
+}  // namespace drivanto::testing
