@@ -17,13 +17,6 @@ namespace {
 
 enum class Variant { Map, Time };
 
-bool OneOf(char c, const char* set) {
-  for (; *set; ++set) {
-    if (c == *set) return true;
-  }
-  return false;
-}
-
 void PublishActiveRow(Sim& sim) {
   State& s = sim.s;
   s.rowPos = s.prevReadRow1;

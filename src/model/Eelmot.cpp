@@ -13,13 +13,6 @@ namespace {
 // Angular speed in rad/s of a speed in rpm.
 double Omega(double n) { return 6.28 * n / 60; }
 
-bool OneOf(char c, const char* set) {
-  for (; *set; ++set) {
-    if (c == *set) return true;
-  }
-  return false;
-}
-
 void Driving(Sim& sim) {
   State& s = sim.s;
   const int g = s.gear;

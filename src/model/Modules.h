@@ -67,4 +67,12 @@ void SimulationStep(Sim& sim);
 // state instead of becoming infinite).
 inline double Ratio(double a, double b) { return b != 0.0 ? a / b : 0.0; }
 
+// Whether the mode letter c is one of the letters of set.
+inline bool OneOf(char c, const char* set) {
+  for (; *set; ++set) {
+    if (c == *set) return true;
+  }
+  return false;
+}
+
 }  // namespace drivanto

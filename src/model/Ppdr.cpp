@@ -12,13 +12,6 @@ namespace drivanto {
 
 namespace {
 
-bool OneOf(char c, const char* set) {
-  for (; *set; ++set) {
-    if (c == *set) return true;
-  }
-  return false;
-}
-
 void Keys(State& s) {
   const char key = s.tangent;
   if (!OneOf(key, "0<>IPQipq")) return;
