@@ -372,7 +372,9 @@ void MainWindow::Button1Click() {
 
 void MainWindow::Timer1Timer() {
   if (options_.simulatedClock) simClock_.now += 0.04;
-  Guarded([this] { Tick(sim_, this); });
+  // After a failed tick the run is held as by "Stopp/Start": once the file is
+  // mended, "Stopp/Start" continues it.
+  if (!Guarded([this] { Tick(sim_, this); })) sim_.s.paus = 1;
   Redraw();
 }
 
