@@ -20,7 +20,7 @@ void Driving(Sim& sim) {
   s.mel = Ratio(0.01 * s.elmEff * s.motorPower, Omega(nb));
   if (s.mel > s.elmMaxTorque && !OneOf(s.styrmod, "IJPW")) {
     // The demand is cut to what the torque limit allows.
-    const double f = s.elmMaxTorque / s.mel;
+    const double f = Ratio(s.elmMaxTorque, s.mel);
     s.motorCurrent = s.motorCurrent * f;
     s.totalCurrent = Ratio(s.auxPower, s.U) + s.motorCurrent;
     s.motorPower = s.motorPower * f;
