@@ -254,7 +254,7 @@ double TABR2(TableCache& cache, const std::string& fileName, const std::string& 
   const auto& tok = f.tokens;
   std::size_t p = 0;
   if (!FindTable2(f, tableNumber, &p)) OutOfRange2(cache, fileName, tableNumber, columnArg, rowArg);
-  if (columnArg <= 0.0 || rowArg < 0.0) return 0.0;
+  const std::size_t headerLine = tok[p - 1].line;
 
   // Column scan over the key line: the first line with a number after the
   // header; it ends where that line has no further number.
@@ -278,11 +278,11 @@ double TABR2(TableCache& cache, const std::string& fileName, const std::string& 
     keyLine = tok[q].line;
     p = q + 1;
   }
-  if (keyLine < 0) OutOfRange2(cache, fileName, tableNumber, columnArg, rowArg);
 
-  // Row scan, one line per row.
+  // Row scan, one line per row, from the line after the key line (after the
+  // header when no key was read, as for a column argument of 0 or less).
   double rCur = 0, rPrev = 0, lowCur = 0, highCur = 0, lowPrev = 0, highPrev = 0;
-  std::size_t line = static_cast<std::size_t>(keyLine) + 1;
+  std::size_t line = (keyLine >= 0 ? static_cast<std::size_t>(keyLine) : headerLine) + 1;
   while (!(rCur > rowArg)) {
     rPrev = rCur;
     lowPrev = lowCur;
@@ -315,6 +315,9 @@ double TABR2(TableCache& cache, const std::string& fileName, const std::string& 
     }
     if (c == 1) lowCur = 0.0;
   }
+  // The scans have found the row range; arguments at or below the zero
+  // column and row give 0.
+  if (columnArg <= 0.0 || rowArg < 0.0) return 0.0;
   double vPrev = Between(columnMode, kPrev, kCur, lowPrev, highPrev, columnArg);
   double vCur = Between(columnMode, kPrev, kCur, lowCur, highCur, columnArg);
   if (rCur - rPrev == 0.0) return vPrev;

@@ -10,7 +10,7 @@ void BatteryVoltage(Sim& sim) {
   State& s = sim.s;
   double current = s.totalCurrent - s.Ila - s.regenCurrent;
   // The current is scaled to the battery that the tables describe.
-  if (s.batTableCapacity > 0.1 && s.batCapacity > 0) {
+  if (s.batTableCapacity > 0.1 && s.batCapacity != 0) {
     current = current * s.batTableCapacity / s.batCapacity;
   }
   if (current >= 0) {

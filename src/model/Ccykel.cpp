@@ -28,8 +28,9 @@ void PublishActiveRow(Sim& sim) {
   s.nextRowPos = s.readRow1;
   // Before the first row of the file the car runs on the reader's initial
   // buffer; its time increment of 0 would stop the driven time for good when
-  // the first row lies after the start, so it takes the first row's increment.
-  if (sim.cyclePrevRowIsInitial && s.rowDt == 0.0) s.rowDt = s.readRow5;
+  // the first row of a time cycle lies after the start, so it takes the first
+  // row's increment.
+  if (sim.cyclePrevRowIsInitial && s.rowDt == 0.0 && s.cycleType == 'T') s.rowDt = s.readRow5;
 }
 
 // The steering keys turn the wheel by an amount that grows with the speed.

@@ -10,7 +10,7 @@ void GeneratorStep(Sim& sim) {
   if (s.chargeState == '+') {
     s.nic = s.genRpm;
     if (s.chargeSetting < 0) s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
-    if (s.nic > 0 && s.genEff > 0) {
+    if (s.nic != 0 && s.genEff != 0) {
       // Electric power divided by the generator efficiency and the angular speed.
       s.mic = s.Ila * 100 * s.U * 60 / (s.nic * 6.28) / s.genEff;
     } else {

@@ -134,11 +134,11 @@ void ResultFile::WriteLine(const std::string& line) {
   if (fd_ < 0) throw IoError(name_, 0, "the file is not open");
   if (buffered) {
     pending_ += line;
-    pending_ += '\n';
+    pending_ += "\r\n";
     if (pending_.size() >= (1u << 16)) Flush();
     return;
   }
-  std::string l = line + '\n';
+  std::string l = line + "\r\n";
   WriteAll(l.data(), l.size());
 }
 

@@ -85,7 +85,8 @@ class ResultFile {
 
   void Create(const std::string& name);      // empties an existing file
   void OpenAppend(const std::string& name);  // keeps its rows
-  // Writes a line. Unbuffered files hand every line to the system at once.
+  // Writes a line ended by CR LF. Unbuffered files hand every line to the
+  // system at once.
   void WriteLine(const std::string& line);
   void Flush();
   void Close();

@@ -88,8 +88,11 @@ TickOutcome Tick(Sim& sim, Display* display) {
   if (s.skarmstatus == 'S') ScreenSetup(sim, display);
   s.skarmstatus = 'G';
   SimulationStep(sim);
-  // The average consumption of the trip row, in cl/mil.
+  // What the dashboard keeps in the state, also when nothing is drawn: the
+  // average consumption of the trip row in cl/mil (not for a distance of
+  // exactly 0) and the time mode letter in upper case.
   if (s.mapPos > 1 && s.ltot != 0) s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / s.ltot;
+  s.timeMode = UpperAscii(s.timeMode);
   if (display) {
     display->DrawInstruments(sim);
     display->EndTick();

@@ -128,6 +128,7 @@ TEST_F(CycleReader, EngineOffRowsHoldTheCoastingCommandUntilLeft) {
 
 TEST_F(CycleReader, FirstRowAfterTheStartLendsItsTimeIncrement) {
   const std::string f = Write("E.CYK", "5 10 0 0 0.25 0\r\n15 10 0 0 0.5 0\r\n25 0 0 0 1 0\r\n");
+  s.cycleType = 'T';
   s.readRow5 = 0;
   s.prevReadRow5 = 0;
   ReadCycleUntil(sim, f, 1);

@@ -42,7 +42,12 @@ std::string Fields(const std::vector<std::string>& texts) {
 std::vector<std::string> Lines(const std::string& file) {
   std::vector<std::string> lines;
   std::istringstream in(TempFolder::ReadBytes(file));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    // Every line ends in CR LF.
+    EXPECT_FALSE(line.empty() || line.back() != '\r') << "line without CR LF: " << line;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
   return lines;
 }
 
@@ -61,8 +66,8 @@ TEST_F(Results, CreatedWithHeaderAndRule) {
   OpenResultFiles(sim);
   EXPECT_EQ(s.resfil1status, 'K');
   EXPECT_EQ(s.resfil2status, 'K');
-  EXPECT_EQ(TempFolder::ReadBytes(s.Tresultat), kHeader1 + "\n" + Rule() + "\n");
-  EXPECT_EQ(TempFolder::ReadBytes(s.Tresultatp), kHeader2 + "\n" + Rule() + "\n");
+  EXPECT_EQ(TempFolder::ReadBytes(s.Tresultat), kHeader1 + "\r\n" + Rule() + "\r\n");
+  EXPECT_EQ(TempFolder::ReadBytes(s.Tresultatp), kHeader2 + "\r\n" + Rule() + "\r\n");
   EXPECT_EQ(Rule().size(), 164u);
 }
 
@@ -83,7 +88,7 @@ TEST_F(Results, OptionTextSelectsTheFilesAndCreatedFilesStay) {
   // After the run (status "-") it is made anew, emptied.
   s.resfil2status = '-';
   OpenResultFiles(sim);
-  EXPECT_EQ(TempFolder::ReadBytes(s.Tresultatp), kHeader2 + "\n" + Rule() + "\n");
+  EXPECT_EQ(TempFolder::ReadBytes(s.Tresultatp), kHeader2 + "\r\n" + Rule() + "\r\n");
 }
 
 TEST_F(Results, RowOfFileOne) {

@@ -271,6 +271,10 @@ TEST_F(Tables, TwoDimensionalInterpolationAndExtrapolation) {
   EXPECT_EQ(TABR2(cache, f, "3", 'i', 'i', 0, 10), 0);
   EXPECT_EQ(TABR2(cache, f, "3", 'i', 'i', -5, 10), 0);
   EXPECT_EQ(TABR2(cache, f, "3", 'i', 'i', 20, -1), 0);
+  // The rows are scanned all the same: a row argument beyond the table is out
+  // of range even with a column argument of 0 (a coasting motor's torque).
+  EXPECT_THROW(TABR2(cache, f, "3", 'i', 'i', 0, 25), TableRangeError);
+  EXPECT_THROW(TABR2(cache, f, "3", 'i', 'i', -0.0, 20), TableRangeError);
 }
 
 TEST_F(Tables, TwoDimensionalRowAboveTheLastWritesTheErrorFile) {
