@@ -26,8 +26,9 @@ double StepLookups(drivanto::TableCache& cache, double v) {
   return sum;
 }
 
-void BM_LookupsCached(benchmark::State& state) {
+void Lookups(benchmark::State& state, bool cached) {
   drivanto::TableCache cache;
+  cache.enabled = cached;
   double v = 1;
   for (auto _ : state) {
     benchmark::DoNotOptimize(StepLookups(cache, v));
@@ -35,18 +36,10 @@ void BM_LookupsCached(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * 6);
 }
-BENCHMARK(BM_LookupsCached);
 
-void BM_LookupsRereading(benchmark::State& state) {
-  drivanto::TableCache cache;
-  cache.enabled = false;
-  double v = 1;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(StepLookups(cache, v));
-    v = (v > 40) ? 1 : v + 0.37;
-  }
-  state.SetItemsProcessed(state.iterations() * 6);
-}
+void BM_LookupsCached(benchmark::State& state) { Lookups(state, true); }
+void BM_LookupsRereading(benchmark::State& state) { Lookups(state, false); }
+BENCHMARK(BM_LookupsCached);
 BENCHMARK(BM_LookupsRereading);
 
 }  // namespace

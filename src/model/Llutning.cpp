@@ -11,13 +11,7 @@ void SlopeStep(Sim& sim) {
     if (s.tangent == 'L' && s.slope < 40) s.slope = s.slope + 0.5;
     if (s.tangent == 'l' && s.slope > -40) s.slope = s.slope - 0.5;
   }
-  switch (s.tangent) {
-    case 'F': case 'K': case 'T': case 'f': case 'k': case 't':
-      s.slopeMode = ' ';
-      break;
-    default:
-      break;
-  }
+  if (OneOf(s.tangent, "FKTfkt")) s.slopeMode = ' ';
   if (s.slopeMode != 'L' && s.slopeMode != 'l' && s.cycleSlope < 100) s.slope = s.cycleSlope;
 }
 

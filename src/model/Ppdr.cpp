@@ -61,13 +61,7 @@ void DriverDemandStep(Sim& sim) {
   State& s = sim.s;
   s.limitFactor = 1.0;
   Keys(s);
-  switch (s.tangent) {
-    case 'F': case 'K': case 'T': case 'f': case 'k': case 't':
-      s.styrmod = ' ';
-      break;
-    default:
-      break;
-  }
+  if (OneOf(s.tangent, "FKTfkt")) s.styrmod = ' ';
   if (s.styrmod == 'M') Mouse(s);
   if (!OneOf(s.styrmod, "<>IJMPWY")) s.vb = s.vbCycle;
 

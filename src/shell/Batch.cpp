@@ -302,17 +302,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   State& s = sim.s;
   const auto started = std::chrono::steady_clock::now();
   try {
-    // Start-up.
-    std::string folder = Absolute(o.folder.empty() ? "." : o.folder);
-    SetDefaults(s);
-    s.startmapp = Cut250(folder);
-    sim.tables.errorFolder = s.startmapp;
-    s.resfil1status = '-';
-    s.resfil2status = '-';
-    s.konsfil = o.constants.empty() ? std::string("CONS.VAL") : Cut250(Absolute(o.constants));
-    ReadConstants(s, sim.tables);
-    s.loadMode = "H";
-    s.stegnr = 0;
+    StartUp(sim, Absolute(o.folder.empty() ? "." : o.folder),
+            o.constants.empty() ? std::string("CONS.VAL") : Absolute(o.constants));
     ComposeTitle(s);
 
     bool underWay = false;

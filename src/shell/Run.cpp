@@ -7,11 +7,7 @@
 
 namespace drivanto {
 
-namespace {
-
 const char* const kAuthorLine = "   Drivanto-gruppen 2026";
-
-}  // namespace
 
 std::string CarModelName(const std::string& carFolder) {
   std::string name;
@@ -27,7 +23,7 @@ std::string ComposeTitle(State& s) {
   return "Drivanto Ver 2.0    " + s.Myname + "   Bilmodell: " + s.bilmodell + kAuthorLine;
 }
 
-void StartUp(Sim& sim, const std::string& workingFolder) {
+void StartUp(Sim& sim, const std::string& workingFolder, const std::string& constantsFile) {
   State& s = sim.s;
   std::string folder = Cut250(workingFolder);
   SetDefaults(s);
@@ -35,7 +31,7 @@ void StartUp(Sim& sim, const std::string& workingFolder) {
   sim.tables.errorFolder = folder;
   s.resfil1status = '-';
   s.resfil2status = '-';
-  s.konsfil = "CONS.VAL";
+  s.konsfil = Cut250(constantsFile);
   ReadConstants(s, sim.tables);
   s.loadMode = "H";
   s.stegnr = 0;

@@ -32,10 +32,15 @@ std::string CarModelName(const std::string& carFolder);
 // The window title: sets bilmodell and returns the caption.
 std::string ComposeTitle(State& s);
 
-// Start-up: working folder, defaults, result-file states "-", "CONS.VAL" read,
-// load mode "H", tick counter 0. Throws IoError when CONS.VAL cannot be read
-// (the defaults and what was read so far stay).
-void StartUp(Sim& sim, const std::string& workingFolder);
+// Start-up: working folder, defaults, result-file states "-", the constants
+// file read ("CONS.VAL" in the working folder unless another is named), load
+// mode "H", tick counter 0. Throws IoError when the file cannot be read (the
+// defaults and what was read so far stay).
+void StartUp(Sim& sim, const std::string& workingFolder,
+             const std::string& constantsFile = "CONS.VAL");
+
+// The fixed author line at the end of the window title.
+extern const char* const kAuthorLine;
 
 // The screen set-up routine: result files, background, ammeter scale, title,
 // and a time-base call with paus set that re-bases the real-time clock.

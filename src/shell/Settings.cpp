@@ -137,7 +137,7 @@ std::string PanelNumber(double x, int decimals) {
 }
 
 std::string PanelTitle(const State& s) {
-  return s.titlePrefix + "    " + s.Myname + "   Bilmodell: " + s.bilmodell + "   Drivanto-gruppen 2026";
+  return s.titlePrefix + "    " + s.Myname + "   Bilmodell: " + s.bilmodell + kAuthorLine;
 }
 
 std::vector<std::string> PanelLabelRows(Panel panel) {

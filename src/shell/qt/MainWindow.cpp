@@ -50,13 +50,15 @@ class Surface : public QWidget {
 
 namespace {
 
-// A label that reports clicks.
-class ClickLabel : public QLabel {
+// A control that reports left clicks (after its own handling of them).
+template <class Base>
+class Clickable : public Base {
  public:
-  ClickLabel(std::function<void()> onClick, QWidget* parent) : QLabel(parent), onClick_(std::move(onClick)) {}
+  Clickable(std::function<void()> onClick, QWidget* parent) : Base(parent), onClick_(std::move(onClick)) {}
 
  protected:
   void mousePressEvent(QMouseEvent* e) override {
+    Base::mousePressEvent(e);
     if (e->button() == Qt::LeftButton) onClick_();
   }
 
@@ -64,46 +66,22 @@ class ClickLabel : public QLabel {
   std::function<void()> onClick_;
 };
 
-class ClickText : public QPlainTextEdit {
- public:
-  ClickText(std::function<void()> onClick, QWidget* parent) : QPlainTextEdit(parent), onClick_(std::move(onClick)) {}
-
- protected:
-  void mousePressEvent(QMouseEvent* e) override {
-    QPlainTextEdit::mousePressEvent(e);
-    if (e->button() == Qt::LeftButton) onClick_();
-  }
-
- private:
-  std::function<void()> onClick_;
-};
+using ClickLabel = Clickable<QLabel>;
+using ClickText = Clickable<QPlainTextEdit>;
+using ClickLine = Clickable<QLineEdit>;
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 std::string S(const QString& q) { return q.toUtf8().toStdString(); }
 
-class ClickLine : public QLineEdit {
- public:
-  ClickLine(std::function<void()> onClick, QWidget* parent) : QLineEdit(parent), onClick_(std::move(onClick)) {}
-
- protected:
-  void mousePressEvent(QMouseEvent* e) override {
-    QLineEdit::mousePressEvent(e);
-    if (e->button() == Qt::LeftButton) onClick_();
-  }
-
- private:
-  std::function<void()> onClick_;
-};
-
 QString Lines(const std::vector<std::string>& rows) {
   QStringList list;
-  for (const std::string& r : rows) list << QString::fromUtf8(r.data(), static_cast<int>(r.size()));
+  for (const std::string& r : rows) list << Q(r);
   return list.join("\n");
 }
 
 std::vector<std::string> Rows(const QPlainTextEdit* box) {
   std::vector<std::string> rows;
-  for (const QString& line : box->toPlainText().split('\n')) rows.push_back(line.toUtf8().toStdString());
+  for (const QString& line : box->toPlainText().split('\n')) rows.push_back(S(line));
   return rows;
 }
 
