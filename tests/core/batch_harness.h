@@ -101,9 +101,10 @@ inline std::map<std::string, std::string> ParseFlatJson(const std::string& text)
 
 class BatchFolder {
  public:
-  BatchFolder() {
+  // A copy of the bundled data, or of another folder of inputs.
+  explicit BatchFolder(const std::string& source = DRIVANTO_TEST_DATA_DIR) {
     std::error_code ec;
-    std::filesystem::copy(DRIVANTO_TEST_DATA_DIR, dir_.path(),
+    std::filesystem::copy(source, dir_.path(),
                           std::filesystem::copy_options::recursive, ec);
     if (ec) ADD_FAILURE() << "cannot copy the bundled data: " << ec.message();
   }
