@@ -1,5 +1,7 @@
 #include "base/NumberText.h"
 
+#include "base/FixedFormat.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -115,10 +117,48 @@ std::string FormatGeneral15(double x, char decimalSeparator) {
   return out;
 }
 
+std::string FormatShortest(double x, char decimalSeparator) {
+  if (std::isnan(x)) return "NAN";
+  if (std::isinf(x)) return x > 0 ? "INF" : "-INF";
+  if (x == 0.0) return "0";
+  // The shortest digits that read back as x, as d.dddde[+-]xx.
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+  std::string sci(buf, res.ptr);
+  const std::size_t e = sci.find('e');
+  const int exponent = std::atoi(sci.c_str() + e + 1);
+  const bool negative = sci[0] == '-';
+  std::string digits;
+  for (std::size_t i = negative ? 1 : 0; i < e; ++i) {
+    if (sci[i] != '.') digits += sci[i];
+  }
+  std::string out = negative ? "-" : "";
+  if (exponent < -4 || exponent >= 15) {
+    out += digits[0];
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    out += "E" + std::string(exponent < 0 ? "-" : "") + std::to_string(std::abs(exponent));
+  } else if (exponent < 0) {
+    out += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  } else {
+    const std::size_t whole = static_cast<std::size_t>(exponent) + 1;
+    if (digits.size() <= whole) {
+      out += digits + std::string(whole - digits.size(), '0');
+    } else {
+      out += digits.substr(0, whole) + "." + digits.substr(whole);
+    }
+  }
+  if (decimalSeparator != '.') {
+    for (char& c : out) {
+      if (c == '.') c = decimalSeparator;
+    }
+  }
+  return out;
+}
+
 std::string FormatFixed(double x, int width, int decimals) {
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, x);
-  return buf;
+  std::string out;
+  AppendFixed(out, x, width, decimals);
+  return out;
 }
 
 std::string FormatSci23(double x) {

@@ -23,6 +23,10 @@ bool IsPlainNumber(std::string_view token, double* value);
 // and the exponent without leading zeros (1E-5, 2.5E20); zero is "0".
 std::string FormatGeneral15(double x, char decimalSeparator = '.');
 
+// The same layout with the fewest significant digits (at most 17) that read
+// back as the very same double: no bit of the value is lost.
+std::string FormatShortest(double x, char decimalSeparator = '.');
+
 // Right-aligned fixed-point with the given decimals in a field of at least
 // `width` characters (wider when the number needs it); no exponent.
 std::string FormatFixed(double x, int width, int decimals);

@@ -15,20 +15,6 @@ namespace drivanto {
 
 namespace {
 
-constexpr std::size_t kMaxTokenLength = 250;
-constexpr int kMaxColumns = 30;
-
-bool IsTokenByte(char c) {
-  auto b = static_cast<unsigned char>(c);
-  return b >= 43 && b <= 122;
-}
-
-bool IsHeaderWord(std::string_view t) {
-  if (t.size() < 3) return false;
-  std::string_view p = t.substr(0, 3);
-  return p == "tab" || p == "Tab" || p == "TAB";
-}
-
 // Writes ERROR.TAB (CP437, CR LF) and raises the range error.
 [[noreturn]] void OutOfRange(const TableCache& cache, const std::string& line1,
                              const std::string& line2) {
@@ -41,118 +27,17 @@ bool IsHeaderWord(std::string_view t) {
 }
 
 [[noreturn]] void OutOfRange1(const TableCache& cache, const std::string& fileName,
-                              const std::string& tableNumber, double x) {
+                              std::string_view tableNumber, double x) {
   OutOfRange(cache, "Avbrott p g a att TABR1 inte funnit något invärde i " + fileName,
-             "tabell nr " + tableNumber + " som är större än " + FormatSci23(x));
+             "tabell nr " + std::string(tableNumber) + " som är större än " + FormatSci23(x));
 }
 
 [[noreturn]] void OutOfRange2(const TableCache& cache, const std::string& fileName,
-                              const std::string& tableNumber, double columnArg, double rowArg) {
+                              std::string_view tableNumber, double columnArg, double rowArg) {
   OutOfRange(cache, "Avbrott p g a att TABR2 inte funnit något invärdepar i " + fileName,
-             "tabell nr " + tableNumber + " som är större än " + FormatSci23(columnArg) + " / " +
-                 FormatSci23(rowArg));
+             "tabell nr " + std::string(tableNumber) + " som är större än " +
+                 FormatSci23(columnArg) + " / " + FormatSci23(rowArg));
 }
-
-// First token of the line after `line`, or the end of the tokens.
-std::size_t StartOfLine(const TableFile& f, std::size_t line) {
-  if (line >= f.lineStart.size()) return f.tokens.size();
-  return f.lineStart[line];
-}
-
-// Token search for TABR1: returns the first token after the header line (and
-// after the title line when the header line ends directly after its number).
-bool FindTable1(const TableFile& f, const std::string& tableNumber, std::size_t* start) {
-  const auto& tok = f.tokens;
-  std::size_t i = 0;
-  while (i < tok.size()) {
-    const TableToken& t = tok[i];
-    if (!t.isHeader) {
-      ++i;
-      continue;
-    }
-    std::string_view number;
-    std::size_t last = i;
-    if (!t.endsLine && i + 1 < tok.size() && tok[i + 1].line == t.line) {
-      number = f.Text(tok[i + 1]);
-      last = i + 1;
-    }
-    std::size_t resumeLine = tok[last].line + 1 + (tok[last].endsLine ? 1 : 0);
-    std::size_t next = StartOfLine(f, resumeLine);
-    if (tableNumber == "0" || (!number.empty() && number == tableNumber)) {
-      *start = next;
-      return true;
-    }
-    i = next;
-  }
-  return false;
-}
-
-// Line search for TABR2: the first token of a line is the header word, the
-// second the table number. Returns the token after the header.
-bool FindTable2(const TableFile& f, const std::string& tableNumber, std::size_t* start) {
-  for (std::size_t line = 0; line < f.LineCount(); ++line) {
-    std::size_t first = f.lineStart[line];
-    std::size_t end = f.lineStart[line + 1];
-    if (first == end || !f.tokens[first].isHeader) continue;
-    std::string_view number;
-    if (first + 1 < end) number = f.Text(f.tokens[first + 1]);
-    if (tableNumber == "0" || (!number.empty() && number == tableNumber)) {
-      *start = number.empty() ? first + 1 : first + 2;
-      return true;
-    }
-  }
-  return false;
-}
-
-double Between(char mode, double lowKey, double highKey, double lowValue, double highValue,
-               double arg) {
-  if (highKey - lowKey == 0.0) return lowValue;
-  if (mode == '+') return highValue;
-  if (mode == '-') return lowValue;
-  return lowValue + (highValue - lowValue) * (arg - lowKey) / (highKey - lowKey);
-}
-
-}  // namespace
-
-TableFile TokenizeTable(std::string bytes) {
-  TableFile f;
-  f.bytes = std::move(bytes);
-  const std::string& b = f.bytes;
-  const std::size_t n = b.size();
-  f.tokens.reserve(n / 4);
-  uint32_t line = 0;
-  f.lineStart.push_back(0);
-  std::size_t i = 0;
-  while (i < n) {
-    char c = b[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < n && b[i + 1] == '\n') ++i;
-      ++i;
-      ++line;
-      f.lineStart.push_back(static_cast<uint32_t>(f.tokens.size()));
-      continue;
-    }
-    if (!IsTokenByte(c)) {
-      ++i;
-      continue;
-    }
-    std::size_t start = i;
-    while (i < n && IsTokenByte(b[i]) && i - start < kMaxTokenLength) ++i;
-    TableToken t{};
-    t.line = line;
-    t.offset = static_cast<uint32_t>(start);
-    t.length = static_cast<uint32_t>(i - start);
-    t.endsLine = (i == n) || b[i] == '\r' || b[i] == '\n';
-    std::string_view text(b.data() + start, i - start);
-    t.isNumber = IsPlainNumber(text, &t.value);
-    t.isHeader = IsHeaderWord(text);
-    f.tokens.push_back(t);
-  }
-  f.lineStart.push_back(static_cast<uint32_t>(f.tokens.size()));
-  return f;
-}
-
-namespace {
 
 // Two seconds cover the timestamp resolution of every common file system.
 constexpr int64_t kRecentSeconds = 2;
@@ -165,37 +50,79 @@ bool ChangedRecently(const struct stat& st) {
   return st.st_ctim.tv_sec + kRecentSeconds >= now.tv_sec;
 }
 
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsSymlink(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 }  // namespace
 
-const TableFile& TableCache::Get(const std::string& fileName) {
-  if (!enabled) {
-    uncached_ = TokenizeTable(ReadFileBytes(fileName));
-    ++reads;
-    return uncached_;
+void TableCache::Drain() {
+  if (inStep_ && drained_) return;
+  drained_ = true;
+  const bool whole = watch_.Drain([&](int watch, std::string_view name) {
+    for (auto& [key, e] : entries_) {
+      if (e->watch == watch && SameIgnoringAsciiCase(e->name, name)) e->stale = true;
+    }
+  });
+  if (!whole) {
+    for (auto& [key, e] : entries_) {
+      e->stale = true;
+      e->watch = -1;
+    }
   }
-  Entry& e = entries_[fileName];
+}
+
+void TableCache::Check(Entry& e, const std::string& fileName) {
   struct stat st;
   if (e.resolved.empty() || ::stat(e.resolved.c_str(), &st) != 0) {
     e.resolved = ResolveCase(fileName);
+    e.watch = -1;
     if (::stat(e.resolved.c_str(), &st) != 0) {
-      int err = errno;
+      const int err = errno;
       e.resolved.clear();
       e.size = -1;
       throw IoError(fileName, 0, ErrnoReason(err));
     }
   }
-  const bool sameStatus = e.size == static_cast<int64_t>(st.st_size) &&
+  if (e.watch < 0 && notifications) {
+    // The folder is watched before the file is read, so that no change
+    // after the reading goes unnoticed. A file reached through a link, or
+    // with a second name elsewhere, can change without a notification here.
+    const std::string folder = FolderOf(e.resolved);
+    if (!IsSymlink(e.resolved) && !IsSymlink(folder)) e.watch = watch_.Watch(folder);
+    e.name = LastPathPart(e.resolved);
+    if (e.watch >= 0 && ::stat(e.resolved.c_str(), &st) != 0) {
+      const int err = errno;
+      throw IoError(fileName, 0, ErrnoReason(err));
+    }
+  }
+  if (e.watch >= 0 && st.st_nlink != 1) e.watch = -1;
+  const bool sameStatus = e.version != 0 && e.size == static_cast<int64_t>(st.st_size) &&
                           e.mtimeSec == st.st_mtim.tv_sec && e.mtimeNsec == st.st_mtim.tv_nsec &&
                           e.ctimeSec == st.st_ctim.tv_sec && e.ctimeNsec == st.st_ctim.tv_nsec &&
                           e.inode == st.st_ino && e.device == st.st_dev;
-  if (sameStatus && !e.recent) return e.file;
-  const bool recent = ChangedRecently(st);
+  // Unwatched: the status proves the file unchanged unless it changed within
+  // the timestamp resolution. Watched: a notification (or the first use) is
+  // why we are here, so the bytes decide.
+  if (e.watch < 0 && sameStatus && !e.recent) return;
+  const bool recent = e.watch < 0 && ChangedRecently(st);
   std::string bytes = ReadFileBytes(e.resolved);
-  if (sameStatus && bytes == e.file.bytes) {
-    e.recent = recent;
-    return e.file;
-  }
-  e.file = TokenizeTable(std::move(bytes));
+  e.stale = false;
   e.recent = recent;
   e.size = static_cast<int64_t>(st.st_size);
   e.mtimeSec = st.st_mtim.tv_sec;
@@ -204,124 +131,87 @@ const TableFile& TableCache::Get(const std::string& fileName) {
   e.ctimeNsec = st.st_ctim.tv_nsec;
   e.inode = st.st_ino;
   e.device = st.st_dev;
+  if (e.version != 0 && bytes == e.file.bytes) return;
+  e.file = TokenizeTable(std::move(bytes));
+  e.tables1.clear();
+  e.tables2.clear();
+  e.version = nextVersion_++;
   ++reads;
-  return e.file;
+}
+
+template <typename T, typename Compile>
+const T& TableCache::Get(TableSite& site, const std::string& fileName, std::string_view number,
+                         std::map<std::string, T, std::less<>> Entry::*tables, Compile compile) {
+  if (!enabled) {
+    // Read anew at every lookup.
+    uncached_.file = TokenizeTable(ReadFileBytes(fileName));
+    ++reads;
+    auto& m = uncached_.*tables;
+    m.clear();
+    return m.emplace(std::string(number), compile(uncached_.file, number)).first->second;
+  }
+  Drain();
+  if (site.cache_ != this || site.file_ != fileName || site.number_ != number) {
+    auto& slot = entries_[fileName];
+    if (!slot) slot = std::make_unique<Entry>();
+    site.cache_ = this;
+    site.file_ = fileName;
+    site.number_ = number;
+    site.entry_ = slot.get();
+    site.version_ = 0;
+  }
+  Entry& e = *static_cast<Entry*>(site.entry_);
+  if (e.watch < 0 || e.stale) Check(e, fileName);
+  if (site.version_ != e.version) {
+    auto& m = e.*tables;
+    auto it = m.find(number);
+    if (it == m.end()) it = m.emplace(std::string(number), compile(e.file, number)).first;
+    site.table_ = &it->second;
+    site.version_ = e.version;
+  }
+  return *static_cast<const T*>(site.table_);
+}
+
+const Table1& TableCache::Get1(TableSite& site, const std::string& fileName,
+                               std::string_view number) {
+  return Get(site, fileName, number, &Entry::tables1, CompileTable1);
+}
+
+const Table2& TableCache::Get2(TableSite& site, const std::string& fileName,
+                               std::string_view number) {
+  return Get(site, fileName, number, &Entry::tables2, CompileTable2);
+}
+
+double TABR1(TableCache& cache, TableSite& site, const std::string& fileName,
+             std::string_view tableNumber, char mode, double x, int column) {
+  double result;
+  if (!Lookup1(cache.Get1(site, fileName, tableNumber), mode, x, column, &result)) {
+    OutOfRange1(cache, fileName, tableNumber, x);
+  }
+  return result;
+}
+
+double TABR2(TableCache& cache, TableSite& site, const std::string& fileName,
+             std::string_view tableNumber, char columnMode, char rowMode, double columnArg,
+             double rowArg) {
+  double result;
+  if (!Lookup2(cache.Get2(site, fileName, tableNumber), columnMode, rowMode, columnArg, rowArg,
+               &result)) {
+    OutOfRange2(cache, fileName, tableNumber, columnArg, rowArg);
+  }
+  return result;
 }
 
 double TABR1(TableCache& cache, const std::string& fileName, const std::string& tableNumber,
              char mode, double x, int column) {
-  const TableFile& f = cache.Get(fileName);
-  const auto& tok = f.tokens;
-  std::size_t p = 0;
-  if (!FindTable1(f, tableNumber, &p)) OutOfRange1(cache, fileName, tableNumber, x);
-
-  double xCur = 0, yCur = 0, xPrev = 0, yPrev = 0;
-  while (!(xCur > x)) {
-    xPrev = xCur;
-    yPrev = yCur;
-    // The next number token; a header ends the table.
-    const TableToken* row = nullptr;
-    while (p < tok.size()) {
-      const TableToken& t = tok[p++];
-      if (t.isHeader) break;
-      if (t.isNumber) {
-        row = &t;
-        break;
-      }
-    }
-    if (!row) OutOfRange1(cache, fileName, tableNumber, x);
-    xCur = row->value;
-    if (column == 0) {
-      yCur = xCur;
-    } else {
-      int k = 0;
-      for (std::size_t q = p; q < tok.size() && tok[q].line == row->line; ++q) {
-        if (++k == column) {
-          yCur = tok[q].value;
-          break;
-        }
-      }
-    }
-    p = StartOfLine(f, row->line + 1);
-  }
-  if (xCur - xPrev == 0.0) return yPrev;
-  return Between(mode, xPrev, xCur, yPrev, yCur, x);
+  TableSite site;
+  return TABR1(cache, site, fileName, tableNumber, mode, x, column);
 }
 
 double TABR2(TableCache& cache, const std::string& fileName, const std::string& tableNumber,
              char columnMode, char rowMode, double columnArg, double rowArg) {
-  const TableFile& f = cache.Get(fileName);
-  const auto& tok = f.tokens;
-  std::size_t p = 0;
-  if (!FindTable2(f, tableNumber, &p)) OutOfRange2(cache, fileName, tableNumber, columnArg, rowArg);
-  const std::size_t headerLine = tok[p - 1].line;
-
-  // Column scan over the key line: the first line with a number after the
-  // header; it ends where that line has no further number.
-  double kCur = 0, kPrev = 0;
-  int c = 0;
-  int64_t keyLine = -1;
-  while (kCur < columnArg) {
-    std::size_t q = p;
-    bool found = false;
-    for (; q < tok.size(); ++q) {
-      if (keyLine >= 0 && tok[q].line != keyLine) break;
-      if (tok[q].isNumber) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) break;
-    kPrev = kCur;
-    ++c;
-    kCur = tok[q].value;
-    keyLine = tok[q].line;
-    p = q + 1;
-  }
-
-  // Row scan, one line per row, from the line after the key line (after the
-  // header when no key was read, as for a column argument of 0 or less).
-  double rCur = 0, rPrev = 0, lowCur = 0, highCur = 0, lowPrev = 0, highPrev = 0;
-  std::size_t line = (keyLine >= 0 ? static_cast<std::size_t>(keyLine) : headerLine) + 1;
-  while (!(rCur > rowArg)) {
-    rPrev = rCur;
-    lowPrev = lowCur;
-    highPrev = highCur;
-    std::size_t first = 0, end = 0;
-    for (;;) {
-      if (line >= f.LineCount()) OutOfRange2(cache, fileName, tableNumber, columnArg, rowArg);
-      first = f.lineStart[line];
-      end = f.lineStart[line + 1];
-      if (first == end) {
-        ++line;
-        continue;
-      }
-      if (tok[first].isHeader) OutOfRange2(cache, fileName, tableNumber, columnArg, rowArg);
-      if (!tok[first].isNumber) {
-        ++line;
-        continue;
-      }
-      break;
-    }
-    rCur = tok[first].value;
-    ++line;
-    if (c > kMaxColumns) break;
-    for (int j = 1; first + j < end; ++j) {
-      if (j == c - 1) lowCur = tok[first + j].value;
-      if (j == c) {
-        highCur = tok[first + j].value;
-        break;
-      }
-    }
-    if (c == 1) lowCur = 0.0;
-  }
-  // The scans have found the row range; arguments at or below the zero
-  // column and row give 0.
-  if (columnArg <= 0.0 || rowArg < 0.0) return 0.0;
-  double vPrev = Between(columnMode, kPrev, kCur, lowPrev, highPrev, columnArg);
-  double vCur = Between(columnMode, kPrev, kCur, lowCur, highCur, columnArg);
-  if (rCur - rPrev == 0.0) return vPrev;
-  return Between(rowMode, rPrev, rCur, vPrev, vCur, rowArg);
+  TableSite site;
+  return TABR2(cache, site, fileName, tableNumber, columnMode, rowMode, columnArg, rowArg);
 }
 
 }  // namespace drivanto

@@ -1,83 +1,140 @@
 #pragma once
 // Lookups in the numbered tables of the car's text files. TABR1 reads a
-// one-dimensional table, TABR2 a two-dimensional one. The scanning works on a
-// cached, tokenised copy of each file that is checked against the file on
-// disk (size, modification and change time, inode) at every lookup, so an
-// edit made between two lookups is seen by the second.
+// one-dimensional table, TABR2 a two-dimensional one.
+//
+// A table file is read and scanned into numbers once per version of the file
+// (data/CompiledTables.h). Whether the file has changed is learnt from the
+// system's notifications on its folder: inside a computation step the queue
+// of notifications is read once, at the step's first lookup; outside a step
+// (start-up, settings panels, tests) at every lookup. A file reported changed,
+// moved, replaced or deleted is checked in full (status and bytes) before its
+// next use. Where no notification can be had, every lookup checks the file's
+// status (size, modification and change time, inode), and a file changed in
+// the last two seconds (within the file system's timestamp resolution) is
+// compared byte for byte. Either way an edit of a table file is seen by the
+// next step at the latest, and by the next lookup outside a step.
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
+
+#include "data/ChangeWatch.h"
+#include "data/CompiledTables.h"
+#include "data/TableText.h"
 
 namespace drivanto {
 
-// A run of characters "+" to "z" (bytes 43 to 122) within one line.
-struct TableToken {
-  uint32_t line;        // 0-based line of the file
-  uint32_t offset;      // into TableFile::bytes
-  uint32_t length;
-  bool endsLine;        // the line (or the file) ends directly after the token
-  bool isNumber;        // reads completely as a decimal number
-  bool isHeader;        // begins with "tab", "Tab" or "TAB"
-  double value;         // the number, or what the conversion makes of it
-};
+class TableCache;
 
-struct TableFile {
-  std::string bytes;
-  std::vector<TableToken> tokens;
-  // Index of the first token of each line; lineStart[lines] == tokens.size().
-  std::vector<uint32_t> lineStart;
-  std::string_view Text(const TableToken& t) const {
-    return std::string_view(bytes).substr(t.offset, t.length);
-  }
-  uint32_t LineCount() const { return static_cast<uint32_t>(lineStart.size() - 1); }
-};
+// One place in the model that looks up one table: it remembers the file and
+// table it was resolved for and the compiled table, so that a lookup neither
+// hashes names nor scans text. A change of the file name or table number
+// resolves it again.
+class TableSite {
+ public:
+  TableSite() = default;
+  TableSite(const TableSite&) = delete;
+  TableSite& operator=(const TableSite&) = delete;
 
-// Splits file bytes into the tokens and lines the lookups walk.
-TableFile TokenizeTable(std::string bytes);
+ private:
+  friend class TableCache;
+  std::string file_;
+  std::string number_;
+  const TableCache* cache_ = nullptr;
+  void* entry_ = nullptr;
+  uint64_t version_ = 0;
+  const void* table_ = nullptr;
+};
 
 class TableCache {
  public:
-  // The tokenised file, read again when it changed on disk. Throws IoError.
-  const TableFile& Get(const std::string& fileName);
+  TableCache() = default;
+  TableCache(const TableCache&) = delete;
+  TableCache& operator=(const TableCache&) = delete;
+
+  // The compiled tables of a file, checked as described above. Throw IoError
+  // when the file cannot be read.
+  const Table1& Get1(TableSite& site, const std::string& fileName, std::string_view number);
+  const Table2& Get2(TableSite& site, const std::string& fileName, std::string_view number);
+
+  // A computation step is under way between these two calls.
+  void BeginStep() {
+    inStep_ = true;
+    drained_ = false;
+  }
+  void EndStep() { inStep_ = false; }
 
   // Folder where ERROR.TAB is written; empty means the current folder.
   std::string errorFolder;
   // When false every lookup reads its file anew (for comparisons).
   bool enabled = true;
-  // How many times a file was tokenised (for tests). A file changed within
-  // the last seconds is read again at each lookup and compared byte for byte,
-  // since an edit of the same size within the file system's timestamp
-  // resolution leaves size, time and inode as they were.
+  // When false no notifications are used: every lookup checks the file.
+  bool notifications = true;
+  // How many times a file was read and scanned into tokens (for tests).
   int reads = 0;
 
  private:
   struct Entry {
     std::string resolved;
     int64_t size = -1;
-    int64_t mtimeSec = 0;
-    int64_t mtimeNsec = 0;
+    int64_t mtimeSec = 0, mtimeNsec = 0;
     // The change time, which no program can set back: a copy that keeps the
     // modification time of the file it replaces still changes it.
-    int64_t ctimeSec = 0;
-    int64_t ctimeNsec = 0;
-    uint64_t inode = 0;
-    uint64_t device = 0;
+    int64_t ctimeSec = 0, ctimeNsec = 0;
+    uint64_t inode = 0, device = 0;
     // The file had changed too shortly before it was read for its status to
-    // prove it unchanged later.
+    // prove it unchanged later (only where there are no notifications).
     bool recent = true;
+    int watch = -1;       // the folder's watch, -1 when the file is not watched
+    bool stale = true;    // must be checked in full before its next use
+    std::string name;     // the part after the folder, to match notifications
+    uint64_t version = 0;
     TableFile file;
+    std::map<std::string, Table1, std::less<>> tables1;
+    std::map<std::string, Table2, std::less<>> tables2;
   };
-  std::unordered_map<std::string, Entry> entries_;
-  TableFile uncached_;
+
+  void Drain();
+  Entry& Fresh(const std::string& fileName);
+  void Check(Entry& e, const std::string& fileName);
+  template <typename T, typename Compile>
+  const T& Get(TableSite& site, const std::string& fileName, std::string_view number,
+               std::map<std::string, T, std::less<>> Entry::*tables, Compile compile);
+
+  std::unordered_map<std::string, std::unique_ptr<Entry>> entries_;
+  ChangeWatch watch_;
+  uint64_t nextVersion_ = 1;
+  bool inStep_ = false;
+  bool drained_ = false;
+  Entry uncached_;
 };
 
+// The lookups of the model: through a site that remembers its table.
+double TABR1(TableCache& cache, TableSite& site, const std::string& fileName,
+             std::string_view tableNumber, char mode, double x, int column);
+double TABR2(TableCache& cache, TableSite& site, const std::string& fileName,
+             std::string_view tableNumber, char columnMode, char rowMode, double columnArg,
+             double rowArg);
+
+// The same without a site, for lookups made once (start-up, tests).
 double TABR1(TableCache& cache, const std::string& fileName, const std::string& tableNumber,
              char mode, double x, int column);
-
 double TABR2(TableCache& cache, const std::string& fileName, const std::string& tableNumber,
              char columnMode, char rowMode, double columnArg, double rowArg);
+
+// Brackets one computation step for the cache (see above).
+class StepOfLookups {
+ public:
+  explicit StepOfLookups(TableCache& cache) : cache_(cache) { cache_.BeginStep(); }
+  ~StepOfLookups() { cache_.EndStep(); }
+  StepOfLookups(const StepOfLookups&) = delete;
+  StepOfLookups& operator=(const StepOfLookups&) = delete;
+
+ private:
+  TableCache& cache_;
+};
 
 }  // namespace drivanto

@@ -6,6 +6,7 @@ namespace drivanto {
 
 void SimulationStep(Sim& sim) {
   State& s = sim.s;
+  StepOfLookups lookups(sim.tables);
   SavePreviousValues(sim);  // 1
   CycleStep(sim);           // 2
   TimeStep(sim);            // 3

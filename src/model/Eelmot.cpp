@@ -27,7 +27,7 @@ void Driving(Sim& sim) {
     BatteryVoltage(sim);
     s.mel = s.elmMaxTorque;
   }
-  s.elmEff = TABR2(sim.tables, s.Telm, "1", 'i', 'i', s.mel, s.nel);
+  s.elmEff = TABR2(sim.tables, sim.sites.motorDrive, s.Telm, "1", 'i', 'i', s.mel, s.nel);
   // The current-dependent loss of the map, taken from its reference voltage to
   // the present battery voltage.
   const double p2 = s.motorPower * s.motorPower;
@@ -53,7 +53,7 @@ void NotDriving(Sim& sim) {
     s.motorPower = Ratio(s.motorPower * s.mel, s.elmMaxTorque);
     s.mel = s.elmMaxTorque;
   }
-  s.elmEff = TABR2(sim.tables, s.Telm, "2", 'i', 'i', -s.mel, s.nel);
+  s.elmEff = TABR2(sim.tables, sim.sites.motorBrake, s.Telm, "2", 'i', 'i', -s.mel, s.nel);
   if (s.elmEff < 0.001) s.elmEff = 0.001;
   s.mel = Ratio(100 * s.motorPower, Omega(s.nel) * s.elmEff);
   s.mel = Ratio(s.mel * 10000, s.gearEffA[g] * s.gearEffB[g]);

@@ -15,13 +15,13 @@ bool PointUnchanged(const State& s) {
   return RoundInt(1000 * s.mic) == s.micKey && RoundInt(1000 * s.nic) == s.nicKey;
 }
 
-void Emission(Sim& sim, const char* table, double& total, double& areaTotal, int32_t& key) {
+void Emission(Sim& sim, TableSite& site, const char* table, double& total, double& areaTotal, int32_t& key) {
   State& s = sim.s;
   double e;
   if (PointUnchanged(s)) {
     e = key * 0.001;
   } else {
-    e = TABR2(sim.tables, s.Tforb, table, 'i', 'i', s.mic, s.nic);
+    e = TABR2(sim.tables, site, s.Tforb, table, 'i', 'i', s.mic, s.nic);
     key = RoundInt(1000 * e);
   }
   total = total + s.fuelFlow * s.fuelDensity * e * s.dt;
@@ -33,7 +33,7 @@ void Emission(Sim& sim, const char* table, double& total, double& areaTotal, int
 void EngineStep(Sim& sim) {
   State& s = sim.s;
   if (s.nic <= 2) return;
-  s.icMaxTorque = TABR1(sim.tables, s.Tforb, "1", 'i', s.nic, 1);
+  s.icMaxTorque = TABR1(sim.tables, sim.sites.engineTorque, s.Tforb, "1", 'i', s.nic, 1);
   if (s.loadMode != "Comp1" && s.loadMode != "Para1" && s.loadMode != "K" &&
       s.mic > s.icMaxTorque) {
     s.Ila = Ratio(s.icMaxTorque * s.Ila, s.mic);
@@ -44,7 +44,7 @@ void EngineStep(Sim& sim) {
   if (PointUnchanged(s)) {
     s.icEff = s.icEffKey * 0.001;
   } else {
-    s.icEff = TABR2(sim.tables, s.Tforb, "2", 'i', 'i', s.mic, s.nic);
+    s.icEff = TABR2(sim.tables, sim.sites.engineEfficiency, s.Tforb, "2", 'i', 'i', s.mic, s.nic);
   }
   // Shaft power times 3.18e-8 litres per joule, divided by the efficiency.
   if (s.icEff > 0.1) s.fuelFlow = s.nic * 2 * 3.14 / 60 * s.mic * 3.18e-8 * 100 / s.icEff;
@@ -52,9 +52,9 @@ void EngineStep(Sim& sim) {
 
 void EngineEmissions(Sim& sim) {
   State& s = sim.s;
-  Emission(sim, "3", s.CO, s.COArea, s.COKey);
-  Emission(sim, "4", s.NOx, s.NOxArea, s.NOxKey);
-  Emission(sim, "5", s.HC, s.HCArea, s.HCKey);
+  Emission(sim, sim.sites.engineCO, "3", s.CO, s.COArea, s.COKey);
+  Emission(sim, sim.sites.engineNOx, "4", s.NOx, s.NOxArea, s.NOxKey);
+  Emission(sim, sim.sites.engineHC, "5", s.HC, s.HCArea, s.HCKey);
 }
 
 }  // namespace drivanto

@@ -9,7 +9,7 @@ namespace drivanto {
 void ResistanceStep(Sim& sim) {
   State& s = sim.s;
   const double vm = (s.vb > 5) ? s.v + (s.vb - s.v) * s.limitFactor / 2 : s.v;
-  const double ftab = TABR1(sim.tables, s.Tford, "1", 'i', vm, 1);
+  const double ftab = TABR1(sim.tables, sim.sites.roadLoad, s.Tford, "1", 'i', vm, 1);
   // 0.638 is half the air density 1.276 kg/m3.
   const double fa = 0.638 * s.tableCdA * (vm * vm);
   // The rolling part scales with the mass, the air part with the drag area. A

@@ -25,7 +25,7 @@ double TorqueScale(Sim& sim) {
     bool sampled = false;
     while (n < s.maxRpm) {
       sampled = true;
-      const double t = TABR1(sim.tables, s.Tforb, "1", 'i', n, 1);
+      const double t = TABR1(sim.tables, sim.sites.engineTorque, s.Tforb, "1", 'i', n, 1);
       if (t > scale - 51) marker = 'R';
       if (t > scale) {
         scale += 100;

@@ -81,7 +81,7 @@ void DriverDemandStep(Sim& sim) {
   // Speed regulator: the power that brings the speed to vb within
   // accelSteps increments against the estimated resistance.
   const double vm = (s.vb + s.v) / 2;
-  double f = TABR1(sim.tables, s.Tford, "1", 'i', vm, 1) + s.vehicleMass * 9.81 * s.slope / 100;
+  double f = TABR1(sim.tables, sim.sites.roadLoad, s.Tford, "1", 'i', vm, 1) + s.vehicleMass * 9.81 * s.slope / 100;
   if (s.regulatorVariant == 'K') {
     f = f - s.regulatorOffset * ((s.v - 2.8) * 0.73 / (s.v + 20.8) + 1);
   } else {

@@ -1,7 +1,7 @@
 // The two result files: one row of fifteen fixed-width values per step.
 
 #include "base/Errors.h"
-#include "base/NumberText.h"
+#include "base/FixedFormat.h"
 #include "model/Modules.h"
 
 namespace drivanto {
@@ -29,7 +29,7 @@ const char* const kRule =
 // One field: a blank and the number right-aligned in 10 characters.
 void Field(std::string& row, double value, int decimals) {
   row += ' ';
-  row += FormatFixed(value, 10, decimals);
+  AppendFixed(row, value, 10, decimals);
 }
 
 void Create(ResultFile& file, const std::string& name, const char* header) {
@@ -62,8 +62,7 @@ void WriteResultRow1(Sim& sim) {
   State& s = sim.s;
   EnsureOpen(sim.result1, s.Tresultat);
   s.Energi = s.Energi + s.U * s.totalCurrent * s.dt;
-  std::string row;
-  row.reserve(180);
+  std::string& row = sim.result1.BeginLine();
   Field(row, s.nic, 0);
   Field(row, s.mic, 0);
   Field(row, s.U, 0);
@@ -79,14 +78,13 @@ void WriteResultRow1(Sim& sim) {
   Field(row, s.vb, 1);
   Field(row, s.ltot, 0);
   Field(row, s.ttot, 2);
-  sim.result1.WriteLine(row);
+  sim.result1.EndLine();
 }
 
 void WriteResultRow2(Sim& sim) {
   State& s = sim.s;
   EnsureOpen(sim.result2, s.Tresultatp);
-  std::string row;
-  row.reserve(180);
+  std::string& row = sim.result2.BeginLine();
   Field(row, s.mel * 0.001 * s.nel * 2 * 3.14 / 60, 1);
   Field(row, s.nel, 0);
   Field(row, s.mel, 1);
@@ -102,7 +100,7 @@ void WriteResultRow2(Sim& sim) {
   Field(row, s.HC, 0);
   Field(row, s.vb - s.v, 1);
   Field(row, s.ttot, 1);
-  sim.result2.WriteLine(row);
+  sim.result2.EndLine();
 }
 
 }  // namespace drivanto

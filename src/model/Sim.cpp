@@ -130,23 +130,32 @@ void ResultFile::WriteAll(const char* data, std::size_t size) {
   }
 }
 
-void ResultFile::WriteLine(const std::string& line) {
+std::string& ResultFile::BeginLine() {
   if (fd_ < 0) throw IoError(name_, 0, "the file is not open");
-  if (buffered) {
-    pending_ += line;
-    pending_ += "\r\n";
-    if (pending_.size() >= (1u << 16)) Flush();
-    return;
-  }
-  std::string l = line + "\r\n";
-  WriteAll(l.data(), l.size());
+  return pending_;
+}
+
+void ResultFile::EndLine() {
+  pending_ += "\r\n";
+  if (!buffered || pending_.size() >= (1u << 16)) Flush();
+}
+
+void ResultFile::WriteLine(const std::string& line) {
+  BeginLine() += line;
+  EndLine();
 }
 
 void ResultFile::Flush() {
   if (fd_ < 0 || pending_.empty()) return;
-  std::string data;
-  data.swap(pending_);
-  WriteAll(data.data(), data.size());
+  // The buffer keeps its capacity for the rows to come; on a failure its
+  // rows are dropped, as they could not be written.
+  try {
+    WriteAll(pending_.data(), pending_.size());
+  } catch (...) {
+    pending_.clear();
+    throw;
+  }
+  pending_.clear();
 }
 
 void ResultFile::Close() {

@@ -88,6 +88,10 @@ class ResultFile {
   // Writes a line ended by CR LF. Unbuffered files hand every line to the
   // system at once.
   void WriteLine(const std::string& line);
+  // A line built in place: append its text to the returned buffer, then
+  // EndLine ends it with CR LF.
+  std::string& BeginLine();
+  void EndLine();
   void Flush();
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
@@ -103,9 +107,25 @@ class ResultFile {
   std::string pending_;
 };
 
+// Where the model looks up its tables: one site per table it reads.
+struct ModelTables {
+  TableSite roadLoad;          // vehicle, table 1
+  TableSite batteryDischarge;  // battery, table 1
+  TableSite batteryCharge;     // battery, table 2
+  TableSite motorDrive;        // motor, table 1
+  TableSite motorBrake;        // motor, table 2
+  TableSite engineTorque;      // engine, table 1
+  TableSite engineEfficiency;  // engine, table 2
+  TableSite engineCO;          // engine, tables 3 to 5
+  TableSite engineNOx;
+  TableSite engineHC;
+  TableSite brakeRegen;        // brake regeneration, table 1
+};
+
 struct Sim {
   State s;
   TableCache tables;
+  ModelTables sites;
   CycleFile cycleFile;
   ResultFile result1;
   ResultFile result2;

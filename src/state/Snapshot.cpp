@@ -365,7 +365,7 @@ void WriteLine(Writer& w, const State& s, const SnapshotLine& l, int index) {
     const State& s;
     int index;
     int line;
-    void operator()(double State::*m) { w.out += FormatGeneral15(s.*m, w.sep); }
+    void operator()(double State::*m) { w.out += FormatShortest(s.*m, w.sep); }
     void operator()(int32_t State::*m) { w.out += std::to_string(s.*m); }
     void operator()(uint8_t State::*m) {
       // The pause flag is written as the character whose code is its value.
@@ -382,7 +382,7 @@ void WriteLine(Writer& w, const State& s, const SnapshotLine& l, int index) {
       const String4& t = s.*m;
       for (int i = 1; i <= t.len; ++i) w.Char(t.At(i));
     }
-    void operator()(std::array<double, 11> State::*m) { w.out += FormatGeneral15((s.*m)[index], w.sep); }
+    void operator()(std::array<double, 11> State::*m) { w.out += FormatShortest((s.*m)[index], w.sep); }
     void operator()(std::array<int32_t, 101> State::*m) { w.out += std::to_string((s.*m)[index]); }
     void operator()(std::array<uint8_t, 129> State::*m) { w.out += std::to_string((s.*m)[index]); }
   };

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
 #include "base/NumberText.h"
 #include "base/Text.h"
+#include "state/Snapshot.h"
 
 namespace drivanto {
 
@@ -63,6 +66,44 @@ TEST(Text, LinesEndAtCrLfLfOrCr) {
   EXPECT_EQ(SplitLines("a\r\n").size(), 1u);
   EXPECT_EQ(SplitLines("\r\n\r\n").size(), 2u);
   EXPECT_TRUE(SplitLines("").empty());
+}
+
+TEST(NumberText, ShortestFormReadsBackAsTheSameDouble) {
+  EXPECT_EQ(FormatShortest(0.01), "0.01");
+  EXPECT_EQ(FormatShortest(7000), "7000");
+  EXPECT_EQ(FormatShortest(-1), "-1");
+  EXPECT_EQ(FormatShortest(0), "0");
+  EXPECT_EQ(FormatShortest(1e-5), "1E-5");
+  EXPECT_EQ(FormatShortest(0.0001), "0.0001");
+  EXPECT_EQ(FormatShortest(1e15), "1E15");
+  EXPECT_EQ(FormatShortest(2.5e20), "2.5E20");
+  // Where fifteen digits lose bits, up to seventeen are written.
+  EXPECT_EQ(FormatShortest(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(FormatShortest(1.0 / 3.0), "0.3333333333333333");
+  EXPECT_EQ(FormatShortest(637.6 + 0.04), "637.64");
+  EXPECT_EQ(FormatShortest(-1.25e-7, ','), "-1,25E-7");
+  EXPECT_EQ(FormatShortest(5e-324), "5E-324");
+  EXPECT_EQ(ParseNumberPrefix("5E-324"), 5e-324);
+  EXPECT_EQ(FormatShortest(-1.7976931348623157e308), "-1.7976931348623157E308");
+  // Random bit patterns and ordinary magnitudes, with either separator.
+  uint64_t bits = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < 200000; ++i) {
+    bits ^= bits << 13;
+    bits ^= bits >> 7;
+    bits ^= bits << 17;
+    double x;
+    if (i % 2 == 0) {
+      std::memcpy(&x, &bits, sizeof x);
+      if (!std::isfinite(x)) continue;
+    } else {
+      x = static_cast<double>(bits % 100000000) / 997.0 - 40000.0;
+    }
+    const std::string point = FormatShortest(x);
+    const std::string comma = FormatShortest(x, ',');
+    ASSERT_EQ(ParseNumberPrefix(point), x) << point;
+    ASSERT_EQ(ParseNumberPrefix(DecimalCommaToPoint(comma)), x) << comma;
+    ASSERT_LE(point.size(), 25u) << point;
+  }
 }
 
 TEST(NumberText, GeneralFormIsShortestWithFifteenDigits) {
