@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/Text.h"
 
 namespace drivanto {
 
@@ -100,6 +101,8 @@ std::string ErrnoReason(int err) {
     case EROFS: return "read-only file system";
     case ENAMETOOLONG: return "file name too long";
     case EINVAL: return "invalid file name";
+    case EFBIG: return "file too large (the file-size limit is reached)";
+    case EDQUOT: return "disk quota exceeded";
     default: return std::strerror(err);
   }
 }
@@ -128,6 +131,12 @@ std::string ReadFileBytes(const std::string& path) {
   }
   ::close(fd);
   return bytes;
+}
+
+void RejectUtf16(const std::string& path, std::string_view bytes) {
+  if (LooksLikeUtf16(bytes)) {
+    throw IoError(path, 0, "saved as UTF-16; save it as plain text (Windows code page or UTF-8)");
+  }
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes) {

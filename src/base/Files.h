@@ -25,6 +25,10 @@ std::string ErrnoReason(int err);
 // Reads a whole file (after ResolveCase); throws IoError naming the file.
 std::string ReadFileBytes(const std::string& path);
 
+// Refuses the bytes of a text file saved as UTF-16 with an IoError that says
+// so and how to mend it.
+void RejectUtf16(const std::string& path, std::string_view bytes);
+
 // Writes a whole file through a temporary file in the same folder that is
 // renamed over the target only when complete; on failure the earlier file is
 // left intact and IoError names the target and the reason.

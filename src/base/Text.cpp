@@ -140,6 +140,45 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string Printable(std::string_view bytes) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    std::size_t n = 1;
+    if (b >= 0xC2 && b <= 0xF4) {
+      n = b <= 0xDF ? 2 : (b <= 0xEF ? 3 : 4);
+      if (i + n > bytes.size() || !IsValidUtf8(bytes.substr(i, n))) n = 0;
+    } else if (b >= 0x80 || b < 0x20 || b == 0x7F) {
+      n = 0;
+    }
+    if (n == 0) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+      ++i;
+    } else {
+      out.append(bytes.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+bool LooksLikeUtf16(std::string_view bytes) {
+  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                            (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+    return true;
+  }
+  for (std::size_t i = 0; i < bytes.size() && i < 1024; ++i) {
+    if (bytes[i] == '\0') return true;
+    if (bytes[i] == '\n' && (i + 1 >= bytes.size() || bytes[i + 1] != '\0')) break;
+  }
+  return false;
+}
+
 std::string DecodeFileText(std::string_view bytes) {
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (IsValidUtf8(bytes)) return std::string(bytes);

@@ -34,6 +34,14 @@ inline std::string Cut250(std::string_view utf8) { return CutChars(utf8, 250); }
 // Upper case for the letters a-z only (å, ä, ö are left as they are).
 char UpperAscii(char c);
 
+// The text as a message may show it: valid UTF-8 as it is, every control
+// byte and every byte that is not part of valid UTF-8 as \xNN.
+std::string Printable(std::string_view bytes);
+
+// Whether file bytes are UTF-16 text: a UTF-16 byte-order mark, or a NUL byte
+// within the first line.
+bool LooksLikeUtf16(std::string_view bytes);
+
 // Splits decoded text into lines at CR LF, LF or a lone CR.
 // A final line end does not start another line.
 std::vector<std::string> SplitLines(std::string_view text);

@@ -195,9 +195,13 @@ std::string WriteLetter(char c) {
 
 void ReadConstants(State& s, TableCache& tables) {
   const std::string file = InWorkingFolder(s, s.konsfil);
+  ReadingFile reading(file);
   std::string bytes = ReadFileBytes(file);
+  RejectUtf16(file, bytes);
+  std::size_t lineCount = 0;
   if (!s.omrakna) {
     std::vector<std::string> lines = SplitLines(DecodeFileText(bytes));
+    lineCount = lines.size();
     for (const ConstLine& c : ConstantLines()) {
       std::size_t i = static_cast<std::size_t>(c.line - 1);
       ReadLine(s, c, i < lines.size() ? lines[i] : std::string());
@@ -205,7 +209,24 @@ void ReadConstants(State& s, TableCache& tables) {
   }
   CompleteInCarFolder(s);
   CompleteInWorkingFolder(s);
-  ReadTableConstants(s, tables);
+  const std::size_t expected = ConstantLines().size();
+  if (s.omrakna || lineCount >= expected) {
+    ReadTableConstants(s, tables);
+    return;
+  }
+  // Missing lines read as empty; when that leaves a table file without a
+  // name, the message says what is missing rather than only what failed.
+  try {
+    ReadTableConstants(s, tables);
+  } catch (const IoError& e) {
+    const std::string what =
+        lineCount == 0 ? "the constants file is empty"
+                       : "the constants file ends after line " + std::to_string(lineCount) +
+                             " (line " + std::to_string(lineCount + 1) + " is missing)";
+    throw IoError(file, 0,
+                  what + "; a constants file holds " + std::to_string(expected) +
+                      " lines. Reading the table files then failed: " + e.what());
+  }
 }
 
 std::string ConstantsText(const State& s) {

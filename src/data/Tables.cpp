@@ -4,7 +4,6 @@
 #include <time.h>
 
 #include <cerrno>
-#include <fstream>
 
 #include "base/Errors.h"
 #include "base/Files.h"
@@ -15,15 +14,19 @@ namespace drivanto {
 
 namespace {
 
-// Writes ERROR.TAB (CP437, CR LF) and raises the range error.
+// Writes ERROR.TAB (CP437, CR LF) and raises the range error, which says
+// why the file could not be written where that is so.
 [[noreturn]] void OutOfRange(const TableCache& cache, const std::string& line1,
                              const std::string& line2) {
-  std::string path = cache.errorFolder.empty() ? std::string("ERROR.TAB")
-                                               : JoinPath(cache.errorFolder, "ERROR.TAB");
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << Utf8ToCp437(line1) << "\r\n" << Utf8ToCp437(line2) << "\r\n";
-  out.close();
-  throw TableRangeError(line1, line2);
+  const std::string path = cache.errorFolder.empty() ? std::string("ERROR.TAB")
+                                                     : JoinPath(cache.errorFolder, "ERROR.TAB");
+  std::string notWritten;
+  try {
+    WriteFileAtomic(path, Utf8ToCp437(line1) + "\r\n" + Utf8ToCp437(line2) + "\r\n");
+  } catch (const IoError& e) {
+    notWritten = e.what();
+  }
+  throw TableRangeError(line1, line2, notWritten);
 }
 
 [[noreturn]] void OutOfRange1(const TableCache& cache, const std::string& fileName,
@@ -121,7 +124,9 @@ void TableCache::Check(Entry& e, const std::string& fileName) {
   // why we are here, so the bytes decide.
   if (e.watch < 0 && sameStatus && !e.recent) return;
   const bool recent = e.watch < 0 && ChangedRecently(st);
+  ReadingFile reading(fileName);
   std::string bytes = ReadFileBytes(e.resolved);
+  RejectUtf16(fileName, bytes);
   e.stale = false;
   e.recent = recent;
   e.size = static_cast<int64_t>(st.st_size);

@@ -56,6 +56,10 @@ void DistanceStep(Sim& sim);
 void EngineMapPoint(Sim& sim);
 
 // RRFIL, Ssparap: result files.
+// Throws IoError when a result file to be written is the same file as an
+// input of the run (the constants file, a table file, a cycle file, the
+// snapshot, the other result file): a result file never destroys an input.
+void CheckResultFiles(const Sim& sim);
 void OpenResultFiles(Sim& sim);
 void WriteResultRow1(Sim& sim);
 void WriteResultRow2(Sim& sim);

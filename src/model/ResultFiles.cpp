@@ -1,7 +1,14 @@
 // The two result files: one row of fifteen fixed-width values per step.
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <vector>
+
 #include "base/Errors.h"
+#include "base/Files.h"
 #include "base/FixedFormat.h"
+#include "data/Constants.h"
 #include "model/Modules.h"
 
 namespace drivanto {
@@ -27,7 +34,7 @@ const char* const kRule =
     "----------";
 
 // One field: a blank and the number right-aligned in 10 characters.
-void Field(std::string& row, double value, int decimals) {
+void AddField(std::string& row, double value, int decimals) {
   row += ' ';
   AppendFixed(row, value, 10, decimals);
 }
@@ -40,14 +47,86 @@ void Create(ResultFile& file, const std::string& name, const char* header) {
 
 // A file whose state says "created" but that is not open in this program (a
 // run resumed from a snapshot) is opened for appending.
-void EnsureOpen(ResultFile& file, const std::string& name) {
-  if (!file.IsOpen()) file.OpenAppend(name);
+void EnsureOpen(const Sim& sim, ResultFile& file, const std::string& name) {
+  if (file.IsOpen()) return;
+  CheckResultFiles(sim);
+  file.OpenAppend(name);
+}
+
+// Whether two names lead to the same file: the same file on disk (device and
+// inode) where both exist, otherwise the same full path once letter case,
+// "." and ".." and links are resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+  const std::string ra = ResolveCase(a), rb = ResolveCase(b);
+  struct stat sa, sb;
+  const bool ea = ::stat(ra.c_str(), &sa) == 0, eb = ::stat(rb.c_str(), &sb) == 0;
+  if (ea && eb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (ea != eb) return false;
+  std::error_code ec1, ec2;
+  const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(ra), ec1);
+  const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(rb), ec2);
+  return !ec1 && !ec2 && pa == pb;
+}
+
+struct Role {
+  const char* role;
+  std::string file;
+};
+
+std::vector<Role> InputsOf(const Sim& sim) {
+  const State& s = sim.s;
+  std::vector<Role> inputs = {
+      {"the constants file", InWorkingFolder(s, s.konsfil)},
+      {"the battery table file", s.Tbat},
+      {"the engine table file", s.Tforb},
+      {"the motor table file", s.Telm},
+      {"the vehicle table file", s.Tford},
+      {"the gearbox file", s.Tvx},
+      {"the brake table file", s.Tbr},
+      {"the efficiency-map picture", s.Mussfil},
+      {"the time-cycle file", s.Ttidd},
+      {"the map-cycle file", s.Tkarta},
+      {"the snapshot", s.ValueFileName},
+  };
+  for (const auto& [role, file] : sim.namedFiles) inputs.push_back({role.c_str(), file});
+  return inputs;
+}
+
+void CheckAgainstInputs(const std::string& name, const char* role,
+                        const std::vector<Role>& inputs) {
+  if (name.empty()) return;
+  for (const Role& input : inputs) {
+    if (input.file.empty() || !SameFile(name, input.file)) continue;
+    throw IoError(name, 0,
+                  std::string(role) + " and " + input.role +
+                      " are the same file; a result file must not overwrite an input (choose "
+                      "another name for " + role + ")");
+  }
 }
 
 }  // namespace
 
+void CheckResultFiles(const Sim& sim) {
+  const State& s = sim.s;
+  const bool first = s.Spara.At(1) == '1';
+  const bool second = s.Spara.At(2) == '1';
+  if (!first && !second) return;
+  const std::vector<Role> inputs = InputsOf(sim);
+  if (first) CheckAgainstInputs(s.Tresultat, "result file 1", inputs);
+  if (second) CheckAgainstInputs(s.Tresultatp, "result file 2", inputs);
+  if (first && second && SameFile(s.Tresultat, s.Tresultatp)) {
+    throw IoError(s.Tresultatp, 0,
+                  "result file 1 and result file 2 are the same file; choose another name for "
+                  "one of them");
+  }
+}
+
 void OpenResultFiles(Sim& sim) {
   State& s = sim.s;
+  if ((s.Spara.At(1) == '1' && s.resfil1status == '-') ||
+      (s.Spara.At(2) == '1' && s.resfil2status == '-')) {
+    CheckResultFiles(sim);
+  }
   if (s.Spara.At(1) == '1' && s.resfil1status == '-') {
     s.resfil1status = 'K';
     Create(sim.result1, s.Tresultat, kHeader1);
@@ -60,46 +139,46 @@ void OpenResultFiles(Sim& sim) {
 
 void WriteResultRow1(Sim& sim) {
   State& s = sim.s;
-  EnsureOpen(sim.result1, s.Tresultat);
+  EnsureOpen(sim, sim.result1, s.Tresultat);
   s.Energi = s.Energi + s.U * s.totalCurrent * s.dt;
   std::string& row = sim.result1.BeginLine();
-  Field(row, s.nic, 0);
-  Field(row, s.mic, 0);
-  Field(row, s.U, 0);
-  Field(row, s.Ppic * 0.001, 0);
-  Field(row, s.Energi, 1);
-  Field(row, (s.v - s.vPrev) / s.dt, 2);
-  Field(row, s.brakeForce, 0);
-  Field(row, s.Iaba, 0);
-  Field(row, s.Ila * s.U / 1000, 1);
-  Field(row, s.icEff, 2);
-  Field(row, s.vb - s.v, 1);
-  Field(row, s.v, 1);
-  Field(row, s.vb, 1);
-  Field(row, s.ltot, 0);
-  Field(row, s.ttot, 2);
+  AddField(row, s.nic, 0);
+  AddField(row, s.mic, 0);
+  AddField(row, s.U, 0);
+  AddField(row, s.Ppic * 0.001, 0);
+  AddField(row, s.Energi, 1);
+  AddField(row, (s.v - s.vPrev) / s.dt, 2);
+  AddField(row, s.brakeForce, 0);
+  AddField(row, s.Iaba, 0);
+  AddField(row, s.Ila * s.U / 1000, 1);
+  AddField(row, s.icEff, 2);
+  AddField(row, s.vb - s.v, 1);
+  AddField(row, s.v, 1);
+  AddField(row, s.vb, 1);
+  AddField(row, s.ltot, 0);
+  AddField(row, s.ttot, 2);
   sim.result1.EndLine();
 }
 
 void WriteResultRow2(Sim& sim) {
   State& s = sim.s;
-  EnsureOpen(sim.result2, s.Tresultatp);
+  EnsureOpen(sim, sim.result2, s.Tresultatp);
   std::string& row = sim.result2.BeginLine();
-  Field(row, s.mel * 0.001 * s.nel * 2 * 3.14 / 60, 1);
-  Field(row, s.nel, 0);
-  Field(row, s.mel, 1);
-  Field(row, s.U * 0.001 * s.Ila, 0);
-  Field(row, s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt, 1);
-  Field(row, 0.001 * s.regenCurrent * s.U, 1);
-  Field(row, s.Ppic * 0.001, 1);
-  Field(row, s.nic, 0);
-  Field(row, s.mic, 1);
-  Field(row, s.Ila, 1);
-  Field(row, s.CO, 0);
-  Field(row, s.NOx, 0);
-  Field(row, s.HC, 0);
-  Field(row, s.vb - s.v, 1);
-  Field(row, s.ttot, 1);
+  AddField(row, s.mel * 0.001 * s.nel * 2 * 3.14 / 60, 1);
+  AddField(row, s.nel, 0);
+  AddField(row, s.mel, 1);
+  AddField(row, s.U * 0.001 * s.Ila, 0);
+  AddField(row, s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt, 1);
+  AddField(row, 0.001 * s.regenCurrent * s.U, 1);
+  AddField(row, s.Ppic * 0.001, 1);
+  AddField(row, s.nic, 0);
+  AddField(row, s.mic, 1);
+  AddField(row, s.Ila, 1);
+  AddField(row, s.CO, 0);
+  AddField(row, s.NOx, 0);
+  AddField(row, s.HC, 0);
+  AddField(row, s.vb - s.v, 1);
+  AddField(row, s.ttot, 1);
   sim.result2.EndLine();
 }
 

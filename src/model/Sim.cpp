@@ -1,6 +1,7 @@
 #include "model/Sim.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +34,15 @@ void CycleFile::Open(const std::string& name) {
   std::string real = ResolveCase(name);
   file_ = std::fopen(real.c_str(), "rb");
   if (!file_) throw IoError(name, 0, ErrnoReason(errno));
+  char head[1024];
+  const std::size_t n = std::fread(head, 1, sizeof head, file_);
+  try {
+    RejectUtf16(name, std::string_view(head, n));
+  } catch (...) {
+    Close();
+    throw;
+  }
+  std::rewind(file_);
 }
 
 void CycleFile::Close() {
@@ -109,6 +119,7 @@ void ResultFile::Create(const std::string& name) {
   name_ = name;
   fd_ = ::open(ResolveCase(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd_ < 0) throw IoError(name, 0, ErrnoReason(errno));
+  size_ = 0;
 }
 
 void ResultFile::OpenAppend(const std::string& name) {
@@ -116,18 +127,8 @@ void ResultFile::OpenAppend(const std::string& name) {
   name_ = name;
   fd_ = ::open(ResolveCase(name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd_ < 0) throw IoError(name, 0, ErrnoReason(errno));
-}
-
-void ResultFile::WriteAll(const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd_, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw IoError(name_, 0, ErrnoReason(errno));
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+  struct stat st;
+  size_ = ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
 std::string& ResultFile::BeginLine() {
@@ -147,15 +148,31 @@ void ResultFile::WriteLine(const std::string& line) {
 
 void ResultFile::Flush() {
   if (fd_ < 0 || pending_.empty()) return;
-  // The buffer keeps its capacity for the rows to come; on a failure its
-  // rows are dropped, as they could not be written.
-  try {
-    WriteAll(pending_.data(), pending_.size());
-  } catch (...) {
+  std::size_t written = 0;
+  int err = 0;
+  while (written < pending_.size()) {
+    const ssize_t n = ::write(fd_, pending_.data() + written, pending_.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (err == 0) {
+    size_ += static_cast<int64_t>(written);
+    // The buffer keeps its capacity for the rows to come.
     pending_.clear();
-    throw;
+    return;
+  }
+  // Only whole lines stay: the file is cut after the last line written in full.
+  const std::size_t end = std::string_view(pending_).substr(0, written).rfind("\r\n");
+  const std::size_t keep = end == std::string_view::npos ? 0 : end + 2;
+  if (::ftruncate(fd_, static_cast<off_t>(size_ + static_cast<int64_t>(keep))) == 0) {
+    size_ += static_cast<int64_t>(keep);
   }
   pending_.clear();
+  throw IoError(name_, 0, ErrnoReason(err));
 }
 
 void ResultFile::Close() {

@@ -3,9 +3,12 @@
 // between steps (the drive-cycle file, the result files, the table cache) and
 // the clock the time base reads.
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "data/Tables.h"
 #include "state/State.h"
@@ -22,6 +25,10 @@ class Clock {
   // The clock read again while the time base waits for 1 ms to pass.
   virtual double ReadAgain() = 0;
 };
+
+// Whether a clock value still moves when a millisecond is added to it (a
+// finite value below 2^40 s); a snapshot may hold any value.
+inline bool ClockCanAdvance(double t) { return t - t == 0.0 && t < 1099511627776.0 && t > -1099511627776.0; }
 
 // The computer's clock, local time, to the millisecond.
 class SystemClock : public Clock {
@@ -92,6 +99,9 @@ class ResultFile {
   // EndLine ends it with CR LF.
   std::string& BeginLine();
   void EndLine();
+  // Hands the collected lines to the system. When that fails (a full disk,
+  // the file-size limit) the file is cut back to its last complete line, the
+  // lines not written are dropped and IoError names the file and the reason.
   void Flush();
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
@@ -101,8 +111,8 @@ class ResultFile {
   bool buffered = false;
 
  private:
-  void WriteAll(const char* data, std::size_t size);
   int fd_ = -1;
+  int64_t size_ = 0;  // bytes of complete lines in the file
   std::string name_;
   std::string pending_;
 };
@@ -130,6 +140,9 @@ struct Sim {
   ResultFile result1;
   ResultFile result2;
   Clock* clock = nullptr;
+  // Files the runner names besides those of the settings (a snapshot to load
+  // or to save), each with its role; no result file may overwrite them.
+  std::vector<std::pair<std::string, std::string>> namedFiles;
 
   // The two row buffers of the cycle reader still hold the values they had
   // before the first row was read (not a row of any file).

@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <new>
 #include <cstdio>
 #include <map>
 #include <ostream>
 #include <sstream>
 
 #include "base/Errors.h"
+#include "base/FixedFormat.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
@@ -47,8 +50,11 @@ Options (applied in the order given, after the constants are read):
   --json                 print the summary as one JSON object
   --help                 print this text
 
-Exit codes: 0 the run ended; 1 an input/output or data error; 2 a usage
-error; 3 a table lookup outside its table (ERROR.TAB written).
+Exit codes: 0 the run ended; 1 an input/output or data error (a run that
+had begun prints its summary to standard error first); 2 a usage error; 3 a
+table lookup fell outside its table: the two lines meant for ERROR.TAB are
+printed, and the file is written in the working folder where it can be (the
+message says so when it could not).
 )";
 
 struct Options {
@@ -203,13 +209,37 @@ std::string Json(double x) {
   return buf;
 }
 
-void Summary(std::ostream& out, const State& s, const std::string& reason, int64_t steps,
-             double wall, double stepSeconds, bool json) {
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (char c : Printable(text)) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// A number with the given decimals, however large.
+std::string Fixed(double x, int decimals) {
+  std::string t;
+  AppendFixed(t, x, 0, decimals);
+  return t;
+}
+
+struct RunOutcome {
+  std::string reason = "maxSteps";
+  int64_t steps = 0;
+  double wall = 0;
+  double stepSeconds = 0;
+  int exitCode = 0;
+  std::string error;  // the message of a failed run
+};
+
+void Summary(std::ostream& out, const State& s, const RunOutcome& r, bool json) {
   const double fuelUsed = s.tankVolume - s.fuelLeft;
   auto perMil = [&](double g) { return s.ltot > 0 ? g * 10000 / s.ltot : 0.0; };
-  const double rate = stepSeconds > 0 ? steps / stepSeconds : 0.0;
+  const double rate = r.stepSeconds > 0 ? r.steps / r.stepSeconds : 0.0;
   if (json) {
-    out << "{\"endReason\": \"" << reason << "\", \"steps\": " << steps
+    out << "{\"endReason\": \"" << r.reason << "\", \"steps\": " << r.steps
         << ", \"ttot\": " << Json(s.ttot) << ", \"ltot\": " << Json(s.ltot)
         << ", \"height\": " << Json(s.height) << ", \"fuelUsed\": " << Json(fuelUsed)
         << ", \"medelforbr\": " << Json(s.medelforbr) << ", \"CO\": " << Json(s.CO)
@@ -217,33 +247,35 @@ void Summary(std::ostream& out, const State& s, const std::string& reason, int64
         << ", \"COPerMil\": " << Json(perMil(s.CO)) << ", \"NOxPerMil\": " << Json(perMil(s.NOx))
         << ", \"HCPerMil\": " << Json(perMil(s.HC)) << ", \"netEnergy\": " << Json(s.netEnergy)
         << ", \"driveEnergy\": " << Json(s.driveEnergy)
-        << ", \"usedCapacity\": " << Json(s.usedCapacity) << ", \"wallSeconds\": " << Json(wall)
-        << ", \"stepsPerSecond\": " << Json(rate) << "}\n";
+        << ", \"usedCapacity\": " << Json(s.usedCapacity) << ", \"wallSeconds\": " << Json(r.wall)
+        << ", \"stepsPerSecond\": " << Json(rate);
+    if (r.exitCode != 0) {
+      out << ", \"exitCode\": " << r.exitCode << ", \"error\": " << JsonText(r.error);
+    }
+    out << "}\n";
     return;
   }
-  char buf[160];
-  auto line = [&](const char* label, const char* fmt, double v, const char* unit) {
-    std::snprintf(buf, sizeof buf, fmt, v);
-    out << label << buf << unit << "\n";
+  auto line = [&](const char* label, double v, int decimals, const char* unit) {
+    out << label << Fixed(v, decimals) << unit << "\n";
   };
-  out << "end reason      " << reason << "\n";
-  out << "steps           " << steps << "\n";
-  line("ttot            ", "%.2f", s.ttot, " s");
-  line("ltot            ", "%.1f", s.ltot, " m");
-  line("height          ", "%.1f", s.height, " m");
-  line("fuel used       ", "%.3f", fuelUsed, " l");
-  line("medelforbr      ", "%.1f", s.medelforbr, " cl/mil");
-  std::snprintf(buf, sizeof buf, "%.2f g  (%.2f g/mil)", s.CO, perMil(s.CO));
-  out << "CO              " << buf << "\n";
-  std::snprintf(buf, sizeof buf, "%.2f g  (%.2f g/mil)", s.NOx, perMil(s.NOx));
-  out << "NOx             " << buf << "\n";
-  std::snprintf(buf, sizeof buf, "%.2f g  (%.2f g/mil)", s.HC, perMil(s.HC));
-  out << "HC              " << buf << "\n";
-  line("netEnergy       ", "%.4f", s.netEnergy, " kWh");
-  line("driveEnergy     ", "%.4f", s.driveEnergy, " kWh");
-  line("usedCapacity    ", "%.3f", s.usedCapacity, " %");
-  line("wall time       ", "%.3f", wall, " s");
-  line("steps/second    ", "%.0f", rate, "");
+  auto grams = [&](const char* label, double g) {
+    out << label << Fixed(g, 2) << " g  (" << Fixed(perMil(g), 2) << " g/mil)\n";
+  };
+  out << "end reason      " << r.reason << "\n";
+  out << "steps           " << r.steps << "\n";
+  line("ttot            ", s.ttot, 2, " s");
+  line("ltot            ", s.ltot, 1, " m");
+  line("height          ", s.height, 1, " m");
+  line("fuel used       ", fuelUsed, 3, " l");
+  line("medelforbr      ", s.medelforbr, 1, " cl/mil");
+  grams("CO              ", s.CO);
+  grams("NOx             ", s.NOx);
+  grams("HC              ", s.HC);
+  line("netEnergy       ", s.netEnergy, 4, " kWh");
+  line("driveEnergy     ", s.driveEnergy, 4, " kWh");
+  line("usedCapacity    ", s.usedCapacity, 3, " %");
+  line("wall time       ", r.wall, 3, " s");
+  line("steps/second    ", rate, 0, "");
 }
 
 // --set: the value as the constants file would give it (letters upper-cased
@@ -270,14 +302,6 @@ void ApplySet(Sim& sim, const std::string& name, const std::string& value) {
   }
 }
 
-void FlushResults(Sim& sim) {
-  try {
-    sim.result1.Flush();
-    sim.result2.Flush();
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -293,6 +317,10 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 0;
   }
 
+  // A file-size limit ends a write with an error instead of killing the
+  // program, so the failure can be reported like a full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   Sim sim;
   SystemClock systemClock;
   SimulatedClock simulatedClock;
@@ -301,8 +329,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   sim.result2.buffered = true;
   State& s = sim.s;
   const auto started = std::chrono::steady_clock::now();
-  // The steps alone are timed for the rate (start-up and saving excluded).
-  double stepSeconds = 0;
+  RunOutcome r;
+  bool running = false;  // the run has begun: a failure still gets its summary
   try {
     StartUp(sim, Absolute(o.folder.empty() ? "." : o.folder),
             o.constants.empty() ? std::string("CONS.VAL") : Absolute(o.constants));
@@ -314,14 +342,24 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         ApplySet(sim, a.a, a.b);
       } else {
         s.ValueFileName = Cut250(a.a);
+        sim.namedFiles.emplace_back("the snapshot loaded", a.a);
         LoadSnapshot(s, a.a);
         underWay = s.stegnr > 1;
         if (!underWay) s.skarmstatus = 'S';
       }
     }
+    if (!o.saveSnapshot.empty()) sim.namedFiles.emplace_back("the snapshot to save", o.saveSnapshot);
+    CheckResultFiles(sim);
     if (underWay) {
-      // A run under way goes on with its next tick; its clock resumes.
+      // A run under way goes on with its next tick; its clock resumes, unless
+      // it stands where adding a step no longer moves it.
       simulatedClock.now = s.clockNow;
+      if (!ClockCanAdvance(s.clockNow)) {
+        err << "drivanto-batch: the snapshot's clock (" << FormatShortest(s.clockNow)
+            << " s) cannot advance; it starts again at " << FormatShortest(SimulatedClock().now)
+            << " s\n";
+        simulatedClock.now = SimulatedClock().now;
+      }
       sim.cycleRowIsInitial = false;
       sim.cyclePrevRowIsInitial = false;
       ResumeCycleFile(sim);
@@ -329,8 +367,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       Start(sim, nullptr);
     }
 
-    std::string reason = "maxSteps";
-    int64_t steps = 0;
+    running = true;
     const auto stepsStarted = std::chrono::steady_clock::now();
     for (int64_t tick = 0; tick < o.maxSteps; ++tick) {
       simulatedClock.now += 0.04;
@@ -342,16 +379,16 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       }
       TickOutcome t = Tick(sim, nullptr);
       if (t == TickOutcome::Ended) {
-        reason = EndReason(s);
+        r.reason = EndReason(s);
         break;
       }
-      ++steps;
+      ++r.steps;
       if (t == TickOutcome::EmptyTank) {
-        reason = "Bensinstopp";
+        r.reason = "Bensinstopp";
         break;
       }
     }
-    stepSeconds =
+    r.stepSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stepsStarted).count();
     sim.result1.Close();
     sim.result2.Close();
@@ -362,19 +399,39 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       SaveSnapshot(s, o.saveSnapshot);
       s.paus = 0;
     }
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    Summary(out, s, reason, steps, wall, stepSeconds, o.json);
-    return 0;
   } catch (const TableRangeError& e) {
-    FlushResults(sim);
-    err << e.line1() << "\n" << e.line2() << "\n";
-    return 3;
+    r.exitCode = 3;
+    r.error = e.line1() + "\n" + e.line2();
+    if (!e.notWritten().empty()) r.error += "\nERROR.TAB could not be written: " + e.notWritten();
   } catch (const IoError& e) {
-    FlushResults(sim);
-    err << "drivanto-batch: " << e.what() << "\n";
-    return 1;
+    r.exitCode = 1;
+    r.error = std::string("drivanto-batch: ") + e.what();
+  } catch (const std::bad_alloc&) {
+    r.exitCode = 1;
+    r.error = "drivanto-batch: " + DescribeUnexpected("out of memory");
+  } catch (const std::exception& e) {
+    r.exitCode = 1;
+    r.error = "drivanto-batch: " + DescribeUnexpected(e.what());
   }
+  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (r.exitCode == 0) {
+    Summary(out, s, r, o.json);
+    return 0;
+  }
+  // The rows written so far are kept; a failed run's summary goes to the
+  // error stream, before the message.
+  try {
+    sim.result1.Close();
+    sim.result2.Close();
+  } catch (const IoError& e) {
+    r.error += std::string("\ndrivanto-batch: ") + e.what();
+  }
+  if (running && r.exitCode == 1) {
+    r.reason = "failed";
+    Summary(err, s, r, o.json);
+  }
+  err << r.error << "\n";
+  return r.exitCode;
 }
 
 }  // namespace drivanto

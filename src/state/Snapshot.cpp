@@ -558,6 +558,14 @@ std::string SnapshotText(const State& s, char decimalSeparator) {
     }
     return std::move(w.out);
   };
+  // Names that are not UTF-8 at all (a folder named in another code page)
+  // are written byte for byte after a UTF-8 byte-order mark, which tells
+  // the reader to take the file's bytes as they are.
+  for (const SnapshotLine& l : SnapshotLines()) {
+    if (auto m = std::get_if<std::string State::*>(&l.field); m && !IsValidUtf8(s.**m)) {
+      return "\xEF\xBB\xBF" + build(true);
+    }
+  }
   const bool utf8 = NeedsUtf8(s);
   std::string out = build(utf8);
   // Loading takes valid UTF-8 as UTF-8, so Windows code-page bytes that happen
@@ -572,13 +580,16 @@ void SaveSnapshot(const State& s, const std::string& fileName, char decimalSepar
 }
 
 void LoadSnapshotText(State& s, std::string_view bytes, const std::string& fileName) {
-  Reader r(ReadLines(DecodeFileText(bytes)), fileName);
+  RejectUtf16(fileName, bytes);
+  const bool asIs = bytes.substr(0, 3) == "\xEF\xBB\xBF";
+  Reader r(ReadLines(asIs ? std::string(bytes.substr(3)) : DecodeFileText(bytes)), fileName);
   for (const SnapshotLine& l : SnapshotLines()) {
     for (int i = 1; i <= l.count; ++i) ReadLine(r, s, l, i, l.line + i - 1);
   }
 }
 
 void LoadSnapshot(State& s, const std::string& fileName) {
+  ReadingFile reading(fileName);
   LoadSnapshotText(s, ReadFileBytes(fileName), fileName);
 }
 

@@ -357,7 +357,10 @@ TEST(Snapshot, RandomBytesNeverCrash) {
     try {
       LoadSnapshotText(s, bytes, "RANDOM.VAR");
     } catch (const IoError& e) {
-      EXPECT_EQ(e.reason(), "Invalid numeric input");
+      // NUL bytes early in the file make it look like UTF-16 text.
+      if (e.reason().find("UTF-16") == std::string::npos) {
+        EXPECT_EQ(e.reason(), "Invalid numeric input");
+      }
     }
   }
 }

@@ -269,3 +269,31 @@ TEST_F(WindowTest, WindowAndBatchRunnerAgreeTickForTick) {
 
 }  // namespace
 }  // namespace drivanto
+
+namespace drivanto {
+namespace {
+
+// A result file named like an input: START shows a message, the run is
+// held and nothing is written.
+TEST(WindowFaults, AResultFileNamedLikeAnInputHoldsTheRun) {
+  testing::TempData data;
+  const std::string constants = ReadFileBytes(data.path("CONS.VAL"));
+  MainWindow window(WindowOptions{data.folder(), true});
+  std::vector<std::string> messages;
+  window.setMessageSink([&](const QString& m) { messages.push_back(m.toStdString()); });
+  ASSERT_TRUE(window.StartUpSequence());
+  window.sim().s.Spara.Set(1, '1');
+  window.sim().s.Tresultat = data.path("CONS.VAL");
+  window.Button1Click();
+  EXPECT_FALSE(window.timer().isActive());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("result file 1 and the constants file are the same file"),
+            std::string::npos)
+      << messages[0];
+  EXPECT_EQ(ReadFileBytes(data.path("CONS.VAL")), constants);
+  EXPECT_FALSE(std::filesystem::exists(data.path("RESULT2.TXT")));
+  EXPECT_EQ(window.sim().s.stegnr, 0);
+}
+
+}  // namespace
+}  // namespace drivanto

@@ -307,12 +307,21 @@ bool MainWindow::Guarded(const std::function<void()>& f) {
     return true;
   } catch (const TableRangeError& e) {
     std::cerr << e.line1() << "\n" << e.line2() << "\n";
+    if (!e.notWritten().empty()) std::cerr << "ERROR.TAB could not be written: " << e.notWritten() << "\n";
     timer_.stop();
     terminate_(3);
     return false;
   } catch (const IoError& e) {
     timer_.stop();
     ShowError(Q(e.what()));
+    return false;
+  } catch (const std::bad_alloc&) {
+    timer_.stop();
+    ShowError(Q(DescribeUnexpected("out of memory")));
+    return false;
+  } catch (const std::exception& e) {
+    timer_.stop();
+    ShowError(Q(DescribeUnexpected(e.what())));
     return false;
   }
 }
