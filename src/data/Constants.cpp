@@ -20,71 +20,18 @@ const Field kNone = &S::spareNumber6;
 }  // namespace
 
 const std::vector<ConstLine>& ConstantLines() {
-  static const std::vector<ConstLine> lines = {
-      // Files.
-      {1, K::Name, &S::Ttidd},
-      {2, K::Name, &S::Tkarta},
-      {3, K::Name, &S::Bilmapp},
-      {4, K::Name, &S::Tbat},
-      {5, K::Name, &S::Tforb},
-      {6, K::Name, &S::Telm},
-      {7, K::Name, &S::Tford},
-      {8, K::Name, &S::Tvx},
-      {9, K::Name, &S::Tbr},
-      {10, K::Name, &S::Mussfil},
-      {11, K::Name, &S::spareFile1},
-      {12, K::Name, &S::spareFile2},
-      {13, K::Name, &S::Tresultat},
-      {14, K::Name, &S::Tresultatp},
-      {15, K::Name, &S::Myname},
-      // Car constants.
-      {16, K::Number, &S::maxCurrentElectric},
-      {17, K::Number, &S::maxCurrentCharging},
-      {18, K::Number, &S::vehicleMass},
-      {19, K::Number, &S::batCapacity},
-      {20, K::Number, &S::chargeSetting},
-      {21, K::Number, &S::tankVolume},
-      {22, K::Number, &S::genRpm},
-      {23, K::Number, &S::genEff},
-      {24, K::Number, &S::maxBrakeForce},
-      {25, K::Number, &S::auxPower},
-      {26, K::Number, &S::elmBaseRpm},
-      {27, K::Number, &S::cdA},
-      {28, K::Number, &S::minVoltage},
-      {29, K::Number, &S::elmMaxTorque},
-      {30, K::Empty, kNone},
-      {31, K::Empty, kNone},
-      {32, K::NumberKeep, &S::fuelEnergy},
-      {33, K::NumberKeep, &S::fuelDensity},
-      {34, K::NumberKeep, &S::maxRpm},
-      // Program constants.
-      {35, K::Number, &S::fullTime},
-      {36, K::Number, &S::fullLength},
-      {37, K::CycleType, &S::cycleType},
-      {38, K::SpareNumber, &S::spareNumber1},
-      {39, K::Option, &S::Spara},
-      {40, K::Number, &S::spareNumber2},
-      {41, K::Letter, &S::spareFlag1},
-      {42, K::Letter, &S::stopAtEmptyTank},
-      {43, K::Letter, &S::roadCurves},
-      {44, K::Letter, &S::spareFlag2},
-      // Start values.
-      {45, K::StartValue, &S::ttot},
-      {46, K::Number, &S::cycleTime},
-      {47, K::StartValue, &S::ltot},
-      {48, K::Number, &S::mapPos},
-      {49, K::StartValue, &S::usedCapacity},
-      {50, K::FuelPercent, &S::fuelLeft},
-      {51, K::StartValue, &S::v},
-      {52, K::Number, &S::chargeOffLimit},
-      {53, K::Number, &S::chargeOnLimit},
-      {54, K::Number, &S::envOnLimit},
-      // Modes.
-      {55, K::LetterUpper, &S::styrmod},
-      {56, K::LetterUpper, &S::timeMode},
-      {57, K::Number, &S::dt},
-      {58, K::GearMode, &S::gearMode},
-  };
+  static const std::vector<ConstLine> lines = [] {
+    // Lines that no field claims are read and ignored.
+    std::vector<ConstLine> v;
+    for (int line = 1; line <= kConstantsLines; ++line) v.push_back({line, K::Empty, kNone});
+#define FIELD(type, name, dflt, line, kind, constLine, constKind) \
+  if (constLine > 0) v[constLine - 1] = {constLine, K::constKind, &S::name};
+#define ARRAY(type, name, size, line, kind)
+#include "state/StateFields.def"
+#undef FIELD
+#undef ARRAY
+    return v;
+  }();
   return lines;
 }
 

@@ -25,7 +25,11 @@ enum class ConstKind {
   Option,         // the four option characters of Spara
   GearMode,       // "A" gives 20, anything else 10
   Empty,          // read and ignored
+  None,           // a field without a line in the file (catalogue only)
 };
+
+// The constants file has this many lines.
+constexpr int kConstantsLines = 58;
 
 struct ConstLine {
   int line;

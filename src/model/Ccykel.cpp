@@ -19,18 +19,18 @@ enum class Variant { Map, Time };
 
 void PublishActiveRow(Sim& sim) {
   State& s = sim.s;
-  s.rowPos = s.prevReadRow1;
-  s.rowSpeed = s.prevReadRow2;
-  s.rowSlope = s.prevReadRow3;
-  s.rowMode = s.prevReadRow4;
-  s.rowDt = s.prevReadRow5;
-  s.rowCurve = s.prevReadRow6;
-  s.nextRowPos = s.readRow1;
+  s.rowPos = s.prevReadRow[1];
+  s.rowSpeed = s.prevReadRow[2];
+  s.rowSlope = s.prevReadRow[3];
+  s.rowMode = s.prevReadRow[4];
+  s.rowDt = s.prevReadRow[5];
+  s.rowCurve = s.prevReadRow[6];
+  s.nextRowPos = s.readRow[1];
   // Before the first row of the file the car runs on the reader's initial
   // buffer; its time increment of 0 would stop the driven time for good when
   // the first row of a time cycle lies after the start, so it takes the first
   // row's increment.
-  if (sim.cyclePrevRowIsInitial && s.rowDt == 0.0 && s.cycleType == 'T') s.rowDt = s.readRow5;
+  if (sim.cyclePrevRowIsInitial && s.rowDt == 0.0 && s.cycleType == 'T') s.rowDt = s.readRow[5];
 }
 
 // The steering keys turn the wheel by an amount that grows with the speed.
@@ -103,16 +103,16 @@ void ApplyRow(Sim& sim, Variant variant) {
       // present position.
       if (map) {
         s.cycleType = 'T';
-        s.readRow1 = 0;
+        s.readRow[1] = 0;
         ReadCycleUntil(sim, s.Ttidd, s.cycleTime);
       } else {
         s.cycleType = 'K';
-        s.readRow1 = 0;
+        s.readRow[1] = 0;
         ReadCycleUntil(sim, s.Tkarta, s.mapPos);
       }
       s.modeNo = 0;
-      s.readRow4 = 0;
-      s.prevReadRow4 = 0;
+      s.readRow[4] = 0;
+      s.prevReadRow[4] = 0;
       break;
     default:
       break;
@@ -123,31 +123,31 @@ void ApplyRow(Sim& sim, Variant variant) {
 
 void ReadCycleUntil(Sim& sim, const std::string& fileName, double x) {
   State& s = sim.s;
-  if (s.stegnr < 2 || x < s.prevReadRow1 || fileName != s.cycleLastFileName ||
+  if (s.stegnr < 2 || x < s.prevReadRow[1] || fileName != s.cycleLastFileName ||
       !sim.cycleFile.IsOpen()) {
     s.cycleLastFileName = fileName;
     sim.cycleFile.Open(fileName);
   }
-  while (!sim.cycleFile.AtEnd() && s.readRow1 < x) {
-    if (s.prevReadRow4 == 3) s.tangent = ' ';
-    s.prevReadRow1 = s.readRow1;
-    s.prevReadRow2 = s.readRow2;
-    s.prevReadRow3 = s.readRow3;
-    s.prevReadRow4 = s.readRow4;
-    s.prevReadRow5 = s.readRow5;
-    s.prevReadRow6 = s.readRow6;
+  while (!sim.cycleFile.AtEnd() && s.readRow[1] < x) {
+    if (s.prevReadRow[4] == 3) s.tangent = ' ';
+    s.prevReadRow[1] = s.readRow[1];
+    s.prevReadRow[2] = s.readRow[2];
+    s.prevReadRow[3] = s.readRow[3];
+    s.prevReadRow[4] = s.readRow[4];
+    s.prevReadRow[5] = s.readRow[5];
+    s.prevReadRow[6] = s.readRow[6];
     sim.cyclePrevRowIsInitial = sim.cycleRowIsInitial;
     double row[6];
     sim.cycleFile.ReadRow(row);
     sim.cycleRowIsInitial = false;
-    s.readRow1 = row[0];
-    s.readRow2 = row[1];
-    s.readRow3 = row[2];
-    s.readRow4 = row[3];
-    s.readRow5 = row[4];
-    s.readRow6 = row[5];
+    s.readRow[1] = row[0];
+    s.readRow[2] = row[1];
+    s.readRow[3] = row[2];
+    s.readRow[4] = row[3];
+    s.readRow[5] = row[4];
+    s.readRow[6] = row[5];
     PublishActiveRow(sim);
-    if (s.prevReadRow4 == 3) s.tangent = 'C';
+    if (s.prevReadRow[4] == 3) s.tangent = 'C';
   }
 }
 
@@ -162,7 +162,7 @@ void ResumeCycleFile(Sim& sim) {
     s.curveStart = s.ltot - std::max(0.0, since);
   }
   const std::string& name = (s.cycleType == 'K') ? s.Tkarta : s.Ttidd;
-  const double last[6] = {s.readRow1, s.readRow2, s.readRow3, s.readRow4, s.readRow5, s.readRow6};
+  const double last[6] = {s.readRow[1], s.readRow[2], s.readRow[3], s.readRow[4], s.readRow[5], s.readRow[6]};
   try {
     sim.cycleFile.Open(name);
     while (!sim.cycleFile.AtEnd()) {

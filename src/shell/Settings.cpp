@@ -239,15 +239,15 @@ void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows) 
       s.fullLength = Number(Row(rows, 3), false);
       s.cycleType = UpperAscii(FirstAsTyped(Row(rows, 4)));
       // The drive cycle is found again for the chosen kind of cycle.
-      s.readRow1 = 0;
+      s.readRow[1] = 0;
       if (s.cycleType == 'K') {
         ReadCycleUntil(sim, s.Tkarta, s.mapPos);
       } else {
         ReadCycleUntil(sim, s.Ttidd, s.cycleTime);
       }
       s.modeNo = 0;
-      s.readRow4 = 0;
-      s.prevReadRow4 = 0;
+      s.readRow[4] = 0;
+      s.prevReadRow[4] = 0;
       s.Spara.Assign(Utf8ToCp1252(CutChars(Row(rows, 6), 4)));
       s.stopAtEmptyTank = FirstAsTyped(Row(rows, 11));
       s.roadCurves = FirstAsTyped(Row(rows, 12));

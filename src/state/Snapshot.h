@@ -11,7 +11,10 @@
 
 namespace drivanto {
 
-enum class SnapKind { Text, Text4, Char, Int, Small, Real };
+// How a field is written: a text, the four-character option text, a
+// character, an integer, a small integer, a real; None for a field that
+// snapshots do not hold (catalogue only).
+enum class SnapKind { Text, Text4, Char, Int, Small, Real, None };
 
 struct SnapshotLine {
   int line;    // first line of the variable in the file

@@ -96,14 +96,14 @@ TEST_F(CycleReader, ReopensWhenThePositionGoesBackOrTheNameChanges) {
 
   // Behind the active row (with the current row's position cleared, as the
   // switch of cycle kind does): read again from the start.
-  s.readRow1 = 0;
+  s.readRow[1] = 0;
   ReadCycleUntil(sim, a, 15);
   EXPECT_EQ(s.rowPos, 10);
   EXPECT_EQ(s.rowSpeed, 20);
   EXPECT_EQ(s.nextRowPos, 20);
 
   // Another file.
-  s.readRow1 = 0;
+  s.readRow[1] = 0;
   ReadCycleUntil(sim, b, 15);
   EXPECT_EQ(s.cycleLastFileName, b);
   EXPECT_EQ(s.rowPos, 10);
@@ -129,8 +129,8 @@ TEST_F(CycleReader, EngineOffRowsHoldTheCoastingCommandUntilLeft) {
 TEST_F(CycleReader, FirstRowAfterTheStartLendsItsTimeIncrement) {
   const std::string f = Write("E.CYK", "5 10 0 0 0.25 0\r\n15 10 0 0 0.5 0\r\n25 0 0 0 1 0\r\n");
   s.cycleType = 'T';
-  s.readRow5 = 0;
-  s.prevReadRow5 = 0;
+  s.readRow[5] = 0;
+  s.prevReadRow[5] = 0;
   ReadCycleUntil(sim, f, 1);
   EXPECT_EQ(s.nextRowPos, 5);
   EXPECT_EQ(s.rowDt, 0.25);
@@ -541,8 +541,8 @@ TEST_F(CycleRows, SwitchFromMapToTimeCycleIsServedInTheSameStep) {
   ASSERT_EQ(s.vbCycle, 10);
   MapStep(150);
   EXPECT_EQ(s.cycleType, 'T');
-  EXPECT_EQ(s.readRow4, 0);
-  EXPECT_EQ(s.prevReadRow4, 0);
+  EXPECT_EQ(s.readRow[4], 0);
+  EXPECT_EQ(s.prevReadRow[4], 0);
   EXPECT_EQ(s.rowMode, 5);
   EXPECT_EQ(s.modeNo, 5);  // the time row applied after the switch
   EXPECT_EQ(s.rowPos, 30);

@@ -40,7 +40,7 @@ TEST(StateDefaults, StartUpValues) {
   EXPECT_EQ(s.loopIndex, 101);
   EXPECT_EQ(s.kursfel, 1);
   EXPECT_EQ(s.nextRowPos, 0.01);
-  EXPECT_EQ(s.readRow2, 1);
+  EXPECT_EQ(s.readRow[2], 1);
   EXPECT_EQ(s.cycleDt, 1);
   EXPECT_EQ(s.rowDt, 1);
   EXPECT_EQ(s.accelSteps, 1);

@@ -129,7 +129,7 @@ TEST_F(PanelTest, ALowerCaseTRepositionsTheTimeCycle) {
   EXPECT_LT(s().rowPos, 30.5);
   EXPECT_GE(s().nextRowPos, 30.5);
   EXPECT_EQ(s().modeNo, 0);
-  EXPECT_EQ(s().prevReadRow4, 0);
+  EXPECT_EQ(s().prevReadRow[4], 0);
 }
 
 TEST_F(PanelTest, ProgramConstantsDoNotAcceptACommaButStoreSparaAsTyped) {
