@@ -5,13 +5,14 @@
 
 #include "data/Tables.h"
 #include "model/Modules.h"
+#include "model/Codes.h"
 
 namespace drivanto {
 
 namespace {
 
 // Angular speed in rad/s of a speed in rpm.
-double Omega(double n) { return 6.28 * n / 60; }
+double Omega(double n) { return RpmToRadPerSec(n); }
 
 void Driving(Sim& sim) {
   State& s = sim.s;

@@ -2,6 +2,7 @@
 // gives the torque that the charging current needs.
 
 #include "model/Modules.h"
+#include "model/Codes.h"
 
 namespace drivanto {
 
@@ -12,7 +13,7 @@ void GeneratorStep(Sim& sim) {
     if (s.chargeSetting < 0) s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
     if (s.nic != 0 && s.genEff != 0) {
       // Electric power divided by the generator efficiency and the angular speed.
-      s.mic = s.Ila * 100 * s.U * 60 / (s.nic * 6.28) / s.genEff;
+      s.mic = s.Ila * 100 * s.U * 60 / (s.nic * kModelTwoPi) / s.genEff;
     } else {
       // Without a generator speed or efficiency nothing can be charged.
       s.mic = 0;

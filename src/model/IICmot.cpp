@@ -4,6 +4,7 @@
 #include "base/Rounding.h"
 #include "data/Tables.h"
 #include "model/Modules.h"
+#include "model/Codes.h"
 
 namespace drivanto {
 
@@ -47,7 +48,7 @@ void EngineStep(Sim& sim) {
     s.icEff = TABR2(sim.tables, sim.sites.engineEfficiency, s.Tforb, "2", 'i', 'i', s.mic, s.nic);
   }
   // Shaft power times 3.18e-8 litres per joule, divided by the efficiency.
-  if (s.icEff > 0.1) s.fuelFlow = s.nic * 2 * 3.14 / 60 * s.mic * 3.18e-8 * 100 / s.icEff;
+  if (s.icEff > 0.1) s.fuelFlow = RpmToRadPerSec(s.nic) * s.mic * 3.18e-8 * 100 / s.icEff;
 }
 
 void EngineEmissions(Sim& sim) {

@@ -3,6 +3,7 @@
 
 #include "data/Tables.h"
 #include "model/Modules.h"
+#include "model/Codes.h"
 
 namespace drivanto {
 
@@ -16,7 +17,7 @@ void ResistanceStep(Sim& sim) {
   // vehicle file without a reference mass describes this car as it is.
   const double rolling =
       (s.tableMass != 0) ? (ftab - fa) * s.vehicleMass / s.tableMass : (ftab - fa);
-  s.resistForce = rolling + Ratio(fa * s.cdA, s.tableCdA) + s.vehicleMass * 9.81 * s.slope / 100;
+  s.resistForce = rolling + Ratio(fa * s.cdA, s.tableCdA) + s.vehicleMass * kGravity * s.slope / 100;
 }
 
 }  // namespace drivanto

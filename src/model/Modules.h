@@ -14,6 +14,9 @@ void SavePreviousValues(Sim& sim);
 // Ccykel: drive cycle, key commands, road curves.
 void CycleStep(Sim& sim);
 void ReadCycleUntil(Sim& sim, const std::string& fileName, double x);
+// Switches to the given kind of cycle ('T' time, 'K' map) and reads its file
+// as far as the present position; the mode in force is cleared.
+void SwitchCycleAndRead(Sim& sim, char cycleType);
 // After a snapshot of a run under way has been loaded: opens the cycle file of
 // the present cycle type and finds the row the reader had read last, without
 // acting on the rows it passes, so the run goes on exactly where it left off.

@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "data/Tables.h"
 #include "model/Modules.h"
+#include "model/Codes.h"
 
 namespace drivanto {
 
@@ -81,7 +82,7 @@ void DriverDemandStep(Sim& sim) {
   // Speed regulator: the power that brings the speed to vb within
   // accelSteps increments against the estimated resistance.
   const double vm = (s.vb + s.v) / 2;
-  double f = TABR1(sim.tables, sim.sites.roadLoad, s.Tford, "1", 'i', vm, 1) + s.vehicleMass * 9.81 * s.slope / 100;
+  double f = TABR1(sim.tables, sim.sites.roadLoad, s.Tford, "1", 'i', vm, 1) + s.vehicleMass * kGravity * s.slope / 100;
   if (s.regulatorVariant == 'K') {
     f = f - s.regulatorOffset * ((s.v - 2.8) * 0.73 / (s.v + 20.8) + 1);
   } else {

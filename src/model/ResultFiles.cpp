@@ -10,6 +10,7 @@
 #include "base/FixedFormat.h"
 #include "data/Constants.h"
 #include "model/Modules.h"
+#include "model/Codes.h"
 
 namespace drivanto {
 
@@ -164,7 +165,7 @@ void WriteResultRow2(Sim& sim) {
   State& s = sim.s;
   EnsureOpen(sim, sim.result2, s.Tresultatp);
   std::string& row = sim.result2.BeginLine();
-  AddField(row, s.mel * 0.001 * s.nel * 2 * 3.14 / 60, 1);
+  AddField(row, RpmToRadPerSec(s.mel * 0.001 * s.nel), 1);
   AddField(row, s.nel, 0);
   AddField(row, s.mel, 1);
   AddField(row, s.U * 0.001 * s.Ila, 0);

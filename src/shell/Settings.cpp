@@ -237,17 +237,8 @@ void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows) 
     case Panel::ProgramConstants: {
       s.fullTime = Number(Row(rows, 2), false);
       s.fullLength = Number(Row(rows, 3), false);
-      s.cycleType = UpperAscii(FirstAsTyped(Row(rows, 4)));
       // The drive cycle is found again for the chosen kind of cycle.
-      s.readRow[1] = 0;
-      if (s.cycleType == 'K') {
-        ReadCycleUntil(sim, s.Tkarta, s.mapPos);
-      } else {
-        ReadCycleUntil(sim, s.Ttidd, s.cycleTime);
-      }
-      s.modeNo = 0;
-      s.readRow[4] = 0;
-      s.prevReadRow[4] = 0;
+      SwitchCycleAndRead(sim, UpperAscii(FirstAsTyped(Row(rows, 4))));
       s.Spara.Assign(Utf8ToCp1252(CutChars(Row(rows, 6), 4)));
       s.stopAtEmptyTank = FirstAsTyped(Row(rows, 11));
       s.roadCurves = FirstAsTyped(Row(rows, 12));

@@ -1,0 +1,36 @@
+#pragma once
+// The drive-cycle file as the cycle reader walks it: six numbers a row.
+
+#include <cstdio>
+#include <string>
+
+namespace drivanto {
+
+// The drive-cycle file, open while it is followed.
+class CycleFile {
+ public:
+  CycleFile() = default;
+  CycleFile(const CycleFile&) = delete;
+  CycleFile& operator=(const CycleFile&) = delete;
+  ~CycleFile() { Close(); }
+
+  // Opens (or reopens from its beginning) the named file. Throws IoError.
+  void Open(const std::string& name);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+  // True when nothing but blanks and line ends is left.
+  bool AtEnd();
+  // Reads six numbers (line ends count as blanks) and skips the rest of the
+  // line of the sixth. Throws IoError naming the file, the row and the reason.
+  void ReadRow(double out[6]);
+
+ private:
+  int Get();
+  void Unget(int c);
+  std::FILE* file_ = nullptr;
+  std::string name_;
+  int row_ = 0;   // rows read since the file was opened
+  int line_ = 1;  // the line being read
+};
+
+}  // namespace drivanto
