@@ -1,12 +1,12 @@
 #include "base/Files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "base/Errors.h"
@@ -34,17 +34,13 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 // The entry of folder whose name equals part but for letter case, or "".
 std::string FindIgnoringCase(const std::string& folder, const std::string& part) {
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (!dir) return {};
-  std::string found;
-  while (dirent* e = ::readdir(dir)) {
-    if (SameIgnoringCase(e->d_name, part)) {
-      found = e->d_name;
-      break;
-    }
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (SameIgnoringCase(name, part)) return name;
   }
-  ::closedir(dir);
-  return found;
+  return {};
 }
 
 }  // namespace

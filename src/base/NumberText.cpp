@@ -75,6 +75,18 @@ double ParseNumberPrefix(std::string_view text, bool* complete) {
   return Convert(rest.substr(0, n));
 }
 
+std::string DecimalCommaToPoint(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == ',') c = '.';
+  }
+  return out;
+}
+
+double ParseNumberEitherSeparator(std::string_view text, bool* complete) {
+  return ParseNumberPrefix(DecimalCommaToPoint(text), complete);
+}
+
 bool IsPlainNumber(std::string_view token, double* value) {
   std::size_t n = ScanNumber(token);
   if (n == 0 || n != token.size()) {

@@ -14,6 +14,13 @@ namespace drivanto {
 // *complete tells whether the whole text was a number (trailing blanks allowed).
 double ParseNumberPrefix(std::string_view text, bool* complete = nullptr);
 
+// The same, with a comma taken as the decimal point too (files and panels
+// written with a Swedish decimal separator).
+double ParseNumberEitherSeparator(std::string_view text, bool* complete = nullptr);
+
+// Every "," replaced by ".".
+std::string DecimalCommaToPoint(std::string_view text);
+
 // True when the text is a number from its first to its last character (no
 // blanks at all).
 bool IsPlainNumber(std::string_view token, double* value);

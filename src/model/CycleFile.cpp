@@ -6,6 +6,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
+#include "base/Words.h"
 
 namespace drivanto {
 
@@ -44,12 +45,11 @@ void CycleFile::Unget(int c) {
   std::ungetc(c, file_);
 }
 
-static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 bool CycleFile::AtEnd() {
   if (!file_) return true;
   int c;
-  while ((c = Get()) != EOF && IsSpace(c)) {
+  while ((c = Get()) != EOF && IsWordSpace(c)) {
   }
   if (c == EOF) {
     if (std::ferror(file_)) throw IoError(name_, line_, ErrnoReason(errno ? errno : EIO));
@@ -64,7 +64,7 @@ void CycleFile::ReadRow(double out[6]) {
   ++row_;
   for (int k = 0; k < 6; ++k) {
     int c;
-    while ((c = Get()) != EOF && IsSpace(c)) {
+    while ((c = Get()) != EOF && IsWordSpace(c)) {
     }
     if (c == EOF) {
       throw IoError(name_, line_,
@@ -73,7 +73,7 @@ void CycleFile::ReadRow(double out[6]) {
     }
     const int line = line_;
     std::string word;
-    while (c != EOF && !IsSpace(c) && word.size() < 250) {
+    while (c != EOF && !IsWordSpace(c) && word.size() < 250) {
       word.push_back(static_cast<char>(c));
       c = Get();
     }

@@ -65,7 +65,7 @@ void NotDriving(Sim& sim) {
 void MotorStep(Sim& sim) {
   State& s = sim.s;
   if (s.gear < 1) s.gear = 1;
-  if (s.gear > 10) s.gear = 10;
+  if (s.gear > kTopGear) s.gear = kTopGear;
   s.ratio = s.gearRatio[s.gear];
   s.nel = s.v * s.ratio;
   if (s.elmEff < 1) s.elmEff = 10.0;

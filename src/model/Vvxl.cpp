@@ -6,6 +6,8 @@
 #include "base/Files.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
+#include "base/Words.h"
+#include "model/Codes.h"
 #include "model/Modules.h"
 
 namespace drivanto {
@@ -23,21 +25,13 @@ void ReadGearTable(State& s) {
   }
   std::array<double, 11>* columns[5] = {&s.upShiftSpeed, &s.downShiftSpeed, &s.gearEffA,
                                         &s.gearRatio, &s.gearEffB};
-  std::size_t i = 0;
-  for (int gear = 1; gear <= 10; ++gear) {
+  std::size_t pos = 0;
+  for (int gear = 1; gear <= kTopGear; ++gear) {
     for (int k = 0; k < 5; ++k) {
-      while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' ||
-                                  bytes[i] == '\n')) {
-        ++i;
-      }
-      std::size_t start = i;
-      while (i < bytes.size() && !(bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' ||
-                                   bytes[i] == '\n')) {
-        ++i;
-      }
-      if (start == i) return;
+      const std::string_view word = NextWord(bytes, &pos);
+      if (word.empty()) return;
       double value = 0;
-      if (!IsPlainNumber(std::string_view(bytes).substr(start, i - start), &value)) return;
+      if (!IsPlainNumber(word, &value)) return;
       (*columns[k])[gear] = value;
     }
   }
@@ -51,11 +45,10 @@ void GearStep(Sim& sim) {
     ReadGearTable(s);
     s.gear = 1;
   }
-  // The gearbox has gears 1 to 10.
   if (s.gear < 1) s.gear = 1;
-  if (s.gear > 10) s.gear = 10;
+  if (s.gear > kTopGear) s.gear = kTopGear;
   const int g = s.gear;
-  if (s.v > s.upShiftSpeed[g] && g < 10) s.gear = static_cast<uint8_t>(g + 1);
+  if (s.v > s.upShiftSpeed[g] && g < kTopGear) s.gear = static_cast<uint8_t>(g + 1);
   if (s.v < s.downShiftSpeed[g] && g > 1) s.gear = static_cast<uint8_t>(g - 1);
 }
 

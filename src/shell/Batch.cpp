@@ -1,8 +1,8 @@
 #include "shell/Batch.h"
 
-#include <unistd.h>
-
+#include <charconv>
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <new>
 #include <cstdio>
@@ -80,29 +80,23 @@ struct UsageError {
 
 std::string Absolute(const std::string& path) {
   if (IsAbsolutePath(path)) return path;
-  char buf[4096];
-  if (!::getcwd(buf, sizeof buf)) return path;
-  std::string cwd(buf);
+  std::error_code ec;
+  const std::string cwd = std::filesystem::current_path(ec).string();
+  if (ec) return path;
   if (path.empty() || path == ".") return cwd;
   return JoinPath(cwd, path);
 }
 
+// A whole number, all of the text: an optional sign and decimal digits.
 bool ParseWhole(const std::string& text, int64_t* out) {
-  if (text.empty()) return false;
-  std::size_t i = 0;
-  bool negative = false;
-  if (text[0] == '-' || text[0] == '+') {
-    negative = text[0] == '-';
-    i = 1;
-  }
-  if (i >= text.size()) return false;
+  std::string_view t = text;
+  const bool plus = !t.empty() && t[0] == '+';
+  if (plus) t.remove_prefix(1);
+  if (t.empty() || (plus && t[0] == '-')) return false;
   int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    if (v > 1000000000000000LL) return false;
-    v = v * 10 + (text[i] - '0');
-  }
-  *out = negative ? -v : v;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (ec != std::errc() || end != t.data() + t.size()) return false;
+  *out = v;
   return true;
 }
 

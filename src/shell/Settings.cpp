@@ -93,7 +93,7 @@ std::string Row(const std::vector<std::string>& rows, std::size_t i) {
 // A number row: the partial value of the conversion; commas count as points
 // only where the panel accepts them.
 double Number(const std::string& row, bool commaAccepted) {
-  return ParseNumberPrefix(commaAccepted ? DecimalCommaToPoint(row) : row);
+  return commaAccepted ? ParseNumberEitherSeparator(row) : ParseNumberPrefix(row);
 }
 
 char FirstAsTyped(const std::string& row) { return row.empty() ? ' ' : FirstCharCp1252(row); }

@@ -28,13 +28,6 @@ const std::vector<SnapshotLine>& SnapshotLines() {
   return lines;
 }
 
-std::string DecimalCommaToPoint(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == ',') c = '.';
-  }
-  return out;
-}
 
 namespace {
 
@@ -245,7 +238,7 @@ struct ReadVisitor {
     Reader::ParseInteger(DecimalCommaToPoint(t), &v, false);
     return v;
   }
-  static double Real(const std::string& t) { return ParseNumberPrefix(DecimalCommaToPoint(t)); }
+  static double Real(const std::string& t) { return ParseNumberEitherSeparator(t); }
   void operator()(double State::*m) { s.*m = Real(text); }
   void operator()(int32_t State::*m) { s.*m = Narrow<int32_t>(Int(text)); }
   void operator()(uint8_t State::*m) { s.*m = Narrow<uint8_t>(Int(text)); }

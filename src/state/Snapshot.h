@@ -38,7 +38,4 @@ void LoadSnapshot(State& s, const std::string& fileName);
 // The same over text already in memory (bytes as in a file).
 void LoadSnapshotText(State& s, std::string_view bytes, const std::string& fileName);
 
-// Every "," replaced by ".".
-std::string DecimalCommaToPoint(std::string_view text);
-
 }  // namespace drivanto

@@ -30,12 +30,8 @@ const NamedField* FindField(std::string_view name) {
 namespace {
 
 bool ParseReal(std::string_view text, double* out) {
-  std::string t(text);
-  for (char& c : t) {
-    if (c == ',') c = '.';
-  }
   bool complete = false;
-  double v = ParseNumberPrefix(t, &complete);
+  const double v = ParseNumberEitherSeparator(text, &complete);
   if (!complete) return false;
   *out = v;
   return true;

@@ -11,6 +11,7 @@
 #include "TempFolder.h"
 #include "base/Errors.h"
 #include "base/Text.h"
+#include "base/NumberText.h"
 #include "state/Snapshot.h"
 #include "state/State.h"
 

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "base/Errors.h"
@@ -112,8 +113,9 @@ std::string FindWorkingFolder(const std::string& given, std::string* looked) {
   if (!given.empty()) {
     folders.push_back(given);
   } else {
-    char buf[4096];
-    if (::getcwd(buf, sizeof buf)) folders.push_back(buf);
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::current_path(ec);
+    if (!ec) folders.push_back(here.string());
     folders.push_back(DRIVANTO_DATA_DIR);
   }
   std::string list;
