@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
   std::string looked;
   std::string folder = drivanto::FindWorkingFolder(given, &looked);
   if (folder.empty()) {
-    const QString text = QString::fromUtf8("Filen CONS.VAL finns inte. Sökt i: ") + QString::fromStdString(looked);
+    const QString text =
+        QString::fromUtf8("Filen CONS.VAL finns inte. Sökt i: ") + QString::fromStdString(looked);
     std::cerr << text.toStdString() << "\n";
     QMessageBox::critical(nullptr, "Drivanto", text);
     return 1;

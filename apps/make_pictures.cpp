@@ -31,12 +31,14 @@ Picture Blank(int w, int h, Rgb c) {
 }
 
 void Set(Picture& p, int x, int y, Rgb c) {
-  if (x >= 0 && y >= 0 && x < p.width && y < p.height) p.pixels[static_cast<std::size_t>(y) * p.width + x] = c;
+  if (x >= 0 && y >= 0 && x < p.width && y < p.height)
+    p.pixels[static_cast<std::size_t>(y) * p.width + x] = c;
 }
 
 void Box(Picture& p, double x0, double y0, double x1, double y1, Rgb c) {
   for (int y = static_cast<int>(std::round(y0)); y < static_cast<int>(std::round(y1)); ++y) {
-    for (int x = static_cast<int>(std::round(x0)); x < static_cast<int>(std::round(x1)); ++x) Set(p, x, y, c);
+    for (int x = static_cast<int>(std::round(x0)); x < static_cast<int>(std::round(x1)); ++x)
+      Set(p, x, y, c);
   }
 }
 
@@ -55,13 +57,13 @@ Picture OncomingCar(int w, int h) {
   const Rgb white{255, 255, 255}, blue{0, 0, 255}, glass{40, 40, 60}, black{0, 0, 0},
       lamp{255, 240, 120}, grey{120, 120, 120};
   Picture p = Blank(w, h, white);
-  Box(p, w * 0.18, h * 0.05, w * 0.82, h * 0.45, blue);     // roof and pillars
-  Box(p, w * 0.26, h * 0.12, w * 0.74, h * 0.40, glass);    // windscreen
-  Box(p, w * 0.04, h * 0.40, w * 0.96, h * 0.82, blue);     // body
-  Box(p, w * 0.08, h * 0.50, w * 0.22, h * 0.62, lamp);     // headlights
+  Box(p, w * 0.18, h * 0.05, w * 0.82, h * 0.45, blue);   // roof and pillars
+  Box(p, w * 0.26, h * 0.12, w * 0.74, h * 0.40, glass);  // windscreen
+  Box(p, w * 0.04, h * 0.40, w * 0.96, h * 0.82, blue);   // body
+  Box(p, w * 0.08, h * 0.50, w * 0.22, h * 0.62, lamp);   // headlights
   Box(p, w * 0.78, h * 0.50, w * 0.92, h * 0.62, lamp);
-  Box(p, w * 0.32, h * 0.56, w * 0.68, h * 0.66, grey);     // grille
-  Box(p, w * 0.06, h * 0.82, w * 0.24, h * 1.00, black);    // wheels
+  Box(p, w * 0.32, h * 0.56, w * 0.68, h * 0.66, grey);   // grille
+  Box(p, w * 0.06, h * 0.82, w * 0.24, h * 1.00, black);  // wheels
   Box(p, w * 0.76, h * 0.82, w * 0.94, h * 1.00, black);
   // The bottom-left pixel gives the transparent colour.
   Set(p, 0, h - 1, white);
@@ -78,13 +80,13 @@ Picture StartPicture() {
   const int w = 640, h = 480;
   Picture p = Blank(w, h, kPalette[14]);
   for (int y = 0; y < 140; ++y) Box(p, 0, y, w, y + 1, y < 70 ? kPalette[12] : kPalette[14]);
-  Ellipse(p, 520, 80, 40, 40, kPalette[11]);                     // sun
-  for (int x = 0; x < w; ++x) {                                  // hills
+  Ellipse(p, 520, 80, 40, 40, kPalette[11]);  // sun
+  for (int x = 0; x < w; ++x) {               // hills
     double top = 230 + 30 * std::sin(x / 70.0) + 15 * std::sin(x / 23.0);
     Box(p, x, top, x + 1, 300, kPalette[2]);
   }
-  Box(p, 0, 300, w, h, kPalette[10]);                            // fields
-  for (int y = 300; y < h; ++y) {                                // road in perspective
+  Box(p, 0, 300, w, h, kPalette[10]);  // fields
+  for (int y = 300; y < h; ++y) {      // road in perspective
     double half = 10 + (y - 300) * 1.6;
     Box(p, 320 - half, y, 320 + half, y + 1, kPalette[8]);
     if (((y - 300) / 12) % 2 == 0) Box(p, 318, y, 322 + (y - 300) / 60.0, y + 1, kPalette[15]);
@@ -101,10 +103,9 @@ Picture StartPicture() {
 }
 
 // 3 x 5 digits for the map's axis labels.
-const char* const kDigits[10] = {"111101101101111", "010110010010111", "111001111100111",
-                                 "111001111001111", "101101111001001", "111100111001111",
-                                 "111100111101111", "111001001001001", "111101111101111",
-                                 "111101111001111"};
+const char* const kDigits[10] = {
+    "111101101101111", "010110010010111", "111001111100111", "111001111001111", "101101111001001",
+    "111100111001111", "111100111101111", "111001001001001", "111101111101111", "111101111001111"};
 
 void Number(Picture& p, int x, int y, int value, Rgb c) {
   std::string text = std::to_string(value);
@@ -125,7 +126,7 @@ Picture EfficiencyMap(Sim& sim) {
   const int ox = 38, oy = 184;
   const double nmPerPixel = s.mussskala / 200;
   const Rgb back{16, 16, 48}, axis{255, 255, 255}, curve{255, 255, 0};
-  const Rgb bands[] = {{40, 40, 110}, {30, 80, 150}, {20, 120, 160}, {30, 150, 110},
+  const Rgb bands[] = {{40, 40, 110}, {30, 80, 150},  {20, 120, 160}, {30, 150, 110},
                        {90, 170, 60}, {170, 180, 40}, {220, 150, 30}, {230, 90, 30}};
   const double levels[] = {15, 20, 25, 28, 31, 33, 35, 36};
   Picture p = Blank(w, h, back);
@@ -157,7 +158,8 @@ Picture EfficiencyMap(Sim& sim) {
       if (c == back || c == curve) continue;
       if (!(p.At(x + 1, y) == c) && !(p.At(x + 1, y) == back) && !(p.At(x + 1, y) == curve)) {
         Set(lines, x, y, Rgb{230, 230, 230});
-      } else if (!(p.At(x, y - 1) == c) && !(p.At(x, y - 1) == back) && !(p.At(x, y - 1) == curve)) {
+      } else if (!(p.At(x, y - 1) == c) && !(p.At(x, y - 1) == back) &&
+                 !(p.At(x, y - 1) == curve)) {
         Set(lines, x, y, Rgb{230, 230, 230});
       }
     }

@@ -20,9 +20,9 @@ namespace {
 std::string CopyOfData() {
   char tmpl[] = "/tmp/drivanto-bench-XXXXXX";
   std::string folder = mkdtemp(tmpl);
-  std::filesystem::copy(DRIVANTO_BENCH_DATA_DIR, folder,
-                        std::filesystem::copy_options::recursive |
-                            std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy(
+      DRIVANTO_BENCH_DATA_DIR, folder,
+      std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
   return folder;
 }
 
@@ -46,10 +46,10 @@ void RunUdds(benchmark::State& state, const std::string& spara, bool freshCopy) 
       folder = CopyOfData();
       state.ResumeTiming();
     }
-    const std::vector<std::string> args = {
-        "--set", "cycleType=T", "--set", "Ttidd=UDDS.CYK", "--set", "timeMode=D",
-        "--set", "dt=0.04",     "--set", "fullTime=100000", "--set", "fullLength=1e9",
-        "--set", "Spara=" + spara, folder};
+    const std::vector<std::string> args = {"--set", "cycleType=T",     "--set", "Ttidd=UDDS.CYK",
+                                           "--set", "timeMode=D",      "--set", "dt=0.04",
+                                           "--set", "fullTime=100000", "--set", "fullLength=1e9",
+                                           "--set", "Spara=" + spara,  folder};
     std::ostringstream out, err;
     if (drivanto::RunBatch(args, out, err) != 0) state.SkipWithError(err.str().c_str());
     steps += 34252;

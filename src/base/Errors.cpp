@@ -60,7 +60,9 @@ ReadingFile::~ReadingFile() {
 
 const std::string* ReadingFile::Current() { return innermost ? innermost->name_ : nullptr; }
 
-std::string ReadingFile::LeftByException() { return leftRecorded ? std::string(leftName) : std::string(); }
+std::string ReadingFile::LeftByException() {
+  return leftRecorded ? std::string(leftName) : std::string();
+}
 
 std::string DescribeUnexpected(const std::string& what) {
   const std::string file = ReadingFile::LeftByException();

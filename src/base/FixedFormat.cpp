@@ -10,8 +10,8 @@ namespace drivanto {
 namespace {
 
 // Powers of ten up to 1e17; all are exact doubles (those up to 1e22 are).
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
-                             1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+constexpr double kPow10[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                             1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
 constexpr int kFastMaxDecimals = 17;
 
 // Scaled values below this are written from their integer; far below 2^52, so

@@ -40,8 +40,6 @@ int32_t SatInt(int64_t x) {
   return static_cast<int32_t>(x);
 }
 
-int32_t WrapIncrement(int32_t x) {
-  return static_cast<int32_t>(static_cast<uint32_t>(x) + 1u);
-}
+int32_t WrapIncrement(int32_t x) { return static_cast<int32_t>(static_cast<uint32_t>(x) + 1u); }
 
 }  // namespace drivanto

@@ -19,7 +19,9 @@ inline std::string_view NextWord(std::string_view text, std::size_t* pos,
   std::size_t i = *pos;
   while (i < text.size() && IsWordSpace(static_cast<unsigned char>(text[i]))) ++i;
   const std::size_t start = i;
-  while (i < text.size() && !IsWordSpace(static_cast<unsigned char>(text[i])) && i - start < maxLength) ++i;
+  while (i < text.size() && !IsWordSpace(static_cast<unsigned char>(text[i])) &&
+         i - start < maxLength)
+    ++i;
   *pos = i;
   return text.substr(start, i - start);
 }

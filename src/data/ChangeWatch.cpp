@@ -34,8 +34,7 @@ bool ReportsAllChanges(const std::string& folder) {
     case 0x01161970UL:  // GFS2
     case 0x0BD00BD0UL:  // Lustre
       return false;
-    default:
-      return true;
+    default: return true;
   }
 }
 

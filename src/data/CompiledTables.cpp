@@ -50,7 +50,8 @@ TableRows RowsFrom(const TableFile& f, std::size_t line) {
 }  // namespace
 
 std::size_t TableRows::FirstAbove(double x) const {
-  if (increasing) return static_cast<std::size_t>(std::upper_bound(keys.begin(), keys.end(), x) - keys.begin());
+  if (increasing)
+    return static_cast<std::size_t>(std::upper_bound(keys.begin(), keys.end(), x) - keys.begin());
   std::size_t i = 0;
   while (i < keys.size() && !(keys[i] > x)) ++i;
   return i;

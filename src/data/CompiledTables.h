@@ -38,8 +38,8 @@ struct Table2 {
   bool found = false;
   std::vector<double> keys;  // the column keys of the key line
   bool keysIncreasing = true;
-  TableRows rows;            // rows after the key line
-  TableRows rowsAfterHeader; // rows after the header (column argument <= 0)
+  TableRows rows;             // rows after the key line
+  TableRows rowsAfterHeader;  // rows after the header (column argument <= 0)
 };
 
 Table1 CompileTable1(const TableFile& f, std::string_view tableNumber);

@@ -50,12 +50,8 @@ char LetterOf(const std::string& line) {
 void ReadLine(State& s, const ConstLine& c, const std::string& raw) {
   const std::string line = Cut250(raw);
   switch (c.kind) {
-    case K::Name:
-      s.*std::get<std::string S::*>(c.field) = line;
-      break;
-    case K::Number:
-      s.*std::get<double S::*>(c.field) = ParseNumberPrefix(line);
-      break;
+    case K::Name: s.*std::get<std::string S::*>(c.field) = line; break;
+    case K::Number: s.*std::get<double S::*>(c.field) = ParseNumberPrefix(line); break;
     case K::NumberKeep: {
       bool complete = false;
       double v = ParseNumberPrefix(line, &complete);
@@ -72,15 +68,9 @@ void ReadLine(State& s, const ConstLine& c, const std::string& raw) {
       s.fuelLeft = (100.0 - p) * s.tankVolume / 100.0;
       break;
     }
-    case K::Letter:
-      s.*std::get<char S::*>(c.field) = LetterOf(line);
-      break;
-    case K::LetterUpper:
-      s.*std::get<char S::*>(c.field) = UpperAscii(LetterOf(line));
-      break;
-    case K::CycleType:
-      s.cycleType = (UpperAscii(LetterOf(line)) == 'T') ? 'T' : 'K';
-      break;
+    case K::Letter: s.*std::get<char S::*>(c.field) = LetterOf(line); break;
+    case K::LetterUpper: s.*std::get<char S::*>(c.field) = UpperAscii(LetterOf(line)); break;
+    case K::CycleType: s.cycleType = (UpperAscii(LetterOf(line)) == 'T') ? 'T' : 'K'; break;
     case K::SpareNumber: {
       bool complete = false;
       double v = ParseNumberPrefix(line, &complete);
@@ -103,11 +93,8 @@ void ReadLine(State& s, const ConstLine& c, const std::string& raw) {
       o.Set(4, '0');
       break;
     }
-    case K::GearMode:
-      s.gearMode = (UpperAscii(LetterOf(line)) == 'A') ? 20 : 10;
-      break;
-    case K::Empty:
-      break;
+    case K::GearMode: s.gearMode = (UpperAscii(LetterOf(line)) == 'A') ? 20 : 10; break;
+    case K::Empty: break;
   }
 }
 
@@ -125,10 +112,9 @@ void CompleteInCarFolder(State& s) {
 // Step 5: relative names belong to the working folder (none when it is not
 // known: the names then stay relative to the current folder).
 void CompleteInWorkingFolder(State& s) {
-  for (std::string S::*m :
-       {&S::konsfil, &S::Ttidd, &S::Tkarta, &S::Bilmapp, &S::Tbat, &S::Tforb, &S::Telm, &S::Tford,
-        &S::Tvx, &S::Tbr, &S::Mussfil, &S::spareFile1, &S::spareFile2, &S::Tresultat,
-        &S::Tresultatp}) {
+  for (std::string S::*m : {&S::konsfil, &S::Ttidd, &S::Tkarta, &S::Bilmapp, &S::Tbat, &S::Tforb,
+                            &S::Telm, &S::Tford, &S::Tvx, &S::Tbr, &S::Mussfil, &S::spareFile1,
+                            &S::spareFile2, &S::Tresultat, &S::Tresultatp}) {
     s.*m = Cut250(InWorkingFolder(s, s.*m));
   }
 }
@@ -166,10 +152,10 @@ void ReadConstants(State& s, TableCache& tables) {
   try {
     ReadTableConstants(s, tables);
   } catch (const IoError& e) {
-    const std::string what =
-        lineCount == 0 ? "the constants file is empty"
-                       : "the constants file ends after line " + std::to_string(lineCount) +
-                             " (line " + std::to_string(lineCount + 1) + " is missing)";
+    const std::string what = lineCount == 0 ? "the constants file is empty"
+                                            : "the constants file ends after line " +
+                                                  std::to_string(lineCount) + " (line " +
+                                                  std::to_string(lineCount + 1) + " is missing)";
     throw IoError(file, 0,
                   what + "; a constants file holds " + std::to_string(expected) +
                       " lines. Reading the table files then failed: " + e.what());
@@ -181,32 +167,18 @@ std::string ConstantsText(const State& s) {
   for (const ConstLine& c : ConstantLines()) {
     std::string text;
     switch (c.kind) {
-      case K::Name:
-        text = Utf8ToCp1252(s.*std::get<std::string S::*>(c.field));
-        break;
+      case K::Name: text = Utf8ToCp1252(s.*std::get<std::string S::*>(c.field)); break;
       case K::Number:
       case K::NumberKeep:
-      case K::SpareNumber:
-        text = FormatGeneral15(s.*std::get<double S::*>(c.field));
-        break;
+      case K::SpareNumber: text = FormatGeneral15(s.*std::get<double S::*>(c.field)); break;
       case K::StartValue:
-      case K::FuelPercent:
-        break;  // start values are not saved
+      case K::FuelPercent: break;  // start values are not saved
       case K::Letter:
-      case K::LetterUpper:
-        text = WriteLetter(s.*std::get<char S::*>(c.field));
-        break;
-      case K::CycleType:
-        text = WriteLetter(s.cycleType);
-        break;
-      case K::Option:
-        text = s.Spara.Text();
-        break;
-      case K::GearMode:
-        text = (s.gearMode == 20) ? "A" : "M";
-        break;
-      case K::Empty:
-        break;
+      case K::LetterUpper: text = WriteLetter(s.*std::get<char S::*>(c.field)); break;
+      case K::CycleType: text = WriteLetter(s.cycleType); break;
+      case K::Option: text = s.Spara.Text(); break;
+      case K::GearMode: text = (s.gearMode == 20) ? "A" : "M"; break;
+      case K::Empty: break;
     }
     // Lines 46 and 48 are start values too and stay empty.
     if (c.line >= 45 && c.line <= 51) text.clear();

@@ -13,19 +13,19 @@ namespace drivanto {
 
 // How a line of the constants file is read and written.
 enum class ConstKind {
-  Name,           // the whole line, up to 250 characters
-  Number,         // a number; a line that is not one gives its partial value (0)
-  NumberKeep,     // a number; a line that is not one keeps the value
-  StartValue,     // a number; below 0.01 becomes 0.01
-  FuelPercent,    // used fuel in %, stored as litres left
-  Letter,         // the first character
-  LetterUpper,    // the first character in upper case
-  CycleType,      // "T" stays, any other letter becomes "K"
-  SpareNumber,    // a number; otherwise 0.549 for C, 1.2 for V, else 1
-  Option,         // the four option characters of Spara
-  GearMode,       // "A" gives 20, anything else 10
-  Empty,          // read and ignored
-  None,           // a field without a line in the file (catalogue only)
+  Name,         // the whole line, up to 250 characters
+  Number,       // a number; a line that is not one gives its partial value (0)
+  NumberKeep,   // a number; a line that is not one keeps the value
+  StartValue,   // a number; below 0.01 becomes 0.01
+  FuelPercent,  // used fuel in %, stored as litres left
+  Letter,       // the first character
+  LetterUpper,  // the first character in upper case
+  CycleType,    // "T" stays, any other letter becomes "K"
+  SpareNumber,  // a number; otherwise 0.549 for C, 1.2 for V, else 1
+  Option,       // the four option characters of Spara
+  GearMode,     // "A" gives 20, anything else 10
+  Empty,        // read and ignored
+  None,         // a field without a line in the file (catalogue only)
 };
 
 // The constants file has this many lines.

@@ -14,13 +14,13 @@ constexpr int kMaxTableColumns = 30;
 
 // A run of characters "+" to "z" (bytes 43 to 122) within one line.
 struct TableToken {
-  uint32_t line;        // 0-based line of the file
-  uint32_t offset;      // into TableFile::bytes
+  uint32_t line;    // 0-based line of the file
+  uint32_t offset;  // into TableFile::bytes
   uint32_t length;
-  bool endsLine;        // the line (or the file) ends directly after the token
-  bool isNumber;        // reads completely as a decimal number
-  bool isHeader;        // begins with "tab", "Tab" or "TAB"
-  double value;         // the number, or what the conversion makes of it
+  bool endsLine;  // the line (or the file) ends directly after the token
+  bool isNumber;  // reads completely as a decimal number
+  bool isHeader;  // begins with "tab", "Tab" or "TAB"
+  double value;   // the number, or what the conversion makes of it
 };
 
 struct TableFile {

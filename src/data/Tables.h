@@ -88,9 +88,9 @@ class TableCache {
     // The file had changed too shortly before it was read for its status to
     // prove it unchanged later (only where there are no notifications).
     bool recent = true;
-    int watch = -1;       // the folder's watch, -1 when the file is not watched
-    bool stale = true;    // must be checked in full before its next use
-    std::string name;     // the part after the folder, to match notifications
+    int watch = -1;     // the folder's watch, -1 when the file is not watched
+    bool stale = true;  // must be checked in full before its next use
+    std::string name;   // the part after the folder, to match notifications
     uint64_t version = 0;
     TableFile file;
     std::map<std::string, Table1, std::less<>> tables1;

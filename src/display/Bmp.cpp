@@ -71,7 +71,8 @@ Picture LoadBmp(const std::string& fileName) {
   }
   const bool topDown = height < 0;
   if (topDown) height = -height;
-  if (width <= 0 || height <= 0 || width > 20000 || height > 20000) throw bad("invalid picture size");
+  if (width <= 0 || height <= 0 || width > 20000 || height > 20000)
+    throw bad("invalid picture size");
   std::vector<Rgb> palette;
   if (bits <= 8) {
     if (colors == 0 || colors > (1u << bits)) colors = 1u << bits;

@@ -218,10 +218,18 @@ std::string DrawRoadView(Canvas& c, State& s, const std::array<const Picture*, 4
   // Verges.
   c.SetFill(kVerge);
   c.SetLine(kVerge);
-  c.Polygon({{s.sidlage + 30, 580}, {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
-             {s.vagx1 + 265, 300}, {0, 300}, {0, 580}});
-  c.Polygon({{799, 580}, {799, 300}, {s.vagx1 + 415, 300}, {s.vagx1 + 415, 315},
-             {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}});
+  c.Polygon({{s.sidlage + 30, 580},
+             {s.vagx2 + 215, 380},
+             {s.vagx1 + 265, 315},
+             {s.vagx1 + 265, 300},
+             {0, 300},
+             {0, 580}});
+  c.Polygon({{799, 580},
+             {799, 300},
+             {s.vagx1 + 415, 300},
+             {s.vagx1 + 415, 315},
+             {s.vagx2 + 480, 380},
+             {s.sidlage + 695, 580}});
   // Sky at the far end of the road.
   c.SetFill(kBlue);
   c.SetLine(kBlue);
@@ -229,8 +237,12 @@ std::string DrawRoadView(Canvas& c, State& s, const std::array<const Picture*, 4
   // Road surface.
   c.SetFill(kBlack);
   c.SetLine(kBlack);
-  c.Polygon({{s.sidlage + 30, 580}, {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
-             {s.vagx1 + 415, 315}, {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}});
+  c.Polygon({{s.sidlage + 30, 580},
+             {s.vagx2 + 215, 380},
+             {s.vagx1 + 265, 315},
+             {s.vagx1 + 415, 315},
+             {s.vagx2 + 480, 380},
+             {s.sidlage + 695, 580}});
   // Lane dashes that run towards the driver as the car covers 400 m.
   c.SetFill(kWhite);
   c.SetLine(kBlack);

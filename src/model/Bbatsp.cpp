@@ -14,9 +14,11 @@ void BatteryVoltage(Sim& sim) {
     current = current * s.batTableCapacity / s.batCapacity;
   }
   if (current >= 0) {
-    s.U = TABR2(sim.tables, sim.sites.batteryDischarge, s.Tbat, "1", 'i', 'i', s.usedCapacity, current);
+    s.U = TABR2(sim.tables, sim.sites.batteryDischarge, s.Tbat, "1", 'i', 'i', s.usedCapacity,
+                current);
   } else {
-    s.U = TABR2(sim.tables, sim.sites.batteryCharge, s.Tbat, "2", 'i', 'i', s.usedCapacity, -current);
+    s.U =
+        TABR2(sim.tables, sim.sites.batteryCharge, s.Tbat, "2", 'i', 'i', s.usedCapacity, -current);
   }
 }
 

@@ -13,8 +13,12 @@ void BrakeStep(Sim& sim) {
   if (key >= 49 && key <= 122) s.brakeForce = 0;  // any key "1" to "z" releases the brake
   if (s.tangent == '0') s.brakeForce = s.brakeForce + s.maxBrakeForce / 10;
   switch (s.styrmod) {
-    case 'I': case 'J': case 'M': case 'P': case 'W': case 'Y':
-      break;
+    case 'I':
+    case 'J':
+    case 'M':
+    case 'P':
+    case 'W':
+    case 'Y': break;
     default:
       // Speed control: the force that brings the speed down to vb within
       // brakeSteps increments, less what the resistance already does.

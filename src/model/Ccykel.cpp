@@ -74,25 +74,26 @@ void ApplyPositionMode(Sim& sim, Variant variant) {
   State& s = sim.s;
   const bool map = variant == Variant::Map;
   switch (s.modeNo) {
-    case CycleMode::MarkPosition:
-      (map ? s.mapMark : s.timeMark) = s.activeRowPos;
-      break;
+    case CycleMode::MarkPosition: (map ? s.mapMark : s.timeMark) = s.activeRowPos; break;
     case CycleMode::JumpBack:
       if (RoundInt(s.rowDt) == kJumpToMark) {
-        if (map) s.mapPos = s.mapMark; else s.cycleTime = s.timeMark;
+        if (map)
+          s.mapPos = s.mapMark;
+        else
+          s.cycleTime = s.timeMark;
       } else {
-        if (map) s.mapPos = s.ltot; else s.cycleTime = s.ttot;
+        if (map)
+          s.mapPos = s.ltot;
+        else
+          s.cycleTime = s.ttot;
       }
       break;
-    case CycleMode::SetPosition:
-      (map ? s.mapPos : s.cycleTime) = s.rowDt;
-      break;
+    case CycleMode::SetPosition: (map ? s.mapPos : s.cycleTime) = s.rowDt; break;
     case CycleMode::SwitchCycle:
       // The other kind of cycle, its file restarted from the present position.
       SwitchCycleAndRead(sim, map ? 'T' : 'K');
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -104,7 +105,8 @@ void ApplyRow(Sim& sim, Variant variant) {
   s.vCycle = s.rowSpeed;
   const char* kept = map ? "<>IP" : "<>Ii";
   if (!OneOf(s.styrmod, kept) && s.modeNo != CycleMode::Hold) s.vbCycle = s.rowSpeed;
-  if (s.slopeMode != 'L' && s.slopeMode != 'l' && s.modeNo != CycleMode::Hold) s.cycleSlope = s.rowSlope;
+  if (s.slopeMode != 'L' && s.slopeMode != 'l' && s.modeNo != CycleMode::Hold)
+    s.cycleSlope = s.rowSlope;
   if (s.ttot >= s.holdUntil && s.rowMode < CycleMode::RoadObjects) s.modeValue = s.rowMode;
   s.modeNo = RoundInt(s.modeValue);
   if (s.rowMode > CycleMode::RoadObjects) RoadObjectCode(s);

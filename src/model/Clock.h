@@ -16,7 +16,9 @@ class Clock {
 
 // Whether a clock value still moves when a millisecond is added to it (a
 // finite value below 2^40 s); a snapshot may hold any value.
-inline bool ClockCanAdvance(double t) { return t - t == 0.0 && t < 1099511627776.0 && t > -1099511627776.0; }
+inline bool ClockCanAdvance(double t) {
+  return t - t == 0.0 && t < 1099511627776.0 && t > -1099511627776.0;
+}
 
 // The computer's clock, local time, to the millisecond.
 class SystemClock : public Clock {

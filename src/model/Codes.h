@@ -44,7 +44,7 @@ constexpr int32_t End = 100;            // end of the run
 constexpr int32_t ManualGear = 100;     // codes 101 to 118: gear code - 100
 constexpr int32_t LastGearCode = 119;   // (exclusive)
 constexpr int32_t AutomaticGear = 120;
-constexpr double RoadObjects = 999;     // codes above are road-object codes
+constexpr double RoadObjects = 999;  // codes above are road-object codes
 }  // namespace CycleMode
 
 // Column 5 of a jump-back row that sends the cycle to its mark.

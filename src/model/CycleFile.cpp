@@ -45,7 +45,6 @@ void CycleFile::Unget(int c) {
   std::ungetc(c, file_);
 }
 
-
 bool CycleFile::AtEnd() {
   if (!file_) return true;
   int c;
@@ -80,8 +79,9 @@ void CycleFile::ReadRow(double out[6]) {
     Unget(c);
     double value = 0;
     if (!IsPlainNumber(word, &value)) {
-      throw IoError(name_, line, "row " + std::to_string(row_) + ": \"" + word +
-                                     "\" is not a number (column " + std::to_string(k + 1) + ")");
+      throw IoError(name_, line,
+                    "row " + std::to_string(row_) + ": \"" + word + "\" is not a number (column " +
+                        std::to_string(k + 1) + ")");
     }
     out[k] = value;
   }

@@ -73,7 +73,8 @@ void ResumeCycleFile(Sim& sim) {
   // curve's row became active (to within one step).
   const double c = s.rowCurve;
   if (std::fabs(c) > 999 && std::fabs(c) < 10000 && c == s.prevRowCurve) {
-    const double since = (s.cycleType == 'K') ? s.mapPos - s.rowPos : s.v * (s.cycleTime - s.rowPos);
+    const double since =
+        (s.cycleType == 'K') ? s.mapPos - s.rowPos : s.v * (s.cycleTime - s.rowPos);
     s.curveStart = s.ltot - std::max(0.0, since);
   }
   const std::string& name = (s.cycleType == 'K') ? s.Tkarta : s.Ttidd;

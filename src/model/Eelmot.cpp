@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "data/Tables.h"
-#include "model/Modules.h"
 #include "model/Codes.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 

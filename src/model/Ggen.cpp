@@ -1,8 +1,8 @@
 // The generator: while charging, the engine turns at the generator speed and
 // gives the torque that the charging current needs.
 
-#include "model/Modules.h"
 #include "model/Codes.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 

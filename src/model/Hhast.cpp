@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "model/Modules.h"
 #include "model/Codes.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 
@@ -12,7 +12,8 @@ void SpeedStep(Sim& sim) {
   // The tractive force is the motor torque times the motor's angular speed per
   // unit of vehicle speed. A car without a mass is not moved.
   if (s.vehicleMass != 0) {
-    s.v = s.v + (RpmToRadPerSec(s.ratio) * s.mel - s.resistForce - s.brakeForce) / s.vehicleMass * s.dt;
+    s.v = s.v +
+          (RpmToRadPerSec(s.ratio) * s.mel - s.resistForce - s.brakeForce) / s.vehicleMass * s.dt;
   }
   if (s.v < 0.001) s.v = 0.001;
   s.nelLimited = std::max(s.nel, 10.0);

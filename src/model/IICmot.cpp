@@ -3,8 +3,8 @@
 
 #include "base/Rounding.h"
 #include "data/Tables.h"
-#include "model/Modules.h"
 #include "model/Codes.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 
@@ -16,7 +16,8 @@ bool PointUnchanged(const State& s) {
   return RoundInt(1000 * s.mic) == s.micKey && RoundInt(1000 * s.nic) == s.nicKey;
 }
 
-void Emission(Sim& sim, TableSite& site, const char* table, double& total, double& areaTotal, int32_t& key) {
+void Emission(Sim& sim, TableSite& site, const char* table, double& total, double& areaTotal,
+              int32_t& key) {
   State& s = sim.s;
   double e;
   if (PointUnchanged(s)) {

@@ -2,8 +2,8 @@
 // from the vehicle table, scaled to this car, plus the slope force.
 
 #include "data/Tables.h"
-#include "model/Modules.h"
 #include "model/Codes.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 
@@ -17,7 +17,8 @@ void ResistanceStep(Sim& sim) {
   // vehicle file without a reference mass describes this car as it is.
   const double rolling =
       (s.tableMass != 0) ? (ftab - fa) * s.vehicleMass / s.tableMass : (ftab - fa);
-  s.resistForce = rolling + Ratio(fa * s.cdA, s.tableCdA) + s.vehicleMass * kGravity * s.slope / 100;
+  s.resistForce =
+      rolling + Ratio(fa * s.cdA, s.tableCdA) + s.vehicleMass * kGravity * s.slope / 100;
 }
 
 }  // namespace drivanto

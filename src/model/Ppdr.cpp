@@ -6,8 +6,8 @@
 #include "base/Rounding.h"
 #include "base/Text.h"
 #include "data/Tables.h"
-#include "model/Modules.h"
 #include "model/Codes.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 
@@ -82,7 +82,8 @@ void DriverDemandStep(Sim& sim) {
   // Speed regulator: the power that brings the speed to vb within
   // accelSteps increments against the estimated resistance.
   const double vm = (s.vb + s.v) / 2;
-  double f = TABR1(sim.tables, sim.sites.roadLoad, s.Tford, "1", 'i', vm, 1) + s.vehicleMass * kGravity * s.slope / 100;
+  double f = TABR1(sim.tables, sim.sites.roadLoad, s.Tford, "1", 'i', vm, 1) +
+             s.vehicleMass * kGravity * s.slope / 100;
   if (s.regulatorVariant == 'K') {
     f = f - s.regulatorOffset * ((s.v - 2.8) * 0.73 / (s.v + 20.8) + 1);
   } else {
@@ -90,7 +91,8 @@ void DriverDemandStep(Sim& sim) {
   }
   f = f - (s.vb + s.v) * s.tableCdA * (s.vb + s.v) / 4;
   if (s.elmEff < 1) s.elmEff = 1.0;
-  s.motorPower = ((s.vb - s.v) * s.vehicleMass / (std::max<int32_t>(s.accelSteps, 1) * s.dt) + f) * vm;
+  s.motorPower =
+      ((s.vb - s.v) * s.vehicleMass / (std::max<int32_t>(s.accelSteps, 1) * s.dt) + f) * vm;
   s.motorCurrent = Ratio(s.motorPower, s.U);
   if (s.motorCurrent > s.maxCurrent) {
     s.limitFactor = s.maxCurrent / s.motorCurrent;

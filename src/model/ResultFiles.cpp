@@ -9,8 +9,8 @@
 #include "base/Files.h"
 #include "base/FixedFormat.h"
 #include "data/Constants.h"
-#include "model/Modules.h"
 #include "model/Codes.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 
@@ -101,7 +101,8 @@ void CheckAgainstInputs(const std::string& name, const char* role,
     throw IoError(name, 0,
                   std::string(role) + " and " + input.role +
                       " are the same file; a result file must not overwrite an input (choose "
-                      "another name for " + role + ")");
+                      "another name for " +
+                      role + ")");
   }
 }
 

@@ -27,7 +27,7 @@ struct ModelTables {
   TableSite engineCO;          // engine, tables 3 to 5
   TableSite engineNOx;
   TableSite engineHC;
-  TableSite brakeRegen;        // brake regeneration, table 1
+  TableSite brakeRegen;  // brake regeneration, table 1
 };
 
 struct Sim {

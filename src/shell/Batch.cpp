@@ -2,17 +2,17 @@
 
 #include <charconv>
 #include <chrono>
-#include <filesystem>
 #include <csignal>
-#include <new>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <new>
 #include <ostream>
 #include <sstream>
 
 #include "base/Errors.h"
-#include "base/FixedFormat.h"
 #include "base/Files.h"
+#include "base/FixedFormat.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "data/Constants.h"
@@ -135,7 +135,8 @@ Options Parse(const std::vector<std::string>& args) {
       std::string name = v.substr(0, eq);
       const NamedField* f = FindField(name);
       if (!f) {
-        throw UsageError{"unknown variable \"" + name + "\" in --set. Valid names:\n" + ValidNames()};
+        throw UsageError{"unknown variable \"" + name + "\" in --set. Valid names:\n" +
+                         ValidNames()};
       }
       State probe;
       std::string why;
@@ -165,8 +166,8 @@ Options Parse(const std::vector<std::string>& args) {
       if (colon == std::string::npos || comma == std::string::npos ||
           !ParseWhole(v.substr(0, colon), &n) ||
           !ParseWhole(v.substr(colon + 1, comma - colon - 1), &x) ||
-          !ParseWhole(v.substr(comma + 1), &y) || x < INT32_MIN || x > INT32_MAX ||
-          y < INT32_MIN || y > INT32_MAX) {
+          !ParseWhole(v.substr(comma + 1), &y) || x < INT32_MIN || x > INT32_MAX || y < INT32_MIN ||
+          y > INT32_MAX) {
         throw UsageError{"--mouse takes N:X,Y (a tick number and a position), not \"" + v + "\""};
       }
       o.mouse.emplace(n, std::make_pair(static_cast<int32_t>(x), static_cast<int32_t>(y)));
@@ -342,7 +343,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         if (!underWay) s.skarmstatus = 'S';
       }
     }
-    if (!o.saveSnapshot.empty()) sim.namedFiles.emplace_back("the snapshot to save", o.saveSnapshot);
+    if (!o.saveSnapshot.empty())
+      sim.namedFiles.emplace_back("the snapshot to save", o.saveSnapshot);
     CheckResultFiles(sim);
     if (underWay) {
       // A run under way goes on with its next tick; its clock resumes, unless

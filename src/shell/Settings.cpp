@@ -156,18 +156,19 @@ std::vector<std::string> PanelLabelRows(Panel panel) {
     case Panel::ProgramConstants:
       return Framed("            PROGRAMKONSTANTER",
                     {"Fulltid i sekunder", "Fullängd i m", "Cykeltyp  (Tid eller Karta)",
-                     "     (Ej använd rad)", "Spara", "     (Ej använd rad)", "     (Ej använd rad)",
-                     "     (Ej använd rad)", "     (Ej använd rad)", "Stopp vid tom tank  J/N",
-                     "Vägkrökar  J/N"},
+                     "     (Ej använd rad)", "Spara", "     (Ej använd rad)",
+                     "     (Ej använd rad)", "     (Ej använd rad)", "     (Ej använd rad)",
+                     "Stopp vid tom tank  J/N", "Vägkrökar  J/N"},
                     {""}, kFromFile, " ");
     case Panel::StartValues:
-      return Framed("           UTGÅNGSVÄRDEN",
-                    {"        (Ej använd rad)", "        (Ej använd rad)", "        (Ej använd rad)",
-                     "        (Ej använd rad)", "%  Förbrukad batterikapacitet",
-                     "%  Förbrukad bensin vid programstart", "Hastighet i m/s vid programstart",
-                     "Gräns för frånslag av laddning  i %", "Gräns för tillslag av laddning i %",
-                     "Gräns för tillslag i miljökänsligt område"},
-                    {""}, kFromFile, " ");
+      return Framed(
+          "           UTGÅNGSVÄRDEN",
+          {"        (Ej använd rad)", "        (Ej använd rad)", "        (Ej använd rad)",
+           "        (Ej använd rad)", "%  Förbrukad batterikapacitet",
+           "%  Förbrukad bensin vid programstart", "Hastighet i m/s vid programstart",
+           "Gräns för frånslag av laddning  i %", "Gräns för tillslag av laddning i %",
+           "Gräns för tillslag i miljökänsligt område"},
+          {""}, kFromFile, " ");
     case Panel::Modes:
       return Framed("             MODER",
                     {"Motorstyrning  M = Mus", "Tidsmod   R=Realtid  D=(Dt)  SPACE=Körcykel",
@@ -182,7 +183,8 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel) {
   auto letter = [](char c) { return c == '\0' ? std::string() : CharToUtf8(c); };
   switch (panel) {
     case Panel::Files:
-      for (const FileRow& r : kFileRows) rows.push_back(r.field ? s.*r.field : std::string(r.shown));
+      for (const FileRow& r : kFileRows)
+        rows.push_back(r.field ? s.*r.field : std::string(r.shown));
       break;
     case Panel::CarConstants:
       for (const CarRow& r : kCarRows) rows.push_back(PanelNumber(s.*r.field, r.decimals));
@@ -281,7 +283,8 @@ void TakeOverCarFolder(Sim& sim, const std::string& folder) {
 }
 
 std::vector<std::string> PrintNoticeRows() {
-  return {"              Denna ruta försvinner om du klickar på den.", "", "Funktionen ännu ej inlagd."};
+  return {"              Denna ruta försvinner om du klickar på den.", "",
+          "Funktionen ännu ej inlagd."};
 }
 
 }  // namespace drivanto

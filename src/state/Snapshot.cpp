@@ -17,7 +17,8 @@ const std::vector<SnapshotLine>& SnapshotLines() {
     std::vector<SnapshotLine> v;
 #define FIELD(type, name, dflt, line, kind, constLine, constKind) \
   if (line > 0) v.push_back({line, SnapKind::kind, &State::name});
-#define ARRAY(type, name, size, line, kind) v.push_back({line, SnapKind::kind, &State::name, size - 1});
+#define ARRAY(type, name, size, line, kind) \
+  v.push_back({line, SnapKind::kind, &State::name, size - 1});
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY
@@ -27,7 +28,6 @@ const std::vector<SnapshotLine>& SnapshotLines() {
   }();
   return lines;
 }
-
 
 namespace {
 
@@ -102,9 +102,13 @@ struct WriteVisitor {
     for (int i = 1; i <= t.len; ++i) w.Char(t.At(i));
   }
   template <std::size_t N>
-  void operator()(std::array<double, N> State::*m) { w.out += FormatShortest((s.*m)[index], w.sep); }
+  void operator()(std::array<double, N> State::*m) {
+    w.out += FormatShortest((s.*m)[index], w.sep);
+  }
   template <typename T, std::size_t N>
-  void operator()(std::array<T, N> State::*m) { w.out += std::to_string((s.*m)[index]); }
+  void operator()(std::array<T, N> State::*m) {
+    w.out += std::to_string((s.*m)[index]);
+  }
 };
 
 void WriteLine(Writer& w, const State& s, const SnapshotLine& l, int index) {
@@ -116,8 +120,8 @@ void WriteLine(Writer& w, const State& s, const SnapshotLine& l, int index) {
 
 // The file as lines, each with the character that ended it.
 struct Line {
-  std::string text;   // bytes of the decoded (UTF-8) text
-  char ending;        // '\r' for CR LF and CR, '\n' for LF, 26 past the end
+  std::string text;  // bytes of the decoded (UTF-8) text
+  char ending;       // '\r' for CR LF and CR, '\n' for LF, 26 past the end
 };
 
 std::vector<Line> ReadLines(std::string_view decoded) {
@@ -139,7 +143,8 @@ std::vector<Line> ReadLines(std::string_view decoded) {
 
 class Reader {
  public:
-  Reader(std::vector<Line> lines, const std::string& file) : lines_(std::move(lines)), file_(file) {}
+  Reader(std::vector<Line> lines, const std::string& file)
+      : lines_(std::move(lines)), file_(file) {}
 
   bool AtEnd() const { return pos_ >= lines_.size(); }
   // The current line's text (empty past the end) and its ending character.
@@ -201,15 +206,20 @@ class Reader {
     for (; i < t.size(); ++i, ++digits) {
       char c = t[i];
       int d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else break;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (base == 16 && c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (base == 16 && c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      else
+        break;
       if (v <= limit / 16) v = v * base + d;
       if (v > limit) v = limit;
     }
     bool whole = digits > 0;
-    for (std::size_t j = i; whole && j < t.size(); ++j) whole = (t[j] == ' ' || t[j] == '\t') && !strict;
+    for (std::size_t j = i; whole && j < t.size(); ++j)
+      whole = (t[j] == ' ' || t[j] == '\t') && !strict;
     int64_t r = static_cast<int64_t>(v);
     *value = negative ? -r : r;
     return whole;
@@ -247,9 +257,13 @@ struct ReadVisitor {
   void operator()(std::string State::*m) { s.*m = text; }
   void operator()(String4 State::*m) { (s.*m).Assign(Utf8ToCp1252(CutChars(text, 4))); }
   template <std::size_t N>
-  void operator()(std::array<double, N> State::*m) { (s.*m)[index] = Real(text); }
+  void operator()(std::array<double, N> State::*m) {
+    (s.*m)[index] = Real(text);
+  }
   template <typename T, std::size_t N>
-  void operator()(std::array<T, N> State::*m) { (s.*m)[index] = Narrow<T>(Int(text)); }
+  void operator()(std::array<T, N> State::*m) {
+    (s.*m)[index] = Narrow<T>(Int(text));
+  }
 };
 
 void ReadLine(Reader& r, State& s, const SnapshotLine& l, int index, int lineNo) {

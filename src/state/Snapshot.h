@@ -17,7 +17,7 @@ namespace drivanto {
 enum class SnapKind { Text, Text4, Char, Int, Small, Real, None };
 
 struct SnapshotLine {
-  int line;    // first line of the variable in the file
+  int line;  // first line of the variable in the file
   SnapKind kind;
   Field field;
   int count = 1;  // array elements, stored from index 1 upwards

@@ -92,7 +92,9 @@ struct SetVisitor {
     return false;
   }
   template <typename T, std::size_t N>
-  bool operator()(std::array<T, N> State::*) { return Array(); }
+  bool operator()(std::array<T, N> State::*) {
+    return Array();
+  }
 };
 
 // A field as text by its type.
@@ -106,7 +108,9 @@ struct TextVisitor {
   std::string operator()(std::string State::*m) { return s.*m; }
   std::string operator()(String4 State::*m) { return Cp1252ToUtf8((s.*m).Text()); }
   template <typename T, std::size_t N>
-  std::string operator()(std::array<T, N> State::*) { return {}; }
+  std::string operator()(std::array<T, N> State::*) {
+    return {};
+  }
 };
 
 }  // namespace
@@ -115,8 +119,6 @@ bool SetFieldFromText(State& s, const Field& f, std::string_view text, std::stri
   return std::visit(SetVisitor{s, text, why}, f);
 }
 
-std::string FieldToText(const State& s, const Field& f) {
-  return std::visit(TextVisitor{s}, f);
-}
+std::string FieldToText(const State& s, const Field& f) { return std::visit(TextVisitor{s}, f); }
 
 }  // namespace drivanto

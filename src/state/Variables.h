@@ -13,10 +13,9 @@
 
 namespace drivanto {
 
-using Field = std::variant<double State::*, int32_t State::*, uint8_t State::*,
-                           uint16_t State::*, char State::*, std::string State::*,
-                           String4 State::*, std::array<double, 7> State::*,
-                           std::array<double, 11> State::*,
+using Field = std::variant<double State::*, int32_t State::*, uint8_t State::*, uint16_t State::*,
+                           char State::*, std::string State::*, String4 State::*,
+                           std::array<double, 7> State::*, std::array<double, 11> State::*,
                            std::array<int32_t, 101> State::*, std::array<uint8_t, 129> State::*>;
 
 struct NamedField {

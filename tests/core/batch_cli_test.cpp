@@ -10,8 +10,7 @@
 namespace drivanto::testing {
 namespace {
 
-const char* const kLevel20 =
-    "0 20 0 0 1 0\n100 20 0 0 1 0\n200 0 0 100 1 0\n201 0 0 100 1 0\n";
+const char* const kLevel20 = "0 20 0 0 1 0\n100 20 0 0 1 0\n200 0 0 100 1 0\n201 0 0 100 1 0\n";
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -20,9 +19,10 @@ bool Contains(const std::string& text, const std::string& part) {
 TEST(BatchCli, JsonSummaryHoldsTheListedKeys) {
   BatchFolder f;
   auto j = f.RunJson(TimeCycle("TID.CYK", "1") + Set({"chargeOnLimit=1", "chargeOffLimit=0.5"}));
-  const char* keys[] = {"endReason", "steps", "ttot", "ltot", "height", "fuelUsed", "medelforbr",
-                        "CO", "NOx", "HC", "COPerMil", "NOxPerMil", "HCPerMil", "netEnergy",
-                        "driveEnergy", "usedCapacity", "wallSeconds", "stepsPerSecond"};
+  const char* keys[] = {
+      "endReason",  "steps",     "ttot",        "ltot",         "height",      "fuelUsed",
+      "medelforbr", "CO",        "NOx",         "HC",           "COPerMil",    "NOxPerMil",
+      "HCPerMil",   "netEnergy", "driveEnergy", "usedCapacity", "wallSeconds", "stepsPerSecond"};
   EXPECT_EQ(j.size(), std::size(keys));
   for (const char* k : keys) {
     ASSERT_TRUE(j.count(k)) << k;
@@ -94,11 +94,11 @@ TEST(BatchCli, UsageErrors) {
   for (const char* name : {"chargeOnLimit", "Ttidd", "timeMode", "stopAtEmptyTank"}) {
     EXPECT_TRUE(Contains(unknown.err, std::string("  ") + name)) << name;
   }
-  const Args bad[] = {{"--key", "5"},         {"--key", "x:Q"},       {"--key", "5:QQ"},
-                      {"--key", "5:"},        {"--mouse", "5:10"},    {"--mouse", "5:a,b"},
-                      {"--max-steps", "-1"},  {"--max-steps", "ten"}, {"--set", "dt"},
-                      {"--set", "dt=abc"},    {"--bogus"},            {"--key"},
-                      {f / "other"}};
+  const Args bad[] = {
+      {"--key", "5"},      {"--key", "x:Q"},     {"--key", "5:QQ"},     {"--key", "5:"},
+      {"--mouse", "5:10"}, {"--mouse", "5:a,b"}, {"--max-steps", "-1"}, {"--max-steps", "ten"},
+      {"--set", "dt"},     {"--set", "dt=abc"},  {"--bogus"},           {"--key"},
+      {f / "other"}};
   for (const Args& a : bad) {
     BatchResult r = f.Run(a);
     EXPECT_EQ(r.code, 2) << a[0] << " " << (a.size() > 1 ? a[1] : "");
@@ -139,7 +139,8 @@ TEST(BatchCli, LookupBeyondTheVehicleTableWritesErrorTab) {
       "Avbrott p g a att TABR1 inte funnit n\x86got inv\x84rde i " + (f / "BIL2/FORDON.TAB") +
       "\r\ntabell nr 1 som \x84r st\x94rre \x84n  1.00005000000000E+0001\r\n";
   EXPECT_EQ(f.Read("ERROR.TAB"), expected);
-  EXPECT_EQ(r.err, "Avbrott p g a att TABR1 inte funnit något invärde i " + (f / "BIL2/FORDON.TAB") +
+  EXPECT_EQ(r.err, "Avbrott p g a att TABR1 inte funnit något invärde i " +
+                       (f / "BIL2/FORDON.TAB") +
                        "\ntabell nr 1 som är större än  1.00005000000000E+0001\n");
   // The step before (the car still standing) left its row in the result file.
   EXPECT_EQ(f.ResultRows("RESULT2.TXT").size(), 1u);

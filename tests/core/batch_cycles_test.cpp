@@ -139,8 +139,7 @@ TEST(BatchCycles, FixedIncrementOfZeroAdvancesByTheMinimum) {
 
 TEST(BatchCycles, IncrementFromTheCycleRows) {
   BatchFolder f;
-  f.Write("HALF.CYK",
-          "0 10 0 0 0.5 0\n20 10 0 0 0.5 0\n40 0 0 100 0.5 0\n41 0 0 100 0.5 0\n");
+  f.Write("HALF.CYK", "0 10 0 0 0.5 0\n20 10 0 0 0.5 0\n40 0 0 100 0.5 0\n41 0 0 100 0.5 0\n");
   auto j = f.RunJson(Set({"cycleType=T", "Ttidd=HALF.CYK", "timeMode= ", "fullTime=1000"}));
   EXPECT_EQ(j["endReason"], "mode100");
   EXPECT_GE(Num(j, "ttot"), 40);

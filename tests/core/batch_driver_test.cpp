@@ -10,8 +10,7 @@ namespace drivanto::testing {
 namespace {
 
 // 10 m/s on a level road for 1000 s.
-const char* const kLevel10 =
-    "0 10 0 0 1 0\n500 10 0 0 1 0\n1000 0 0 100 1 0\n1001 0 0 100 1 0\n";
+const char* const kLevel10 = "0 10 0 0 1 0\n500 10 0 0 1 0\n1000 0 0 100 1 0\n1001 0 0 100 1 0\n";
 // 15 m/s on a level road for 10000 s.
 const char* const kLevel15 =
     "0 15 0 0 1 0\n5000 15 0 0 1 0\n10000 0 0 100 1 0\n10001 0 0 100 1 0\n";
@@ -71,8 +70,8 @@ TEST_F(BatchDriver, CruiseControlStepsTheRequestedSpeed) {
 }
 
 TEST_F(BatchDriver, MouseDrivesFromTheTopAndBrakesBelow) {
-  const Args mouse = Keys({{100, "M"}}) +
-                     Args{"--mouse", "100:320,0", "--mouse", "160:320,200", "--mouse", "200:320,300"};
+  const Args mouse = Keys({{100, "M"}}) + Args{"--mouse",     "100:320,0", "--mouse",
+                                               "160:320,200", "--mouse",   "200:320,300"};
   f.Run(Level10(260) + mouse);
   const Rows r = f.ResultRows("RESULT1.TXT");
   ASSERT_EQ(r.size(), 260u);
@@ -188,8 +187,8 @@ TEST_F(BatchDriver, OnLimitAbove100NeverCharges) {
 TEST_F(BatchDriver, ChargingByHand) {
   // "+" at 50, "-" at 100, "+" at 150 and a space at 200: the used capacity is
   // far below 40 %, so automatic control switches off again.
-  f.Run(TimeCycle("L15.CYK", "1") +
-        Keys({{50, "+"}, {100, "-"}, {150, "+"}, {200, "space"}}) + Args{"--max-steps", "250"});
+  f.Run(TimeCycle("L15.CYK", "1") + Keys({{50, "+"}, {100, "-"}, {150, "+"}, {200, "space"}}) +
+        Args{"--max-steps", "250"});
   const Rows r = f.ResultRows("RESULT2.TXT");
   ASSERT_EQ(r.size(), 250u);
   for (int step = 1; step <= 250; ++step) {
@@ -220,8 +219,8 @@ TEST_F(BatchDriver, NegativeChargeSettingChargesAtConstantPower) {
 }
 
 TEST_F(BatchDriver, EmptyTankStopsTheRun) {
-  const Args run = TimeCycle("L15.CYK", "1") +
-                   Set({"usedCapacity=70", "tankVolume=0.02", "fuelLeft=0.02"});
+  const Args run =
+      TimeCycle("L15.CYK", "1") + Set({"usedCapacity=70", "tankVolume=0.02", "fuelLeft=0.02"});
   auto j = f.RunJson(run + Set({"stopAtEmptyTank=J"}) + Args{"--save-snapshot", f / "e.snap"});
   EXPECT_EQ(j["endReason"], "Bensinstopp");
   EXPECT_GT(Num(j, "fuelUsed"), 0.02);

@@ -50,7 +50,8 @@ void ExpectWholeRows(const std::string& text) {
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
   std::size_t start = 0, n = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2, ++n) {
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos;
+       start = end + 2, ++n) {
     if (n < 2) continue;
     std::istringstream fields(text.substr(start, end - start));
     int count = 0;
@@ -73,7 +74,8 @@ TEST(BatchFaults, AResultFileNeverOverwritesAnInput) {
       {Set({"Spara=1100", "Tresultat=CONS.VAL"}), "result file 1 and the constants file"},
       {Set({"Spara=1100", "Tresultatp=KARTA.CYK"}), "result file 2 and the map-cycle file"},
       {Set({"Spara=1100", "Tresultat=karta.cyk"}), "result file 1 and the map-cycle file"},
-      {Set({"Spara=1100", "Tresultat=BIL1/../BIL1/FORDON.TAB"}), "result file 1 and the vehicle table file"},
+      {Set({"Spara=1100", "Tresultat=BIL1/../BIL1/FORDON.TAB"}),
+       "result file 1 and the vehicle table file"},
       {Set({"Spara=1100", "Tresultat=SAME.TXT", "Tresultatp=SAME.TXT"}),
        "result file 1 and result file 2"},
       {Set({"Spara=0100", "Tresultatp=NEW.SNAP"}) + Args{"--save-snapshot", f / "NEW.SNAP"},
@@ -94,7 +96,8 @@ TEST(BatchFaults, AResultFileNeverOverwritesAnInput) {
   // A loaded snapshot is an input too.
   ASSERT_EQ(f.Run(Args{"--max-steps", "5", "--save-snapshot", f / "a.snap"}).code, 0);
   const std::string snapshot = f.Read("a.snap");
-  BatchResult r = f.Run(Args{"--load-snapshot", f / "a.snap"} + Set({"Spara=0100", "Tresultatp=a.snap"}));
+  BatchResult r =
+      f.Run(Args{"--load-snapshot", f / "a.snap"} + Set({"Spara=0100", "Tresultatp=a.snap"}));
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(Contains(r.err, "result file 2 and the snapshot")) << r.err;
   EXPECT_EQ(f.Read("a.snap"), snapshot);
@@ -106,12 +109,13 @@ TEST(BatchFaults, AResultFileNeverOverwritesAnInput) {
 TEST(BatchFaults, SnapshotsInFoldersWithAnyNameResume) {
   TempFolder top;
   for (const std::string& name : {std::string("\xE5tta"), std::string("\xCE\xA9mega"),
-                                 std::string("b\xE5t \xCE\xA9 \xC3\xA9")}) {
+                                  std::string("b\xE5t \xCE\xA9 \xC3\xA9")}) {
     SCOPED_TRACE(Printable(name));
     const std::string folder = top / name;
     std::filesystem::copy(DRIVANTO_TEST_DATA_DIR, folder, std::filesystem::copy_options::recursive);
     const std::string snap = folder + "/s.snap";
-    ASSERT_EQ(BatchFolder::RunAsGiven({"--max-steps", "100", "--save-snapshot", snap, folder}).code, 0);
+    ASSERT_EQ(BatchFolder::RunAsGiven({"--max-steps", "100", "--save-snapshot", snap, folder}).code,
+              0);
     const std::string saved = TempFolder::ReadBytes(snap);
     EXPECT_TRUE(Contains(saved, folder + "/BIL1/FORDON.TAB")) << "names kept byte for byte";
     BatchResult r = BatchFolder::RunAsGiven(
@@ -207,7 +211,8 @@ TEST(BatchFaults, ExhaustedMemoryNamesTheFileBeingRead) {
   // the build without sanitizers.
   GTEST_SKIP() << "needs a build without the address sanitizer";
 #endif
-  BatchResult r = RunProgram(f, "ulimit -v 300000", Set({"timeMode=D", "dt=0.5"}) + Args{"--max-steps", "5"});
+  BatchResult r =
+      RunProgram(f, "ulimit -v 300000", Set({"timeMode=D", "dt=0.5"}) + Args{"--max-steps", "5"});
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_TRUE(Contains(r.err, "FORDON.TAB: out of memory while reading this file")) << r.err;
 }
@@ -268,11 +273,15 @@ TEST(BatchFaults, AnEmptyOrShortConstantsFileSaysWhatIsMissing) {
   f.Write("CONS.VAL", "");
   BatchResult r = f.Run({});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.err, (f / "CONS.VAL") + ": the constants file is empty; a constants file holds 58 lines")) << r.err;
+  EXPECT_TRUE(Contains(
+      r.err, (f / "CONS.VAL") + ": the constants file is empty; a constants file holds 58 lines"))
+      << r.err;
   f.Write("CONS.VAL", "KARTA.CYK\r\nKARTA.CYK\r\nBIL1\r\n");
   r = f.Run({});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.err, (f / "CONS.VAL") + ": the constants file ends after line 3 (line 4 is missing)")) << r.err;
+  EXPECT_TRUE(Contains(
+      r.err, (f / "CONS.VAL") + ": the constants file ends after line 3 (line 4 is missing)"))
+      << r.err;
 }
 
 TEST(BatchFaults, AnErrorFileThatCannotBeWrittenIsNotClaimed) {

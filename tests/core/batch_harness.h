@@ -69,11 +69,33 @@ enum { Pelm, nel, mel, Pgen, Pbroms, Preg, Ppic, nic, mic, Ila, CO, NOx, HC, dv,
 // Snapshot lines (counted from 1) of the values the scenarios look at.
 namespace snap {
 enum {
-  snapshotMark = 4, stegnr = 23, ttot = 32, dt = 34, clockNow = 35, ltot = 41, usedCapacity = 44,
-  chargeState = 46, chargeManual = 47, modeNo = 56, styrmod = 59, cycleType = 63,
-  accelSteps = 65, brakeSteps = 66, valueFileName = 98, fullTime = 112, cycleFileName = 147,
-  slope = 150, ratio = 183, fuelLeft = 216, vb = 222, v = 225, brakeForce = 230, gear = 242,
-  gearMode = 293, tangent = 299, roadAngle = 304
+  snapshotMark = 4,
+  stegnr = 23,
+  ttot = 32,
+  dt = 34,
+  clockNow = 35,
+  ltot = 41,
+  usedCapacity = 44,
+  chargeState = 46,
+  chargeManual = 47,
+  modeNo = 56,
+  styrmod = 59,
+  cycleType = 63,
+  accelSteps = 65,
+  brakeSteps = 66,
+  valueFileName = 98,
+  fullTime = 112,
+  cycleFileName = 147,
+  slope = 150,
+  ratio = 183,
+  fuelLeft = 216,
+  vb = 222,
+  v = 225,
+  brakeForce = 230,
+  gear = 242,
+  gearMode = 293,
+  tangent = 299,
+  roadAngle = 304
 };
 }
 
@@ -104,8 +126,7 @@ class BatchFolder {
   // A copy of the bundled data, or of another folder of inputs.
   explicit BatchFolder(const std::string& source = DRIVANTO_TEST_DATA_DIR) {
     std::error_code ec;
-    std::filesystem::copy(source, dir_.path(),
-                          std::filesystem::copy_options::recursive, ec);
+    std::filesystem::copy(source, dir_.path(), std::filesystem::copy_options::recursive, ec);
     if (ec) ADD_FAILURE() << "cannot copy the bundled data: " << ec.message();
   }
 

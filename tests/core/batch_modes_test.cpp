@@ -40,7 +40,8 @@ TEST(BatchModes, CoastingRowReleasesTheBrakeAndHandsChargingBackWhenLeft) {
   // the row is left (step 62) puts charging back on automatic, which switches
   // it off at the next step as the used capacity is far below 40 %.
   for (int i = 19; i < 62; ++i) EXPECT_EQ(r[i][r1::nic], 3000) << "step " << i + 1;
-  for (int i = 62; i < static_cast<int>(r.size()); ++i) EXPECT_EQ(r[i][r1::nic], 0) << "step " << i + 1;
+  for (int i = 62; i < static_cast<int>(r.size()); ++i)
+    EXPECT_EQ(r[i][r1::nic], 0) << "step " << i + 1;
 
   // While the row is active the key command stays "C" from tick to tick.
   f.Run(run + Args{"--max-steps", "50", "--save-snapshot", f / "during.snap"});
@@ -121,9 +122,11 @@ TEST(BatchModes, HoldStopsForItsTimeAndRestoresTheSpeedBefore) {
   // A map cycle starts once the creeping car has passed its first row.
   const int start = FirstRow(r, r1::vb, [](double vb) { return vb > 0; });
   ASSERT_GE(start, 0);
-  const int stop = FirstRow(r, r1::vb, [](double vb) { return vb == 0; }, start);
+  const int stop = FirstRow(
+      r, r1::vb, [](double vb) { return vb == 0; }, start);
   ASSERT_GT(stop, start);
-  const int go = FirstRow(r, r1::vb, [](double vb) { return vb > 0; }, stop);
+  const int go = FirstRow(
+      r, r1::vb, [](double vb) { return vb > 0; }, stop);
   ASSERT_GT(go, stop);
   EXPECT_NEAR(r[stop][r1::ltot], 200, 8);
   EXPECT_NEAR(r[go][r1::ttot] - r[stop][r1::ttot], 20, 0.5 + 1e-9);
@@ -131,7 +134,9 @@ TEST(BatchModes, HoldStopsForItsTimeAndRestoresTheSpeedBefore) {
   EXPECT_EQ(r[go][r1::vb], 10);
   for (int i = stop + 6; i < go; ++i) EXPECT_LT(r[i][r1::v], 0.05) << "step " << i + 1;
   EXPECT_EQ(r.back()[r1::vb], 0);  // and the 8 m/s row came later (then the end)
-  EXPECT_GE(FirstRow(r, r1::vb, [](double vb) { return vb == 8; }, go), go);
+  EXPECT_GE(FirstRow(
+                r, r1::vb, [](double vb) { return vb == 8; }, go),
+            go);
 }
 
 TEST(BatchModes, CurrentAndPowerFromTheCycle) {
@@ -224,8 +229,11 @@ TEST(BatchModes, GearsFromTheCycle) {
     int steps;
     const char *gear, *ratio;
     int gearMode;
-  } expected[] = {{15, "1", "263", 20},   {35, "2", "400", 10}, {55, "3", "347.6", 10},
-                  {75, "1", "263", 10},   {95, "1", "263", 20},
+  } expected[] = {{15, "1", "263", 20},
+                  {35, "2", "400", 10},
+                  {55, "3", "347.6", 10},
+                  {75, "1", "263", 10},
+                  {95, "1", "263", 20},
                   // Gear 10 asked at 10 m/s: below its down-shift speed the
                   // gearbox falls back to 9 in every step.
                   {115, "9", "149.6", 10}};

@@ -16,7 +16,8 @@ void ExpectSameSnapshot(const std::vector<std::string>& a, const std::vector<std
   ASSERT_EQ(a.size(), b.size());
   std::string differences;
   for (std::size_t n = 1; n < a.size(); ++n) {
-    if (a[n] != b[n]) differences += "\n  line " + std::to_string(n) + ": " + a[n] + " against " + b[n];
+    if (a[n] != b[n])
+      differences += "\n  line " + std::to_string(n) + ": " + a[n] + " against " + b[n];
   }
   EXPECT_TRUE(differences.empty()) << "snapshots differ:" << differences;
 }
@@ -38,10 +39,11 @@ void ExpectSplitRunsEqualTheWholeRun(const BatchFolder& f, const Args& run,
   for (int split : splits) {
     SCOPED_TRACE("split after " + std::to_string(split) + " steps");
     std::filesystem::remove(final);
-    auto first = f.RunJson(run + Args{"--max-steps", std::to_string(split), "--save-snapshot",
-                                      f / "part.snap"});
+    auto first = f.RunJson(
+        run + Args{"--max-steps", std::to_string(split), "--save-snapshot", f / "part.snap"});
     EXPECT_EQ(first["endReason"], "maxSteps");
-    auto second = f.RunJson(resume + Args{"--load-snapshot", f / "part.snap", "--save-snapshot", final});
+    auto second =
+        f.RunJson(resume + Args{"--load-snapshot", f / "part.snap", "--save-snapshot", final});
     EXPECT_EQ(second["endReason"], "mode100");
     EXPECT_EQ(Num(first, "steps") + Num(second, "steps"), Num(whole, "steps"));
     EXPECT_NEAR(Num(second, "ltot"), Num(whole, "ltot"), 1e-9);
@@ -62,26 +64,27 @@ TEST(BatchResume, UrbanScheduleSplitAtStep12000) {
 
 TEST(BatchResume, MapCycleWithFixedIncrement) {
   BatchFolder f;
-  ExpectSplitRunsEqualTheWholeRun(f, MapCycle("KARTA.CYK", "1") + Set({"Spara=1100"}),
-                                  {2, 600}, {"RESULT1.TXT", "RESULT2.TXT"});
+  ExpectSplitRunsEqualTheWholeRun(f, MapCycle("KARTA.CYK", "1") + Set({"Spara=1100"}), {2, 600},
+                                  {"RESULT1.TXT", "RESULT2.TXT"});
 }
 
 TEST(BatchResume, TimeCycleInRealTimeOnTheSimulatedClock) {
   BatchFolder f;
   f.Write("R.CYK", "0 10 0 0 1 0\n20 15 2 0 1 0\n40 0 0 100 1 0\n41 0 0 100 1 0\n");
   ExpectSplitRunsEqualTheWholeRun(
-      f, Set({"cycleType=T", "Ttidd=R.CYK", "timeMode=R", "fullTime=1e5", "Spara=1100"}),
-      {2, 600}, {"RESULT1.TXT", "RESULT2.TXT"});
+      f, Set({"cycleType=T", "Ttidd=R.CYK", "timeMode=R", "fullTime=1e5", "Spara=1100"}), {2, 600},
+      {"RESULT1.TXT", "RESULT2.TXT"});
 }
 
 TEST(BatchResume, WhileChargingAndEmitting) {
   BatchFolder f;
   // The switch-off limit is not part of a snapshot: the second part is given
   // it again, as the constants file would. (Straight road: see below for curves.)
-  ExpectSplitRunsEqualTheWholeRun(f,
-                                  MapCycle("KARTA.CYK", "1") + Set({"Spara=0100", "chargeOnLimit=5",
-                                                                    "chargeOffLimit=3", "roadCurves=N"}),
-                                  {400, 700}, {"RESULT2.TXT"}, Set({"chargeOffLimit=3"}));
+  ExpectSplitRunsEqualTheWholeRun(
+      f,
+      MapCycle("KARTA.CYK", "1") +
+          Set({"Spara=0100", "chargeOnLimit=5", "chargeOffLimit=3", "roadCurves=N"}),
+      {400, 700}, {"RESULT2.TXT"}, Set({"chargeOffLimit=3"}));
 }
 
 TEST(BatchResume, DuringAHoldAndAfterASwitchOfCycle) {
@@ -94,7 +97,8 @@ TEST(BatchResume, DuringAHoldAndAfterASwitchOfCycle) {
           "0 15 0 0 1 0\n30 15 0 0 1 0\n40 15 0 20 1 0\n41 15 0 0 1 0\n"
           "500 0 0 100 1 0\n501 0 0 100 1 0\n");
   // Step 60 is on the time cycle, step 120 in the hold at 600 m.
-  ExpectSplitRunsEqualTheWholeRun(f, MapCycle("SW.CYK", "0.5") + Set({"Ttidd=SWT.CYK", "Spara=1100"}),
+  ExpectSplitRunsEqualTheWholeRun(f,
+                                  MapCycle("SW.CYK", "0.5") + Set({"Ttidd=SWT.CYK", "Spara=1100"}),
                                   {60, 120}, {"RESULT1.TXT"});
 }
 
@@ -153,7 +157,8 @@ TEST(BatchResume, PreparedSituationSavedBeforeTheFirstTickStartsTheSameRun) {
 TEST(BatchResume, SnapshotLoadedAndSavedAgainReproducesEveryLine) {
   BatchFolder f;
   f.Run(MapCycle("KARTA.CYK", "0.5") + Set({"chargeOnLimit=2", "chargeOffLimit=1", "Spara=1100"}) +
-        Keys({{600, ">"}, {650, "+"}}) + Args{"--max-steps", "700", "--save-snapshot", f / "a.snap"});
+        Keys({{600, ">"}, {650, "+"}}) +
+        Args{"--max-steps", "700", "--save-snapshot", f / "a.snap"});
   const auto a = f.Snapshot("a.snap");
   EXPECT_EQ(a[snap::valueFileName], f / "a.snap");
   EXPECT_EQ(a[snap::cycleFileName], f / "KARTA.CYK");

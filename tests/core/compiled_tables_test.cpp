@@ -120,7 +120,12 @@ class TableWriter {
 };
 
 std::vector<double> Arguments(TableWriter& w) {
-  std::vector<double> a = {0.0, -0.0, -1.0, 1e-300, 1e300, -1e300,
+  std::vector<double> a = {0.0,
+                           -0.0,
+                           -1.0,
+                           1e-300,
+                           1e300,
+                           -1e300,
                            std::numeric_limits<double>::infinity(),
                            std::numeric_limits<double>::quiet_NaN()};
   for (double k : w.keys()) {
@@ -129,7 +134,8 @@ std::vector<double> Arguments(TableWriter& w) {
     a.push_back(std::nextafter(k, -1e308));
     a.push_back(k + 0.25);
   }
-  for (int i = 0; i < 6; ++i) a.push_back(std::uniform_real_distribution<double>(-10, 150)(w.rng()));
+  for (int i = 0; i < 6; ++i)
+    a.push_back(std::uniform_real_distribution<double>(-10, 150)(w.rng()));
   return a;
 }
 
@@ -156,9 +162,11 @@ TEST(CompiledTables, AgreeWithTheWalkOverTheText) {
           double want = 0, got = 0;
           const bool ok = ReferenceTABR1(f, number, mode, x, column, &want);
           ASSERT_EQ(Lookup1(t1, mode, x, column, &got), ok)
-              << "TABR1 table " << number << " x " << x << " column " << column << "\n" << text;
+              << "TABR1 table " << number << " x " << x << " column " << column << "\n"
+              << text;
           if (ok) {
-            ASSERT_TRUE(Same(got, want)) << got << " against " << want << " x " << x << "\n" << text;
+            ASSERT_TRUE(Same(got, want)) << got << " against " << want << " x " << x << "\n"
+                                         << text;
           }
           failures += !ok;
           ++compared;
@@ -168,10 +176,12 @@ TEST(CompiledTables, AgreeWithTheWalkOverTheText) {
           double want = 0, got = 0;
           const bool ok = ReferenceTABR2(f, number, mode, rowMode, x, y, &want);
           ASSERT_EQ(Lookup2(t2, mode, rowMode, x, y, &got), ok)
-              << "TABR2 table " << number << " args " << x << " / " << y << "\n" << text;
+              << "TABR2 table " << number << " args " << x << " / " << y << "\n"
+              << text;
           if (ok) {
-            ASSERT_TRUE(Same(got, want)) << got << " against " << want << " args " << x << " / " << y
-                                         << "\n" << text;
+            ASSERT_TRUE(Same(got, want))
+                << got << " against " << want << " args " << x << " / " << y << "\n"
+                << text;
           }
           failures += !ok;
           ++compared;

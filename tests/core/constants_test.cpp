@@ -20,21 +20,22 @@ namespace {
 // A complete constants file, one entry per line (bytes as in the file; line
 // 15 holds "Åsa Öberg" in the Windows code page).
 std::vector<std::string> BaseLines() {
-  return {
-      "TID.CYK", "KARTA.CYK", "BIL1", "D:\\OLD\\BAT.TAB", "FORB.TAB", "c:/elm/ELM.TAB",
-      "FORD.TAB", "VX.TAB", "BR.TAB", "VGRAD.BMP", "RESERV1.TXT", "RESERV2.TXT",
-      "/var/tmp/RESULT1.TXT", "RESULT2.TXT", "\xC5sa \xD6" "berg",
-      // 16-29: car constants
-      "200", "220", "1200", "60", "-5", "40", "3000", "90", "9000", "500", "2500", "0.65", "230",
-      "150",
-      // 30-34
-      "", "", "9.1", "0.74", "6500",
-      // 35-44: program constants
-      "1800", "14000", "Tid", "2.5", "1101", "3", "j", "J", "n", "x",
-      // 45-54: start values and limits
-      "12", "5", "0", "-3", "-2", "25", "0.005", "40", "60", "70",
-      // 55-58: modes
-      "m", "d", "0.04", "a"};
+  return {"TID.CYK", "KARTA.CYK", "BIL1", "D:\\OLD\\BAT.TAB", "FORB.TAB", "c:/elm/ELM.TAB",
+          "FORD.TAB", "VX.TAB", "BR.TAB", "VGRAD.BMP", "RESERV1.TXT", "RESERV2.TXT",
+          "/var/tmp/RESULT1.TXT", "RESULT2.TXT",
+          "\xC5sa \xD6"
+          "berg",
+          // 16-29: car constants
+          "200", "220", "1200", "60", "-5", "40", "3000", "90", "9000", "500", "2500", "0.65",
+          "230", "150",
+          // 30-34
+          "", "", "9.1", "0.74", "6500",
+          // 35-44: program constants
+          "1800", "14000", "Tid", "2.5", "1101", "3", "j", "J", "n", "x",
+          // 45-54: start values and limits
+          "12", "5", "0", "-3", "-2", "25", "0.005", "40", "60", "70",
+          // 55-58: modes
+          "m", "d", "0.04", "a"};
 }
 
 std::string Join(const std::vector<std::string>& lines) {
@@ -175,7 +176,8 @@ TEST_F(ConstantsFile, EveryLineIsReadByItsPosition) {
 
 TEST_F(ConstantsFile, CycleTypeAndGearModeLetters) {
   for (const char* t : {"T", "t", "Tid", "tid"}) EXPECT_EQ(ReadWith(37, t).cycleType, 'T') << t;
-  for (const char* k : {"K", "Karta", "x", "", " T"}) EXPECT_EQ(ReadWith(37, k).cycleType, 'K') << k;
+  for (const char* k : {"K", "Karta", "x", "", " T"})
+    EXPECT_EQ(ReadWith(37, k).cycleType, 'K') << k;
   for (const char* a : {"A", "a", "Automat"}) EXPECT_EQ(ReadWith(58, a).gearMode, 20) << a;
   for (const char* m : {"M", "Manuell", "x", ""}) EXPECT_EQ(ReadWith(58, m).gearMode, 10) << m;
 }
@@ -440,7 +442,9 @@ TEST_F(ConstantsFile, WrittenFileLayout) {
   ASSERT_EQ(lines.size(), 58u);
   EXPECT_EQ(lines[0], P("TID.CYK"));
   EXPECT_EQ(lines[3], P("BIL1/BAT.TAB"));
-  EXPECT_EQ(lines[14], "\xC5sa \xD6" "berg");  // Windows code page
+  EXPECT_EQ(lines[14],
+            "\xC5sa \xD6"
+            "berg");  // Windows code page
   EXPECT_EQ(lines[15], "200");
   EXPECT_EQ(lines[26], "0.65");
   EXPECT_EQ(lines[29], "");

@@ -19,8 +19,7 @@ class CycleReader : public ModelTest {
 };
 
 // Positions 0, 10, 20, 30; speed and slope tell the rows apart.
-const char* kFourRows =
-    "0 10 1 0 1 0\r\n10 20 2 0 2 0\r\n20 30 3 0 3 0\r\n30 40 4 0 4 0\r\n";
+const char* kFourRows = "0 10 1 0 1 0\r\n10 20 2 0 2 0\r\n20 30 3 0 3 0\r\n30 40 4 0 4 0\r\n";
 
 TEST_F(CycleReader, RowBecomesActiveAboveItsPositionOnceTheNextRowIsRead) {
   const std::string f = Write("A.CYK", kFourRows);
@@ -298,14 +297,11 @@ TEST_F(CycleModule, RegulatorConstantsFromTheTensGroupRoundedToEven) {
     int accel;
     int brake;
   } cases[] = {
-      {35, 1, 7},  // 3.5 -> 4: 35 - 40 raised to 1
-      {36, 1, 7}, {44, 4, 7},
-      {45, 5, 7},  // 4.5 -> 4
-      {46, 7, 1},  // 4.6 -> 5: 46 - 50 raised to 1
-      {52, 7, 2},
-      {54, 7, 4},
-      {55, 7, 7},  // 5.5 -> 6: neither
-      {34, 7, 7},  // 3.4 -> 3: neither
+      {35, 1, 7},                          // 3.5 -> 4: 35 - 40 raised to 1
+      {36, 1, 7}, {44, 4, 7}, {45, 5, 7},  // 4.5 -> 4
+      {46, 7, 1},                          // 4.6 -> 5: 46 - 50 raised to 1
+      {52, 7, 2}, {54, 7, 4}, {55, 7, 7},  // 5.5 -> 6: neither
+      {34, 7, 7},                          // 3.4 -> 3: neither
   };
   for (const auto& c : cases) {
     s.accelSteps = 7;
@@ -324,8 +320,8 @@ TEST_F(CycleModule, GearCodesInEveryStepUnlessDrivenByKeysOrCurrent) {
     int gear;
     int gearMode;
   } cases[] = {
-      {101, 1, 10}, {103, 3, 10}, {110, 10, 10}, {111, 10, 10}, {118, 10, 10},
-      {100, 6, 20}, {119, 6, 20}, {120, 6, 20},
+      {101, 1, 10},  {103, 3, 10}, {110, 10, 10}, {111, 10, 10},
+      {118, 10, 10}, {100, 6, 20}, {119, 6, 20},  {120, 6, 20},
   };
   for (const auto& c : cases) {
     s.gear = 6;
@@ -534,8 +530,7 @@ TEST_F(CycleRows, SwitchFromMapToTimeCycleIsServedInTheSameStep) {
   s.cycleType = 'K';
   s.Tkarta = Write("K.CYK", "0 10 0 0 1 0\r\n100 10 0 20 1 0\r\n200 10 0 0 1 0\r\n");
   // Modes 5 and 7 mean nothing; they show the clearing of the buffers.
-  s.Ttidd = Write("T.CYK",
-                  "0 5 1 0 1 0\r\n30 25 2 5 2 0\r\n60 35 3 7 3 0\r\n90 0 0 0 1 0\r\n");
+  s.Ttidd = Write("T.CYK", "0 5 1 0 1 0\r\n30 25 2 5 2 0\r\n60 35 3 7 3 0\r\n90 0 0 0 1 0\r\n");
   s.cycleTime = 40;
   MapStep(50);
   ASSERT_EQ(s.vbCycle, 10);
@@ -607,8 +602,9 @@ TEST_F(CycleRows, HoldKeepsItsRowAndIgnoresTheRowsAfterIt) {
 
 TEST_F(CycleRows, HoldRestoresTheRequestedSpeedAtItsEnd) {
   s.cycleType = 'K';
-  s.Tkarta = Write("K.CYK", "0 10 0 0 1 0\r\n100 20 0 21 10 0\r\n1000 30 0 0 1 0\r\n"
-                            "2000 0 0 0 1 0\r\n");
+  s.Tkarta = Write("K.CYK",
+                   "0 10 0 0 1 0\r\n100 20 0 21 10 0\r\n1000 30 0 0 1 0\r\n"
+                   "2000 0 0 0 1 0\r\n");
   s.ttot = 0;
   MapStep(50);
   s.vb = 10;

@@ -123,13 +123,11 @@ TEST_F(Demand, MouseHeightSetsCurrentOrBrake) {
     double current;
     double brake;
   } cases[] = {
-      {0, 200, 0},      // full current at the top
-      {25, 160, 0},     // 200 - 25 x 200 / 125
-      {124, 1.6, 0},
-      {125, 0, 0},      // neither current nor brake
-      {200, 0, 3000},   // 5000 - 50 x 5000 / 125
-      {250, 0, 5000},
-      {300, 0, 5000},   // capped
+      {0, 200, 0},                     // full current at the top
+      {25, 160, 0},                    // 200 - 25 x 200 / 125
+      {124, 1.6, 0},  {125, 0, 0},     // neither current nor brake
+      {200, 0, 3000},                  // 5000 - 50 x 5000 / 125
+      {250, 0, 5000}, {300, 0, 5000},  // capped
   };
   for (const auto& c : cases) {
     s.musy = c.y;

@@ -324,10 +324,10 @@ TEST(FixedFormat, RandomDoublesMatchPrintf) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::cout << "[ checked  ] " << check.checked() << " random doubles (bit patterns "
-            << perKind[0] << ", mantissas " << perKind[1] << ", uniform " << perKind[2]
-            << ", log-uniform " << perKind[3] << ", decimal " << perKind[4]
-            << ", more decimals " << perKind[5] << ") in " << seconds << " s\n";
+  std::cout << "[ checked  ] " << check.checked() << " random doubles (bit patterns " << perKind[0]
+            << ", mantissas " << perKind[1] << ", uniform " << perKind[2] << ", log-uniform "
+            << perKind[3] << ", decimal " << perKind[4] << ", more decimals " << perKind[5]
+            << ") in " << seconds << " s\n";
   EXPECT_EQ(check.mismatches(), 0);
 }
 

@@ -57,9 +57,8 @@ inline std::string Table1(int number, std::initializer_list<std::pair<double, do
 inline std::string Flat2(int number, double value, double columnEnd = 100000,
                          double rowEnd = 100000) {
   const std::string v = Num(value);
-  return "TAB " + std::to_string(number) + "\r\nthe same value everywhere\r\n 0 " +
-         Num(columnEnd) + "\r\n0 " + v + " " + v + "\r\n" + Num(rowEnd) + " " + v + " " + v +
-         "\r\n";
+  return "TAB " + std::to_string(number) + "\r\nthe same value everywhere\r\n 0 " + Num(columnEnd) +
+         "\r\n0 " + v + " " + v + "\r\n" + Num(rowEnd) + " " + v + " " + v + "\r\n";
 }
 
 // Battery voltage falling linearly with the current: U = 300 - I up to 100 A,

@@ -67,9 +67,9 @@ TEST_F(Gearbox, FirstStepReadsFiftyNumbersAndEngagesFirstGear) {
 TEST_F(Gearbox, ShiftsOneGearByTheSpeedUsingTheGearAtEntry) {
   s.stegnr = 1;
   GearStep(sim);
-  EXPECT_EQ(ShiftFrom(3, 31), 4);    // above 30
+  EXPECT_EQ(ShiftFrom(3, 31), 4);  // above 30
   EXPECT_EQ(ShiftFrom(3, 30), 3);
-  EXPECT_EQ(ShiftFrom(3, 14), 2);    // below 15
+  EXPECT_EQ(ShiftFrom(3, 14), 2);  // below 15
   EXPECT_EQ(ShiftFrom(3, 15), 3);
   EXPECT_EQ(ShiftFrom(3, 1000), 4);  // one gear per step
   // Both rules hold for gear 5 (above 40, below 48): down wins; the test of

@@ -35,7 +35,8 @@ std::string Rule() {
 // Each text as a field: a blank, then right-aligned in 10 characters.
 std::string Fields(const std::vector<std::string>& texts) {
   std::string row;
-  for (const std::string& t : texts) row += " " + std::string(t.size() < 10 ? 10 - t.size() : 0, ' ') + t;
+  for (const std::string& t : texts)
+    row += " " + std::string(t.size() < 10 ? 10 - t.size() : 0, ' ') + t;
   return row;
 }
 

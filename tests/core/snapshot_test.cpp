@@ -10,8 +10,8 @@
 
 #include "TempFolder.h"
 #include "base/Errors.h"
-#include "base/Text.h"
 #include "base/NumberText.h"
+#include "base/Text.h"
 #include "state/Snapshot.h"
 #include "state/State.h"
 
@@ -133,24 +133,22 @@ TEST(Snapshot, LineTableCoversLinesOneTo1050Once) {
                (std::holds_alternative<std::array<double, 11> State::*>(l.field) && l.count == 10);
         break;
       case SnapKind::Int:
-        fits = std::holds_alternative<int32_t State::*>(l.field) ||
-               (std::holds_alternative<std::array<int32_t, 101> State::*>(l.field) && l.count == 100);
+        fits =
+            std::holds_alternative<int32_t State::*>(l.field) ||
+            (std::holds_alternative<std::array<int32_t, 101> State::*>(l.field) && l.count == 100);
         break;
       case SnapKind::Small:
-        fits = std::holds_alternative<uint8_t State::*>(l.field) ||
-               std::holds_alternative<uint16_t State::*>(l.field) ||
-               (std::holds_alternative<std::array<uint8_t, 129> State::*>(l.field) && l.count == 128);
+        fits =
+            std::holds_alternative<uint8_t State::*>(l.field) ||
+            std::holds_alternative<uint16_t State::*>(l.field) ||
+            (std::holds_alternative<std::array<uint8_t, 129> State::*>(l.field) && l.count == 128);
         break;
       case SnapKind::Char:
         fits = std::holds_alternative<char State::*>(l.field) ||
                (l.line == 37 && l.field == Field(&State::paus));
         break;
-      case SnapKind::Text:
-        fits = std::holds_alternative<std::string State::*>(l.field);
-        break;
-      case SnapKind::Text4:
-        fits = l.line == 22 && l.field == Field(&State::Spara);
-        break;
+      case SnapKind::Text: fits = std::holds_alternative<std::string State::*>(l.field); break;
+      case SnapKind::Text4: fits = l.line == 22 && l.field == Field(&State::Spara); break;
     }
     EXPECT_TRUE(fits) << "line " << l.line;
   }
@@ -253,16 +251,16 @@ TEST(Snapshot, LinesAreReadByTheirKind) {
   std::vector<std::string> lines = Lines(SnapshotText(Defaults()));
   std::string longText;
   for (int i = 0; i < 300; ++i) longText += "ä";
-  lines[25] = longText;          // Myname
-  lines[21] = "0111XYZ";         // Spara
-  lines[0] = "a,b";              // texts keep their commas
-  lines[19] = "";                // a char line that is empty
-  lines[22] = "$1F";             // integers may be hexadecimal
+  lines[25] = longText;   // Myname
+  lines[21] = "0111XYZ";  // Spara
+  lines[0] = "a,b";       // texts keep their commas
+  lines[19] = "";         // a char line that is empty
+  lines[22] = "$1F";      // integers may be hexadecimal
   lines[55] = " -12";
-  lines[66] = "70000";           // a 16-bit line keeps the low 16 bits
-  lines[33] = "1,5E-7";          // a decimal comma
+  lines[66] = "70000";   // a 16-bit line keeps the low 16 bits
+  lines[33] = "1,5E-7";  // a decimal comma
   lines[43] = "  2.5";
-  lines[58] = "Mus";             // a char line gives its first character
+  lines[58] = "Mus";  // a char line gives its first character
   State s = Defaults();
   LoadSnapshotText(s, Join(lines), "SNAP.VAR");
   EXPECT_EQ(CharCount(s.Myname), 250u);

@@ -89,7 +89,9 @@ TEST_F(TableConstants, VehicleFileWithoutConstants) {
     EXPECT_EQ(s.vehicleMass, -1);
   }
   // A byte-order mark before a first line "Const" does not hide the section.
-  s.Tford = dir.Write("FORD.TAB", "\xEF\xBB\xBF" "Const\r\nMass\r\n1400\r\nCdA\r\n0.6\r\n");
+  s.Tford = dir.Write("FORD.TAB",
+                      "\xEF\xBB\xBF"
+                      "Const\r\nMass\r\n1400\r\nCdA\r\n0.6\r\n");
   Read();
   EXPECT_EQ(s.tableMass, 1400);
   EXPECT_EQ(s.vehicleMass, 1400);

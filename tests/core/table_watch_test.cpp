@@ -3,8 +3,8 @@
 // at every lookup, an edit is seen by the next step at the latest - however it
 // is made.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

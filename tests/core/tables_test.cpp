@@ -127,7 +127,8 @@ TEST_F(Tables, SeparatorsBlankLinesAndCommentsArePassedOver) {
                         "1(10)\n"
                         "!\n"
                         "2\t(20)\n"
-                        "3\xE5" "30\n"  // å (CP1252) separates like a blank
+                        "3\xE5"
+                        "30\n"  // å (CP1252) separates like a blank
                         "4 40\n");
   EXPECT_DOUBLE_EQ(TABR1(cache, f, "3", 'i', 1.5, 1), 15);
   EXPECT_DOUBLE_EQ(TABR1(cache, f, "3", 'i', 2.5, 1), 25);
@@ -181,8 +182,9 @@ TEST_F(Tables, BlankAfterTheTableNumberMakesTheTitleLineCount) {
 
 TEST_F(Tables, ArgumentAboveTheLastRowWritesTheErrorFile) {
   std::string f = Write("STEP.TAB", kStep);
-  testing::TempFolder::WriteBytes(dir / "ERROR.TAB", "an older error file, longer than the new one\r\n"
-                                                     "second line\r\nthird line\r\n");
+  testing::TempFolder::WriteBytes(dir / "ERROR.TAB",
+                                  "an older error file, longer than the new one\r\n"
+                                  "second line\r\nthird line\r\n");
   try {
     TABR1(cache, f, "1", 'i', 3.5, 1);
     FAIL() << "no range error";
@@ -190,26 +192,26 @@ TEST_F(Tables, ArgumentAboveTheLastRowWritesTheErrorFile) {
     EXPECT_EQ(e.line1(), "Avbrott p g a att TABR1 inte funnit något invärde i " + f);
     EXPECT_EQ(e.line2(), "tabell nr 1 som är större än  3.50000000000000E+0000");
   }
-  EXPECT_EQ(ErrorFile(),
-            "Avbrott p g a att TABR1 inte funnit n\x86got inv\x84rde i " + f + "\r\n"
-            "tabell nr 1 som \x84r st\x94rre \x84n  3.50000000000000E+0000\r\n");
+  EXPECT_EQ(ErrorFile(), "Avbrott p g a att TABR1 inte funnit n\x86got inv\x84rde i " + f +
+                             "\r\n"
+                             "tabell nr 1 som \x84r st\x94rre \x84n  3.50000000000000E+0000\r\n");
   // The last row itself is out of range too (a greater row is needed), and
   // the rows of the next table are not taken.
   EXPECT_THROW(TABR1(cache, f, "1", 'i', 3, 1), TableRangeError);
   EXPECT_THROW(TABR1(cache, f, "1", '-', 4, 1), TableRangeError);
   EXPECT_DOUBLE_EQ(TABR1(cache, f, "2", 'i', 7, 1), 70);
   EXPECT_THROW(TABR1(cache, f, "2", 'i', 9, 1), TableRangeError);
-  EXPECT_EQ(ErrorFile(),
-            "Avbrott p g a att TABR1 inte funnit n\x86got inv\x84rde i " + f + "\r\n"
-            "tabell nr 2 som \x84r st\x94rre \x84n  9.00000000000000E+0000\r\n");
+  EXPECT_EQ(ErrorFile(), "Avbrott p g a att TABR1 inte funnit n\x86got inv\x84rde i " + f +
+                             "\r\n"
+                             "tabell nr 2 som \x84r st\x94rre \x84n  9.00000000000000E+0000\r\n");
 }
 
 TEST_F(Tables, MissingTableOrEmptyFileIsOutOfRange) {
   std::string f = Write("FORB.TAB", kTorque);
   EXPECT_THROW(TABR1(cache, f, "2", 'i', -5, 1), TableRangeError);
-  EXPECT_EQ(ErrorFile(),
-            "Avbrott p g a att TABR1 inte funnit n\x86got inv\x84rde i " + f + "\r\n"
-            "tabell nr 2 som \x84r st\x94rre \x84n -5.00000000000000E+0000\r\n");
+  EXPECT_EQ(ErrorFile(), "Avbrott p g a att TABR1 inte funnit n\x86got inv\x84rde i " + f +
+                             "\r\n"
+                             "tabell nr 2 som \x84r st\x94rre \x84n -5.00000000000000E+0000\r\n");
   EXPECT_THROW(TABR2(cache, f, "2", 'i', 'i', 1, 1), TableRangeError);
   std::string empty = Write("EMPTY.TAB", "");
   EXPECT_THROW(TABR1(cache, empty, "0", 'i', 1, 1), TableRangeError);
@@ -287,10 +289,10 @@ TEST_F(Tables, TwoDimensionalRowAboveTheLastWritesTheErrorFile) {
     EXPECT_EQ(e.line2(),
               "tabell nr 3 som är större än  2.00000000000000E+0001 /  2.50000000000000E+0001");
   }
-  EXPECT_EQ(ErrorFile(),
-            "Avbrott p g a att TABR2 inte funnit n\x86got inv\x84rdepar i " + f + "\r\n"
-            "tabell nr 3 som \x84r st\x94rre \x84n  2.00000000000000E+0001 /  "
-            "2.50000000000000E+0001\r\n");
+  EXPECT_EQ(ErrorFile(), "Avbrott p g a att TABR2 inte funnit n\x86got inv\x84rdepar i " + f +
+                             "\r\n"
+                             "tabell nr 3 som \x84r st\x94rre \x84n  2.00000000000000E+0001 /  "
+                             "2.50000000000000E+0001\r\n");
   // The last row needs a greater one after it; table 4 does not supply it.
   EXPECT_THROW(TABR2(cache, f, "3", 'i', 'i', 20, 20), TableRangeError);
   EXPECT_THROW(TABR2(cache, f, "7", 'i', 'i', 20, 5), TableRangeError);
@@ -300,7 +302,8 @@ TEST_F(Tables, TwoDimensionalRowAboveTheLastWritesTheErrorFile) {
 TEST_F(Tables, AtMostThirtyColumnsTakePart) {
   // Keys 10, 20, ... 320; the value in column j of row r is r + j.
   std::string text = "TAB 1\nwide\n";
-  for (int j = 1; j <= 32; ++j) text += "k" + std::to_string(j) + " " + std::to_string(10 * j) + " ";
+  for (int j = 1; j <= 32; ++j)
+    text += "k" + std::to_string(j) + " " + std::to_string(10 * j) + " ";
   text += "\n";
   for (int r : {0, 100}) {
     text += std::to_string(r);

@@ -24,7 +24,9 @@ TEST(Text, ValidUtf8IsTakenAsUtf8AndAllElseAsCp1252) {
   EXPECT_EQ(DecodeFileText("F\xC3\xB6rbr\xC3\xA4nning"), "Förbränning");
   EXPECT_EQ(DecodeFileText("F\xF6rbr\xE4nning"), "Förbränning");
   EXPECT_EQ(DecodeFileText("\x80 \x96"), "€ –");
-  EXPECT_EQ(DecodeFileText("\xEF\xBB\xBF" "Const"), "Const");
+  EXPECT_EQ(DecodeFileText("\xEF\xBB\xBF"
+                           "Const"),
+            "Const");
 
   EXPECT_EQ(Utf8ToCp1252("åäö€"), "\xE5\xE4\xF6\x80");
   EXPECT_EQ(Utf8ToCp1252("ł"), "?");

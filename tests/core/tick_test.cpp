@@ -116,7 +116,10 @@ TEST_F(TickTest, ScreenSetUpScalesTheAmmeterToTheLargestCurrent) {
   const struct {
     double electric, charging, setting, scale;
   } cases[] = {
-      {200, 220, 70, 220}, {250, 220, 70, 250}, {200, 220, 300, 300}, {200, 220, -20, 220},
+      {200, 220, 70, 220},
+      {250, 220, 70, 250},
+      {200, 220, 300, 300},
+      {200, 220, -20, 220},
   };
   for (const auto& c : cases) {
     s.maxCurrentElectric = c.electric;
@@ -233,14 +236,16 @@ class CarFolderRun : public ::testing::Test {
  protected:
   CarFolderRun() {
     dir.Write("CONS.VAL", ConstantsFile());
-    dir.Write("BIL/FORDON.TAB", "Vehicle\r\nConst\r\nReference mass kg\r\n1000\r\nDrag area m2\r\n0.5\r\n" +
-                                    testing::Table1(1, {{0, 200}, {1000, 200}}));
+    dir.Write("BIL/FORDON.TAB",
+              "Vehicle\r\nConst\r\nReference mass kg\r\n1000\r\nDrag area m2\r\n0.5\r\n" +
+                  testing::Table1(1, {{0, 200}, {1000, 200}}));
     dir.Write("BIL/FORBR.TAB", "Const\r\nengine constant\r\n1\r\n" + testing::EngineTables());
     dir.Write("BIL/BATTERI.TAB",
               "Const\r\ncapacity Ah\r\n30\r\nvoltmeter V\r\n400\r\n" + testing::BatteryTables());
-    dir.Write("BIL/ELMOTOR.TAB",
-              "Const\r\nbase rpm\r\n3000\r\nmaximum Nm\r\n180\r\nreference V\r\n-1\r\nloss\r\n0\r\n" +
-                  testing::Flat2(1, 90) + testing::Flat2(2, 80));
+    dir.Write(
+        "BIL/ELMOTOR.TAB",
+        "Const\r\nbase rpm\r\n3000\r\nmaximum Nm\r\n180\r\nreference V\r\n-1\r\nloss\r\n0\r\n" +
+            testing::Flat2(1, 90) + testing::Flat2(2, 80));
     dir.Write("BIL/VAXEL.TAB", testing::SingleRatioGears());
     dir.Write("BIL/BROMS.TAB", testing::Flat2(1, 40));
     dir.Write("TID.CYK", testing::kShortTimeCycle);

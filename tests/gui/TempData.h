@@ -1,8 +1,8 @@
 #pragma once
 // A copy of the bundled data in a folder of its own, removed afterwards.
 
-#include <filesystem>
 #include <stdlib.h>
+#include <filesystem>
 #include <string>
 
 namespace drivanto::testing {

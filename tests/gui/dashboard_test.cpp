@@ -129,7 +129,8 @@ class RoadTest : public DashboardTest {
  protected:
   void SetUp() override {
     for (int i = 0; i < 4; ++i) {
-      pictures[i] = LoadBmp(std::string(DRIVANTO_TEST_DATA_DIR) + "/MOT" + std::to_string(i + 1) + ".BMP");
+      pictures[i] =
+          LoadBmp(std::string(DRIVANTO_TEST_DATA_DIR) + "/MOT" + std::to_string(i + 1) + ".BMP");
       pictures[i].transparent = true;
     }
   }
@@ -146,7 +147,7 @@ TEST_F(RoadTest, AStraightCenteredRoadReportsNothing) {
   EXPECT_EQ(At(10, 500), colors::kVerge);
   EXPECT_EQ(At(790, 500), colors::kVerge);
   EXPECT_EQ(At(200, 570), colors::kBlack);
-  EXPECT_EQ(At(430, 540), colors::kRed);  // the bonnet
+  EXPECT_EQ(At(430, 540), colors::kRed);   // the bonnet
   EXPECT_EQ(At(340, 290), colors::kBlue);  // the sky at the road's far end
 }
 

@@ -85,8 +85,8 @@ TEST_F(PanelTest, PanelsShowTheirLabelsAndValues) {
   EXPECT_EQ(values[5], "A");
   window->action("Bilkonstanter.")->trigger();
   const auto car = Rows(window->valueBox(Panel::CarConstants));
-  EXPECT_EQ(car[2], "200.0");   // maximum current, one decimal
-  EXPECT_EQ(car[4], "1350");    // the vehicle table's mass, no decimals
+  EXPECT_EQ(car[2], "200.0");  // maximum current, one decimal
+  EXPECT_EQ(car[4], "1350");   // the vehicle table's mass, no decimals
   EXPECT_EQ(car[18], "6500");
   // Several panels may be open at once.
   EXPECT_FALSE(window->labelBox(Panel::Modes)->isHidden());
@@ -274,7 +274,9 @@ TEST_F(PanelTest, SnapshotLoadedBeforeStartWaitsForStart) {
   // A fresh window, before START.
   MainWindow fresh(WindowOptions{data.folder(), true});
   fresh.setMessageSink([](const QString&) {});
-  fresh.setFileChooser([this](const FileRequest&) { return std::optional<QString>(QString::fromStdString(answer)); });
+  fresh.setFileChooser([this](const FileRequest&) {
+    return std::optional<QString>(QString::fromStdString(answer));
+  });
   ASSERT_TRUE(fresh.StartUpSequence());
   fresh.action("Konstanter och variabler")->trigger();
   EXPECT_FALSE(fresh.timer().isActive());
@@ -322,9 +324,12 @@ TEST_F(PanelTest, ASaveThatFailsHalfWayLeavesTheOldFileIntact) {
   EXPECT_EQ(Slurp(answer), "old contents\n");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].find("kept.snap"), std::string::npos);
-  EXPECT_EQ(std::filesystem::directory_iterator(data.folder()) != std::filesystem::directory_iterator(), true);
+  EXPECT_EQ(
+      std::filesystem::directory_iterator(data.folder()) != std::filesystem::directory_iterator(),
+      true);
   for (const auto& e : std::filesystem::directory_iterator(data.folder())) {
-    EXPECT_EQ(e.path().filename().string().find(".kept.snap."), std::string::npos) << "temporary file left";
+    EXPECT_EQ(e.path().filename().string().find(".kept.snap."), std::string::npos)
+        << "temporary file left";
   }
 }
 
@@ -349,7 +354,8 @@ TEST_F(PanelTest, LoadingAFileThatIsNotASnapshotDoesNotCrash) {
   EXPECT_EQ(s().titlePrefix, "abc");
   // Free-format lines 148 and 149 refuse text.
   std::string bad;
-  for (int line = 1; line <= 1050; ++line) bad += (line == 148 ? "text" : "0") + std::string("\r\n");
+  for (int line = 1; line <= 1050; ++line)
+    bad += (line == 148 ? "text" : "0") + std::string("\r\n");
   std::ofstream(answer, std::ios::binary | std::ios::trunc) << bad;
   window->action("Konstanter och variabler")->trigger();
   ASSERT_EQ(messages.size(), 1u);

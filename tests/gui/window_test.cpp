@@ -255,8 +255,8 @@ TEST_F(WindowTest, WindowAndBatchRunnerAgreeTickForTick) {
       lines.push_back(text.substr(start, end - start));
       start = end + 2;
     }
-    for (int line : {3, 37, 147, 81, 82, 83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 98, 307, 308,
-                     309, 310, 311}) {
+    for (int line : {3,  37, 147, 81, 82, 83, 84,  85,  86,  87,  88, 89,
+                     90, 91, 92,  93, 94, 98, 307, 308, 309, 310, 311}) {
       lines[line - 1] = "*";
     }
     return lines;

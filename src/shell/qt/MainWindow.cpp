@@ -21,12 +21,12 @@
 #include "base/Files.h"
 #include "base/Rounding.h"
 #include "base/Text.h"
+#include "data/Constants.h"
 #include "display/Bmp.h"
 #include "display/Dashboard.h"
-#include "data/Constants.h"
 #include "model/Modules.h"
-#include "state/Snapshot.h"
 #include "shell/qt/Manual.h"
+#include "state/Snapshot.h"
 
 namespace drivanto {
 
@@ -55,7 +55,8 @@ namespace {
 template <class Base>
 class Clickable : public Base {
  public:
-  Clickable(std::function<void()> onClick, QWidget* parent) : Base(parent), onClick_(std::move(onClick)) {}
+  Clickable(std::function<void()> onClick, QWidget* parent)
+      : Base(parent), onClick_(std::move(onClick)) {}
 
  protected:
   void mousePressEvent(QMouseEvent* e) override {
@@ -169,22 +170,26 @@ void MainWindow::BuildMenu() {
                                                  {"Moder", Panel::Modes}};
   for (auto [item, panel] : items) {
     const Panel p = panel;
-    connect(konst->addAction(QString::fromUtf8(item)), &QAction::triggered, this, [this, p] { MKonstClick(p); });
+    connect(konst->addAction(QString::fromUtf8(item)), &QAction::triggered, this,
+            [this, p] { MKonstClick(p); });
   }
   connect(bar->addAction("Bilmapp"), &QAction::triggered, this, [this] { MBilmappClick(); });
   QMenu* get = bar->addMenu(QString::fromUtf8("Hämta"));
   connect(get->addAction("Konstanter"), &QAction::triggered, this, [this] { MGetKonstClick(); });
-  connect(get->addAction("Konstanter och variabler"), &QAction::triggered, this, [this] { GetVarClick(); });
+  connect(get->addAction("Konstanter och variabler"), &QAction::triggered, this,
+          [this] { GetVarClick(); });
   connect(get->addAction("Musseldiagram"), &QAction::triggered, this, [this] { MGetMussClick(); });
   get->addSeparator();
   connect(get->addAction(QString::fromUtf8("Batterivärden")), &QAction::triggered, this,
           [this] { BatvalueClick(); });
   QMenu* save = bar->addMenu("Spara");
-  connect(save->addAction("Spara konstanter som"), &QAction::triggered, this, [this] { MSaveAs1Click(); });
+  connect(save->addAction("Spara konstanter som"), &QAction::triggered, this,
+          [this] { MSaveAs1Click(); });
   connect(save->addAction("Spara konstanter och variabler som"), &QAction::triggered, this,
           [this] { MSaveAs2Click(); });
   save->addSeparator();
-  connect(save->addAction("Skriv ut konstanter"), &QAction::triggered, this, [this] { Print1Click(); });
+  connect(save->addAction("Skriv ut konstanter"), &QAction::triggered, this,
+          [this] { Print1Click(); });
   save->addAction("Skriv ut konstanter och variabler");  // nothing is printed
   connect(bar->addAction("Stopp/Start"), &QAction::triggered, this, [this] { StClick(); });
   connect(bar->addAction("Bruksanvisning"), &QAction::triggered, this, [this] { AnvisnClick(); });
@@ -309,7 +314,8 @@ bool MainWindow::Guarded(const std::function<void()>& f) {
     return true;
   } catch (const TableRangeError& e) {
     std::cerr << e.line1() << "\n" << e.line2() << "\n";
-    if (!e.notWritten().empty()) std::cerr << "ERROR.TAB could not be written: " << e.notWritten() << "\n";
+    if (!e.notWritten().empty())
+      std::cerr << "ERROR.TAB could not be written: " << e.notWritten() << "\n";
     timer_.stop();
     terminate_(3);
     return false;
@@ -405,8 +411,11 @@ void MainWindow::Memo14Click() {
 void MainWindow::MGetMussClick() {
   State& s = sim_.s;
   const FileRequest r{QString::fromUtf8("Hämta musseldiagram"),
-                      "Bitmaps (*.bmp *.BMP);;All (*.bmp *.BMP *.ico *.emf *.wmf)", "Vgrad.BMP",
-                      "BMP", Q(s.Bilmapp), false};
+                      "Bitmaps (*.bmp *.BMP);;All (*.bmp *.BMP *.ico *.emf *.wmf)",
+                      "Vgrad.BMP",
+                      "BMP",
+                      Q(s.Bilmapp),
+                      false};
   std::optional<QString> chosen = chooser_(r);
   // A cancelled dialog leaves the view as it was.
   if (!chosen) return;
@@ -429,8 +438,12 @@ void MainWindow::BatvalueClick() {
 
 // ---- Settings panels and value files ----
 
-QPlainTextEdit* MainWindow::labelBox(Panel panel) const { return panels_[static_cast<int>(panel)].labels; }
-QPlainTextEdit* MainWindow::valueBox(Panel panel) const { return panels_[static_cast<int>(panel)].values; }
+QPlainTextEdit* MainWindow::labelBox(Panel panel) const {
+  return panels_[static_cast<int>(panel)].labels;
+}
+QPlainTextEdit* MainWindow::valueBox(Panel panel) const {
+  return panels_[static_cast<int>(panel)].values;
+}
 
 std::optional<QString> MainWindow::Choose(const FileRequest& request) { return chooser_(request); }
 
@@ -489,8 +502,11 @@ void MainWindow::Memo3Click() {
 
 void MainWindow::MGetKonstClick() {
   const FileRequest r{QString::fromUtf8("Hämta konstanter"),
-                      QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"), "CONS.VAL", "VAL",
-                      Q(sim_.s.startmapp), false};
+                      QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"),
+                      "CONS.VAL",
+                      "VAL",
+                      Q(sim_.s.startmapp),
+                      false};
   std::optional<QString> chosen = Choose(r);
   if (!chosen) return;  // a cancelled dialog reads nothing
   State& s = sim_.s;
@@ -502,8 +518,12 @@ void MainWindow::MGetKonstClick() {
 }
 
 void MainWindow::MSaveAs1Click() {
-  const FileRequest r{"Spara konstanter som", QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"),
-                      "", "VAL", Q(sim_.s.startmapp), true};
+  const FileRequest r{"Spara konstanter som",
+                      QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"),
+                      "",
+                      "VAL",
+                      Q(sim_.s.startmapp),
+                      true};
   std::optional<QString> chosen = Choose(r);
   if (!chosen) return;  // a cancelled dialog writes nothing
   State& s = sim_.s;
@@ -532,7 +552,8 @@ std::optional<QString> MainWindow::HoldAndChoose(const FileRequest& request) {
 
 void MainWindow::MSaveAs2Click() {
   State& s = sim_.s;
-  if (!HoldAndChoose({"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true})) return;
+  if (!HoldAndChoose({"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true}))
+    return;
   // A failed save leaves the run held; "Stopp/Start" continues it.
   if (!Guarded([this] { SaveSnapshot(sim_.s, sim_.s.ValueFileName); })) return;
   if (!Guarded([this] { TimeStep(sim_); })) return;
@@ -591,7 +612,8 @@ void MainWindow::DrawBackground(Sim& sim) {
 
 void MainWindow::DrawInstruments(Sim& sim) {
   drivanto::DrawInstruments(*canvas_, sim.s);
-  std::string message = DrawRoadView(*canvas_, sim.s, {&motbild_[0], &motbild_[1], &motbild_[2], &motbild_[3]});
+  std::string message =
+      DrawRoadView(*canvas_, sim.s, {&motbild_[0], &motbild_[1], &motbild_[2], &motbild_[3]});
   if (!message.empty()) ShowMessage(message);
 }
 
@@ -614,7 +636,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     QString text = key->text();
     if (text.isEmpty() && (key->modifiers() & Qt::KeypadModifier)) text = KeypadDigit(key->key());
-    if (!text.isEmpty() && text[0].unicode() >= 32) sim_.s.tangent = FirstCharCp1252(S(text.left(1)));
+    if (!text.isEmpty() && text[0].unicode() >= 32)
+      sim_.s.tangent = FirstCharCp1252(S(text.left(1)));
     if (key->text().isEmpty() && !text.isEmpty()) edit1_->insert(text);
   }
   if (event->type() == QEvent::MouseMove) {
