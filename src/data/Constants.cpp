@@ -94,7 +94,8 @@ void ReadLine(State& s, const ConstLine& c, const std::string& raw) {
       break;
     }
     case K::GearMode: s.gearMode = (UpperAscii(LetterOf(line)) == 'A') ? 20 : 10; break;
-    case K::Empty: break;
+    case K::Empty:
+    case K::None: break;
   }
 }
 
@@ -178,7 +179,8 @@ std::string ConstantsText(const State& s) {
       case K::CycleType: text = WriteLetter(s.cycleType); break;
       case K::Option: text = s.Spara.Text(); break;
       case K::GearMode: text = (s.gearMode == 20) ? "A" : "M"; break;
-      case K::Empty: break;
+      case K::Empty:
+      case K::None: break;
     }
     // Lines 46 and 48 are start values too and stay empty.
     if (c.line >= 45 && c.line <= 51) text.clear();

@@ -77,7 +77,7 @@ TEST(BatchCli, MalformedNumberInTheCycleNamesFileAndRow) {
   BatchResult r = f.Run(TimeCycle("BAD.CYK", "1"));
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(Contains(r.err, f / "BAD.CYK")) << r.err;
-  EXPECT_TRUE(std::regex_search(r.err, std::regex("(line|row) 2\\b"))) << r.err;
+  EXPECT_TRUE(Contains(r.err, "line 2:") || Contains(r.err, "row 2:")) << r.err;
   EXPECT_TRUE(Contains(r.err, "1O")) << r.err;
   EXPECT_FALSE(f.Exists("ERROR.TAB"));
 

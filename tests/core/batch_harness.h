@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <initializer_list>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -107,16 +106,44 @@ struct BatchResult {
 
 using Rows = std::vector<std::vector<double>>;
 
-// A JSON object of plain values: each key with its value's text (strings
-// without their quotes).
+// A JSON object of plain values on one line: each key with its value's text
+// (strings without their quotes, with \" and \\ undone).
 inline std::map<std::string, std::string> ParseFlatJson(const std::string& text) {
   std::map<std::string, std::string> m;
-  static const std::regex object(
-      R"re(\{"\w+": (?:"[^"]*"|[-+.\w]+)(?:, "\w+": (?:"[^"]*"|[-+.\w]+))*\}\n)re");
-  static const std::regex pair(R"re("(\w+)": "?([^",}]*))re");
-  if (!std::regex_match(text, object)) ADD_FAILURE() << "not a flat JSON object: " << text;
-  for (std::sregex_iterator it(text.begin(), text.end(), pair), end; it != end; ++it) {
-    m[(*it)[1]] = (*it)[2];
+  std::size_t i = 0;
+  auto fail = [&](const char* why) {
+    ADD_FAILURE() << "not a flat JSON object (" << why << " at " << i << "): " << text;
+    return m;
+  };
+  auto quoted = [&](std::string* out) {
+    if (i >= text.size() || text[i] != '"') return false;
+    for (++i; i < text.size() && text[i] != '"'; ++i) {
+      if (text[i] == '\\' && i + 1 < text.size()) ++i;
+      *out += text[i];
+    }
+    if (i >= text.size()) return false;
+    ++i;
+    return true;
+  };
+  if (text.empty() || text[0] != '{' || text.size() < 3 || text.substr(text.size() - 2) != "}\n") {
+    return fail("braces");
+  }
+  i = 1;
+  while (i < text.size() && text[i] != '}') {
+    std::string key, value;
+    if (!quoted(&key)) return fail("key");
+    if (text.compare(i, 2, ": ") != 0) return fail("colon");
+    i += 2;
+    if (i < text.size() && text[i] == '"') {
+      if (!quoted(&value)) return fail("string");
+    } else {
+      const std::size_t end = text.find_first_of(",}", i);
+      if (end == std::string::npos) return fail("value");
+      value = text.substr(i, end - i);
+      i = end;
+    }
+    m[key] = value;
+    if (text.compare(i, 2, ", ") == 0) i += 2;
   }
   return m;
 }
