@@ -46,6 +46,11 @@ class Canvas {
   // Text with its top-left corner at (x,y) on an opaque background in the
   // fill colour.
   virtual void Text(int x, int y, const std::string& utf8) = 0;
+  // The width in pixels of a text as Text draws it.
+  virtual int TextWidth(const std::string& utf8) const = 0;
+  // Rows y and below are left alone by what is drawn next (a negative y
+  // draws everywhere again).
+  virtual void ClipBelow(int y) = 0;
   virtual void SetPixel(int x, int y, Rgb c) = 0;
   virtual Rgb Pixel(int x, int y) const = 0;
   virtual void Draw(int x, int y, const Picture& picture) = 0;

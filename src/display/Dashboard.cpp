@@ -21,9 +21,12 @@ void BandAndScale(Canvas& c, const char* litres) {
   c.Rect(0, 280, 799, 315);
   c.SetFill(kBlack);
   c.SetTextColor(kWhite);
-  c.Text(0, 45, "0     10     20     30     40     50     60     70");
-  c.Text(275, 45, "     80     90     100    110    120    130");
-  c.Text(527, 45, "    140     150     160    170    180");
+  // Each number centred on its speed on the bar (14 pixels per m/s).
+  for (int kmh = 0; kmh <= 180; kmh += 10) {
+    const std::string label = std::to_string(kmh);
+    const int x = RoundInt(kmh / 3.6 * 14) - c.TextWidth(label) / 2;
+    c.Text(x < 0 ? 0 : x, 45, label);
+  }
   c.Text(5, 240, litres);
   c.Text(750, 180, "g/mil");
   c.Text(750, 240, "%");
@@ -38,14 +41,13 @@ double RoundHalfEven(double x) {
   return std::fmod(f, 2.0) == 0.0 ? f : f + 1;
 }
 
-void StatusRow(Canvas& c, State& s) {
+void StatusRow(Canvas& c, const State& s) {
   c.Text(10, 0, "acc:");
   c.Text(50, 0, FixedText((s.v - s.vPrev) / s.dt));
   c.Text(100, 0, "vx :");
   c.Text(140, 0, WholeText(s.gear));
   c.Text(330, 0, CharText(s.styrmod));
   c.Text(340, 0, CharText(s.slopeMode));
-  s.timeMode = UpperAscii(s.timeMode);
   c.Text(350, 0, CharText(s.timeMode));
   if (s.timeMode == ' ') {
     if (s.cycleDt > 0) c.Text(350, 0, "d");
@@ -155,7 +157,7 @@ void DrawBackground(Canvas& c, const State& s, const Picture* map) {
   c.Text(120, 260, "HC");
 }
 
-void DrawInstruments(Canvas& c, State& s) {
+void DrawInstruments(Canvas& c, const State& s) {
   c.SetLine(kBlack);
   c.SetTextColor(kWhite);
   c.SetFill(kBlack);
@@ -210,55 +212,33 @@ void DrawMapScreen(Canvas& c, const Picture* map) {
   BandAndScale(c, "Liter              g/mil");
 }
 
-std::string DrawRoadView(Canvas& c, State& s, const std::array<const Picture*, 4>& cars) {
+RoadView LayOutRoadView(State& s) {
+  RoadView v;
   const double kf = s.kursfel;
   const double sl = s.sidlage;
   s.vagx1 = RoundInt(kf - (kf - sl) * 2 / 240 + kf / 2);
   s.vagx2 = RoundInt(kf - (kf - sl) * 70 / 240 + kf / 70);
-  // Verges.
-  c.SetFill(kVerge);
-  c.SetLine(kVerge);
-  c.Polygon({{s.sidlage + 30, 580},
-             {s.vagx2 + 215, 380},
-             {s.vagx1 + 265, 315},
-             {s.vagx1 + 265, 300},
-             {0, 300},
-             {0, 580}});
-  c.Polygon({{799, 580},
-             {799, 300},
-             {s.vagx1 + 415, 300},
-             {s.vagx1 + 415, 315},
-             {s.vagx2 + 480, 380},
-             {s.sidlage + 695, 580}});
-  // Sky at the far end of the road.
-  c.SetFill(kBlue);
-  c.SetLine(kBlue);
-  c.Rect(s.vagx1 + 265, 280, s.vagx1 + 420, 315);
-  // Road surface.
-  c.SetFill(kBlack);
-  c.SetLine(kBlack);
-  c.Polygon({{s.sidlage + 30, 580},
-             {s.vagx2 + 215, 380},
-             {s.vagx1 + 265, 315},
-             {s.vagx1 + 415, 315},
-             {s.vagx2 + 480, 380},
-             {s.sidlage + 695, 580}});
+  v.leftVerge = {{s.sidlage + 30, 580},  {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
+                 {s.vagx1 + 265, 300},   {0, 300},             {0, 580}};
+  v.rightVerge = {{799, 580},          {799, 300},           {s.vagx1 + 415, 300},
+                  {s.vagx1 + 415, 315}, {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
+  v.sky[0] = s.vagx1 + 265;
+  v.sky[1] = s.vagx1 + 420;
+  v.road = {{s.sidlage + 30, 580},  {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
+            {s.vagx1 + 415, 315},   {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
   // Lane dashes that run towards the driver as the car covers 400 m.
-  c.SetFill(kWhite);
-  c.SetLine(kBlack);
   for (int o = 0; o <= 300; o += 100) {
     s.vagk = RoundInt(s.mapPos + o) % 400;
     s.vagk = RoundInt(std::pow(s.vagk / 67.0, 3)) + 2;
     const double k = s.vagk;
     s.vagx1 = RoundInt(kf - (kf - sl) * k / 240 + kf / k);
     s.vagx2 = RoundInt(kf - (kf - sl) * 1.4 * k / 240 + kf * 0.714 / k);
-    c.Polygon({{s.vagx1 + 338 - RoundInt(0.1 * k), s.vagk + 310},
-               {RoundInt(s.vagx2 - 0.1 * k) + 338, RoundInt(1.4 * k) + 310},
-               {RoundInt(s.vagx2 + 0.1 * k) + 340, RoundInt(1.4 * k) + 310},
-               {RoundInt(0.1 * k) + s.vagx1 + 340, s.vagk + 310}});
+    v.dashes.push_back({{s.vagx1 + 338 - RoundInt(0.1 * k), s.vagk + 310},
+                        {RoundInt(s.vagx2 - 0.1 * k) + 338, RoundInt(1.4 * k) + 310},
+                        {RoundInt(s.vagx2 + 0.1 * k) + 340, RoundInt(1.4 * k) + 310},
+                        {RoundInt(0.1 * k) + s.vagx1 + 340, s.vagk + 310}});
   }
   // The oncoming car, two laps of every five.
-  c.SetFill(kBlack);
   const int32_t x = RoundInt(20 * s.ttot + s.mapPos);
   s.vagk = x % 800;
   s.vagk = RoundInt(std::pow(s.vagk / 133.0, 3));
@@ -269,22 +249,45 @@ std::string DrawRoadView(Canvas& c, State& s, const std::array<const Picture*, 4
       s.vagx1 = RoundInt(kf - (kf - sl) * s.vagk / 240);
       s.motx = s.vagx1 + 300 - s.vagk;
       s.moty = s.vagk + 300;
-      const Picture* picture = nullptr;
       if (s.vagk < 70) {
-        picture = cars[0];
+        v.car = 0;
       } else if (s.vagk < 90) {
         s.motx -= 8;
-        picture = cars[1];
+        v.car = 1;
       } else if (s.vagk < 110) {
         s.motx -= 16;
-        picture = cars[2];
+        v.car = 2;
       } else if (s.vagk < 230) {
         s.motx -= 30;
-        picture = cars[3];
+        v.car = 3;
       }
-      if (picture) c.Draw(s.motx, s.moty, *picture);
+      v.carAt = {s.motx, s.moty};
     }
   }
+  return v;
+}
+
+std::string DrawRoadView(Canvas& c, const RoadView& v, const std::array<const Picture*, 4>& cars) {
+  // Nothing of the road view reaches below the road (y 580): the strip under
+  // it belongs to the window's background.
+  c.ClipBelow(kRoadViewBottom + 1);
+  c.SetFill(kVerge);
+  c.SetLine(kVerge);
+  c.Polygon(v.leftVerge);
+  c.Polygon(v.rightVerge);
+  // Sky at the far end of the road.
+  c.SetFill(kBlue);
+  c.SetLine(kBlue);
+  c.Rect(v.sky[0], 280, v.sky[1], 315);
+  // Road surface.
+  c.SetFill(kBlack);
+  c.SetLine(kBlack);
+  c.Polygon(v.road);
+  c.SetFill(kWhite);
+  c.SetLine(kBlack);
+  for (const std::vector<Point>& dash : v.dashes) c.Polygon(dash);
+  c.SetFill(kBlack);
+  if (v.car >= 0 && cars[v.car]) c.Draw(v.carAt.x, v.carAt.y, *cars[v.car]);
   // Probes along the bonnet's top edge.
   std::string message;
   for (Point p : {Point{370, 500}, Point{450, 500}, Point{490, 500}}) {
@@ -296,6 +299,7 @@ std::string DrawRoadView(Canvas& c, State& s, const std::array<const Picture*, 4
   c.SetFill(kRed);
   c.SetLine(kBlack);
   c.Polygon({{350, 580}, {360, 500}, {500, 500}, {520, 580}});
+  c.ClipBelow(-1);
   return message;
 }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "display/Canvas.h"
 #include "state/State.h"
@@ -22,7 +23,7 @@ std::string FixedText(double x);
 void DrawBackground(Canvas& c, const State& s, const Picture* map);
 
 // The instruments of one tick, after the computation step.
-void DrawInstruments(Canvas& c, State& s);
+void DrawInstruments(Canvas& c, const State& s);
 
 // The blinking operating point in the efficiency map.
 void DrawMapDot(Canvas& c, const State& s);
@@ -30,9 +31,26 @@ void DrawMapDot(Canvas& c, const State& s);
 // The map view as "Hämta" - "Musseldiagram" draws it during a run.
 void DrawMapScreen(Canvas& c, const Picture* map);
 
-// The road view, the oncoming car, the probes and the bonnet. Returns the
-// message of the last probe that found something ("Dikeskörning", "Krock"),
-// or "".
-std::string DrawRoadView(Canvas& c, State& s, const std::array<const Picture*, 4>& cars);
+// The last row of the road view: nothing of it is drawn below.
+constexpr int kRoadViewBottom = 580;
+
+// Where the road view's parts lie for the present state.
+struct RoadView {
+  std::vector<Point> leftVerge, rightVerge, road;
+  int sky[2] = {0, 0};                    // x range of the sky at the road's end
+  std::vector<std::vector<Point>> dashes;  // lane dashes
+  int car = -1;                            // the oncoming car's picture, -1 for none
+  Point carAt{0, 0};
+};
+
+// The road view's step, run every tick with or without a window: the road's
+// perspective, the dashes and the oncoming car, whose positions the state
+// keeps (vagx1, vagx2, vagk, motx, moty, motstatus).
+RoadView LayOutRoadView(State& s);
+
+// The road view, the oncoming car, the probes and the bonnet, drawn from the
+// layout. Returns the message of the last probe that found something
+// ("Dikeskörning", "Krock"), or "".
+std::string DrawRoadView(Canvas& c, const RoadView& view, const std::array<const Picture*, 4>& cars);
 
 }  // namespace drivanto

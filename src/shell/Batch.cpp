@@ -18,6 +18,7 @@
 #include "data/Constants.h"
 #include "model/Modules.h"
 #include "shell/Run.h"
+#include "shell/RunControl.h"
 #include "state/Snapshot.h"
 #include "state/Variables.h"
 
@@ -336,10 +337,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       if (a.kind == Options::Action::Set) {
         ApplySet(sim, a.a, a.b);
       } else {
-        s.ValueFileName = Cut250(a.a);
         sim.namedFiles.emplace_back("the snapshot loaded", a.a);
-        LoadSnapshot(s, a.a);
-        underWay = s.stegnr > 1;
+        underWay = LoadSnapshotIntoRun(sim, a.a);
         if (!underWay) s.skarmstatus = 'S';
       }
     }
@@ -349,6 +348,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (underWay) {
       // A run under way goes on with its next tick; its clock resumes, unless
       // it stands where adding a step no longer moves it.
+      ResumeLoadedRun(sim);
       simulatedClock.now = s.clockNow;
       if (!ClockCanAdvance(s.clockNow)) {
         err << "drivanto-batch: the snapshot's clock (" << FormatShortest(s.clockNow)
@@ -356,9 +356,6 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
             << " s\n";
         simulatedClock.now = SimulatedClock().now;
       }
-      sim.cycleRowIsInitial = false;
-      sim.cyclePrevRowIsInitial = false;
-      ResumeCycleFile(sim);
     } else {
       Start(sim, nullptr);
     }
@@ -390,9 +387,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     sim.result2.Close();
     if (!o.saveSnapshot.empty()) {
       // As the menu command does, the pause flag is set while saving.
-      s.ValueFileName = Cut250(o.saveSnapshot);
-      s.paus = 1;
-      SaveSnapshot(s, o.saveSnapshot);
+      SaveSnapshotOfRun(sim, o.saveSnapshot, UserDecimalSeparator());
       s.paus = 0;
     }
   } catch (const TableRangeError& e) {

@@ -89,8 +89,10 @@ TickOutcome Tick(Sim& sim, Display* display) {
   // exactly 0) and the time mode letter in upper case.
   if (s.mapPos > 1 && s.ltot != 0) s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / s.ltot;
   s.timeMode = UpperAscii(s.timeMode);
+  // The road view's positions are part of the state, with a window or without.
+  const RoadView road = LayOutRoadView(s);
   if (display) {
-    display->DrawInstruments(sim);
+    display->DrawInstruments(sim, road);
     display->EndTick();
   }
   if (UpperAscii(s.tangent) != 'C') s.tangent = '.';

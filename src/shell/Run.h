@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "display/Dashboard.h"
 #include "model/Sim.h"
 
 namespace drivanto {
@@ -17,8 +18,9 @@ class Display {
   // map picture or battery scale, blue band, scales, labels).
   virtual void DrawBackground(Sim& sim) = 0;
   // The instruments, the map dot or the battery instruments, the road view
-  // with its probes and the bonnet, after a computation step.
-  virtual void DrawInstruments(Sim& sim) = 0;
+  // with its probes and the bonnet, after a computation step. Drawing only
+  // reads the state.
+  virtual void DrawInstruments(const Sim& sim, const RoadView& road) = 0;
   virtual void SetTitle(const std::string& title) = 0;
   // The red message box.
   virtual void ShowMessage(const std::string& text) = 0;

@@ -6,6 +6,7 @@
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "data/Constants.h"
+#include "model/Codes.h"
 #include "model/Modules.h"
 #include "shell/Run.h"
 #include "state/Snapshot.h"
@@ -123,21 +124,21 @@ void Recompute(Sim& sim) {
 
 }  // namespace
 
-std::string PanelNumber(double x, int decimals) {
+std::string PanelNumber(double x, int decimals, char decimalSeparator) {
   if (!std::isfinite(x)) return "0";
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.5e", x);
   const double rounded = std::strtod(buf, nullptr);
   if (std::fabs(rounded) >= 1e6) {
     std::snprintf(buf, sizeof buf, "%.5E", rounded);
-    return buf;
+  } else {
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, rounded);
   }
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, rounded);
-  return buf;
-}
-
-std::string PanelTitle(const State& s) {
-  return s.titlePrefix + "    " + s.Myname + "   Bilmodell: " + s.bilmodell + kAuthorLine;
+  std::string text = buf;
+  for (char& c : text) {
+    if (c == '.') c = decimalSeparator;
+  }
+  return text;
 }
 
 std::vector<std::string> PanelLabelRows(Panel panel) {
@@ -178,7 +179,7 @@ std::vector<std::string> PanelLabelRows(Panel panel) {
   return {};
 }
 
-std::vector<std::string> PanelValueRows(const State& s, Panel panel) {
+std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
   std::vector<std::string> rows = {" ", kMayEdit};
   auto letter = [](char c) { return c == '\0' ? std::string() : CharToUtf8(c); };
   switch (panel) {
@@ -187,11 +188,11 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel) {
         rows.push_back(r.field ? s.*r.field : std::string(r.shown));
       break;
     case Panel::CarConstants:
-      for (const CarRow& r : kCarRows) rows.push_back(PanelNumber(s.*r.field, r.decimals));
+      for (const CarRow& r : kCarRows) rows.push_back(PanelNumber(s.*r.field, r.decimals, sep));
       break;
     case Panel::ProgramConstants:
-      rows.push_back(PanelNumber(s.fullTime, 0));
-      rows.push_back(PanelNumber(s.fullLength, 0));
+      rows.push_back(PanelNumber(s.fullTime, 0, sep));
+      rows.push_back(PanelNumber(s.fullLength, 0, sep));
       rows.push_back(letter(s.cycleType));
       rows.push_back(" ");
       rows.push_back(Cp1252ToUtf8(s.Spara.Text()));
@@ -201,30 +202,37 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel) {
       break;
     case Panel::StartValues:
       for (int i = 0; i < 4; ++i) rows.push_back(" ");
-      rows.push_back(PanelNumber(s.usedCapacity, 0));
-      rows.push_back(PanelNumber(s.tankVolume != 0 ? 100 - s.fuelLeft * 100 / s.tankVolume : 0, 0));
-      rows.push_back(PanelNumber(s.v, 0));
-      rows.push_back(PanelNumber(s.chargeOffLimit, 0));
-      rows.push_back(PanelNumber(s.chargeOnLimit, 0));
-      rows.push_back(PanelNumber(s.envOnLimit, 0));
+      rows.push_back(PanelNumber(s.usedCapacity, 0, sep));
+      rows.push_back(PanelNumber(s.tankVolume != 0 ? 100 - s.fuelLeft * 100 / s.tankVolume : 0, 0, sep));
+      rows.push_back(PanelNumber(s.v, 0, sep));
+      rows.push_back(PanelNumber(s.chargeOffLimit, 0, sep));
+      rows.push_back(PanelNumber(s.chargeOnLimit, 0, sep));
+      rows.push_back(PanelNumber(s.envOnLimit, 0, sep));
       break;
     case Panel::Modes:
       rows.push_back(letter(s.styrmod));
       rows.push_back(letter(s.timeMode));
-      rows.push_back(PanelNumber(s.dt, 0));
-      rows.push_back(s.gearMode == 20 ? "A" : "M");
+      rows.push_back(PanelNumber(s.dt, 0, sep));
+      rows.push_back(s.gearMode == GearMode::Automatic ? "A" : "M");
       break;
   }
   return rows;
 }
 
-void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows) {
+void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
+                   const std::vector<std::string>& shown) {
   State& s = sim.s;
+  // A row the user left as it was shown keeps its value exactly (the panel
+  // shows numbers rounded); an edited row is taken over by its rule.
+  auto edited = [&](std::size_t i) { return i >= shown.size() || Row(rows, i) != shown[i]; };
+  auto number = [&](std::size_t i, double& value, bool commaAccepted) {
+    if (edited(i)) value = Number(Row(rows, i), commaAccepted);
+  };
   switch (panel) {
     case Panel::Files: {
       std::size_t i = 2;
       for (const FileRow& r : kFileRows) {
-        if (r.field) s.*r.field = Cut250(Row(rows, i));
+        if (r.field && edited(i)) s.*r.field = Cut250(Row(rows, i));
         ++i;
       }
       Recompute(sim);
@@ -232,36 +240,43 @@ void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows) 
     }
     case Panel::CarConstants: {
       std::size_t i = 2;
-      for (const CarRow& r : kCarRows) s.*r.field = Number(Row(rows, i++), true);
+      for (const CarRow& r : kCarRows) number(i++, s.*r.field, true);
       Recompute(sim);
       break;
     }
     case Panel::ProgramConstants: {
-      s.fullTime = Number(Row(rows, 2), false);
-      s.fullLength = Number(Row(rows, 3), false);
+      number(2, s.fullTime, false);
+      number(3, s.fullLength, false);
       // The drive cycle is found again for the chosen kind of cycle.
-      SwitchCycleAndRead(sim, UpperAscii(FirstAsTyped(Row(rows, 4))));
-      s.Spara.Assign(Utf8ToCp1252(CutChars(Row(rows, 6), 4)));
-      s.stopAtEmptyTank = FirstAsTyped(Row(rows, 11));
-      s.roadCurves = FirstAsTyped(Row(rows, 12));
+      SwitchCycleAndRead(sim, edited(4) ? UpperAscii(FirstAsTyped(Row(rows, 4))) : s.cycleType);
+      if (edited(6)) s.Spara.Assign(Utf8ToCp1252(CutChars(Row(rows, 6), 4)));
+      if (edited(11)) s.stopAtEmptyTank = FirstAsTyped(Row(rows, 11));
+      if (edited(12)) s.roadCurves = FirstAsTyped(Row(rows, 12));
       break;
     }
     case Panel::StartValues: {
-      double used = Number(Row(rows, 6), false);
-      s.usedCapacity = used < 0.01 ? 0.01 : used;
-      const double p = Number(Row(rows, 7), false);
-      s.fuelLeft = (100 - p) * s.tankVolume / 100;
-      s.v = Number(Row(rows, 8), false);
-      s.chargeOffLimit = Number(Row(rows, 9), false);
-      s.chargeOnLimit = Number(Row(rows, 10), false);
-      s.envOnLimit = Number(Row(rows, 11), false);
+      if (edited(6)) {
+        const double used = Number(Row(rows, 6), false);
+        s.usedCapacity = used < 0.01 ? 0.01 : used;
+      }
+      if (edited(7)) {
+        const double p = Number(Row(rows, 7), false);
+        s.fuelLeft = (100 - p) * s.tankVolume / 100;
+      }
+      number(8, s.v, false);
+      number(9, s.chargeOffLimit, false);
+      number(10, s.chargeOnLimit, false);
+      number(11, s.envOnLimit, false);
       break;
     }
     case Panel::Modes:
-      s.styrmod = ModeLetter(Row(rows, 2));
-      s.timeMode = ModeLetter(Row(rows, 3));
-      s.dt = Number(Row(rows, 4), true);
-      s.gearMode = (UpperAscii(FirstAsTyped(Row(rows, 5))) == 'A') ? 20 : 10;
+      if (edited(2)) s.styrmod = ModeLetter(Row(rows, 2));
+      if (edited(3)) s.timeMode = ModeLetter(Row(rows, 3));
+      number(4, s.dt, true);
+      if (edited(5)) {
+        s.gearMode = (UpperAscii(FirstAsTyped(Row(rows, 5))) == 'A') ? GearMode::Automatic
+                                                                       : GearMode::Manual;
+      }
       break;
   }
 }

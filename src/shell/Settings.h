@@ -15,15 +15,17 @@ enum class Panel { Files, CarConstants, ProgramConstants, StartValues, Modes };
 // The fixed text of the panel's label box, one label per row.
 std::vector<std::string> PanelLabelRows(Panel panel);
 // The value box as the panel opens: " ", "Denna ruta kan du ändra i.", then
-// the values row by row.
-std::vector<std::string> PanelValueRows(const State& s, Panel panel);
+// the values row by row (numbers with the given decimal separator).
+std::vector<std::string> PanelValueRows(const State& s, Panel panel, char decimalSeparator = '.');
 
 // Closing a panel: the value box's rows are taken over by the panel's own
-// rules; the files and car-constants panels then rerun the constants reader
+// rules, except rows equal to those shown when the panel opened (`shown`),
+// which keep their values exactly; the files and car-constants panels then rerun the constants reader
 // in its reduced form and the map's torque scale, the program-constants panel
 // re-positions the drive cycle. The caller redraws and restarts the timer.
 // Throws IoError (a table or cycle file that cannot be read).
-void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows);
+void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
+                   const std::vector<std::string>& shown = {});
 
 // The car-folder panel: its text, and closing it with the folder typed.
 std::vector<std::string> CarFolderRows();
@@ -32,12 +34,8 @@ void TakeOverCarFolder(Sim& sim, const std::string& folder);
 // The notice of "Skriv ut konstanter".
 std::vector<std::string> PrintNoticeRows();
 
-// The title the panels compose: titlePrefix, four blanks, Myname,
-// "   Bilmodell: ", bilmodell and the author line.
-std::string PanelTitle(const State& s);
-
 // A number in fixed-point form with the given decimals, rounded to six
 // significant digits first (larger numbers in exponent form).
-std::string PanelNumber(double x, int decimals);
+std::string PanelNumber(double x, int decimals, char decimalSeparator = '.');
 
 }  // namespace drivanto

@@ -326,6 +326,25 @@ void LoadSnapshotText(State& s, std::string_view bytes, const std::string& fileN
   }
 }
 
+void CheckIsSnapshot(const std::string& fileName) {
+  ReadingFile reading(fileName);
+  const std::string bytes = ReadFileBytes(fileName);
+  RejectUtf16(fileName, bytes);
+  // A character of code 0 is written as that byte, at most one to a line of
+  // a single character; more are binary data.
+  std::size_t characterLines = 0;
+  for (const SnapshotLine& l : SnapshotLines()) characterLines += l.kind == SnapKind::Char;
+  if (static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\0')) > characterLines) {
+    throw IoError(fileName, 0, "not a snapshot: the file holds binary data");
+  }
+  const std::size_t lines = SplitLines(bytes).size();
+  if (lines < kSnapshotLines) {
+    throw IoError(fileName, 0,
+                  "not a snapshot: it holds " + std::to_string(lines) + " lines, a snapshot " +
+                      std::to_string(kSnapshotLines));
+  }
+}
+
 void LoadSnapshot(State& s, const std::string& fileName) {
   ReadingFile reading(fileName);
   LoadSnapshotText(s, ReadFileBytes(fileName), fileName);

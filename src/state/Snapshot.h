@@ -14,6 +14,9 @@ namespace drivanto {
 // How a field is written: a text, the four-character option text, a
 // character, an integer, a small integer, a real; None for a field that
 // snapshots do not hold (catalogue only).
+// The lines of a snapshot file.
+constexpr std::size_t kSnapshotLines = 1050;
+
 enum class SnapKind { Text, Text4, Char, Int, Small, Real, None };
 
 struct SnapshotLine {
@@ -31,6 +34,10 @@ std::string SnapshotText(const State& s, char decimalSeparator = '.');
 // Writes the snapshot to fileName (a temporary file renamed over the target,
 // so a failed save leaves an earlier file intact). Throws IoError.
 void SaveSnapshot(const State& s, const std::string& fileName, char decimalSeparator = '.');
+
+// Refuses a file that is plainly not a snapshot (empty, binary, or without
+// the snapshot's 1050 lines) with an IoError that names it.
+void CheckIsSnapshot(const std::string& fileName);
 
 // Reads a snapshot into the state. Values read before a failure keep their new
 // values. Throws IoError (file, line, reason).

@@ -20,7 +20,7 @@ using testing::TempFolder;
 class RecordingDisplay : public Display {
  public:
   void DrawBackground(Sim&) override { ++backgrounds; }
-  void DrawInstruments(Sim&) override { ++instruments; }
+  void DrawInstruments(const Sim&, const RoadView&) override { ++instruments; }
   void SetTitle(const std::string& t) override { title = t; }
   void ShowMessage(const std::string& text) override { message = text; }
   void StopTimer() override { ++stops; }

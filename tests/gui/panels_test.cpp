@@ -104,18 +104,30 @@ TEST_F(PanelTest, ModesPanelTakesTheSecondLetterAfterABlank) {
   EXPECT_TRUE(window->valueBox(Panel::Modes)->isHidden());
 }
 
-TEST_F(PanelTest, ATimeIncrementComesBackAsTheRoundedValueShown) {
-  s().dt = 0.5;
+TEST_F(PanelTest, AnUneditedRowKeepsItsExactValue) {
+  // Shown rounded ("0"), an untouched time increment of 0.04 stays 0.04 and a
+  // used capacity of 0.01 stays 0.01.
+  s().dt = 0.04;
+  s().usedCapacity = 0.01;
+  s().styrmod = 'm';
   window->action("Moder")->trigger();
-  const std::string shown = Rows(window->valueBox(Panel::Modes))[4];
+  EXPECT_EQ(Rows(window->valueBox(Panel::Modes))[4], "0");
   window->LabelBoxClick(Panel::Modes);
-  EXPECT_DOUBLE_EQ(s().dt, std::stod(shown));
-  EXPECT_NE(s().dt, 0.5);
-  // The time increment accepts a comma.
+  EXPECT_EQ(s().dt, 0.04);
+  EXPECT_EQ(s().styrmod, 'm');
+  window->action("Utgångsvärden")->trigger();
+  window->LabelBoxClick(Panel::StartValues);
+  EXPECT_EQ(s().usedCapacity, 0.01);
+  // An edited row is taken over by its rule: the time increment accepts a
+  // comma, the start values take the number's leading part.
   window->action("Moder")->trigger();
   SetRow(window->valueBox(Panel::Modes), 4, "0,25");
   window->LabelBoxClick(Panel::Modes);
   EXPECT_DOUBLE_EQ(s().dt, 0.25);
+  window->action("Utgångsvärden")->trigger();
+  SetRow(window->valueBox(Panel::StartValues), 6, "12,5");
+  window->LabelBoxClick(Panel::StartValues);
+  EXPECT_EQ(s().usedCapacity, 12);
 }
 
 TEST_F(PanelTest, ALowerCaseTRepositionsTheTimeCycle) {
@@ -346,20 +358,32 @@ TEST_F(PanelTest, ASaveIntoAReadOnlyFolderLeavesTheOldFileIntact) {
   EXPECT_EQ(messages.size(), 1u);
 }
 
-TEST_F(PanelTest, LoadingAFileThatIsNotASnapshotDoesNotCrash) {
-  answer = data.path("garbage.snap");
-  std::ofstream(answer, std::ios::binary) << "abc\r\n\x01\x02\xff\r\nnot a number\r\n";
-  window->action("Konstanter och variabler")->trigger();
-  EXPECT_TRUE(messages.empty());
-  EXPECT_EQ(s().titlePrefix, "abc");
-  // Free-format lines 148 and 149 refuse text.
+TEST_F(PanelTest, AFileThatIsNotASnapshotIsRefusedAndChangesNothing) {
+  const std::string before = SnapshotText(s());
+  for (const std::string& content :
+       {std::string(), Slurp(data.path("CONS.VAL")), std::string("abc\r\n\x01\x02\xff\r\n"),
+        std::string(4000, '\0')}) {
+    messages.clear();
+    answer = data.path("garbage.snap");
+    std::ofstream(answer, std::ios::binary | std::ios::trunc) << content;
+    window->action("Konstanter och variabler")->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind(answer + ": ", 0), 0u) << messages[0];
+    EXPECT_TRUE(messages[0].find("not a snapshot") != std::string::npos ||
+                messages[0].find("UTF-16") != std::string::npos)
+        << messages[0];
+    EXPECT_EQ(SnapshotText(s()), before);
+  }
+  // A snapshot with a bad line loads the lines before it, as a damaged file
+  // does; the message names the file and the line.
   std::string bad;
   for (int line = 1; line <= 1050; ++line)
     bad += (line == 148 ? "text" : "0") + std::string("\r\n");
   std::ofstream(answer, std::ios::binary | std::ios::trunc) << bad;
+  messages.clear();
   window->action("Konstanter och variabler")->trigger();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(messages[0].find("Invalid numeric input"), std::string::npos);
+  EXPECT_EQ(messages[0], answer + ", line 148: Invalid numeric input");
 }
 
 TEST_F(PanelTest, PrintNoticeShowsAndHides) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -13,6 +14,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -25,6 +27,7 @@
 #include "display/Bmp.h"
 #include "display/Dashboard.h"
 #include "model/Modules.h"
+#include "shell/RunControl.h"
 #include "shell/qt/Manual.h"
 #include "state/Snapshot.h"
 
@@ -274,8 +277,11 @@ void MainWindow::BuildPanels() {
   struct Geometry {
     QRect labels, values;
   };
-  const Geometry geometry[5] = {{{10, 0, 385, 385}, {400, 0, 700, 385}},
-                                {{8, 0, 489, 409}, {520, 20, 249, 353}},
+  // Each value sits on its label's line: the two boxes start at the same
+  // height, never wrap a line and scroll together; long names scroll
+  // sideways in a value box that stays inside the window.
+  const Geometry geometry[5] = {{{10, 0, 385, 409}, {400, 0, 395, 409}},
+                                {{8, 0, 489, 409}, {520, 0, 249, 409}},
                                 {{8, 0, 489, 353}, {520, 0, 249, 353}},
                                 {{8, 0, 489, 250}, {520, 0, 249, 250}},
                                 {{8, 0, 489, 257}, {520, 0, 249, 145}}};
@@ -289,6 +295,17 @@ void MainWindow::BuildPanels() {
     auto* values = new ClickText([this] { ValueBoxClick(); }, surface_);
     values->setGeometry(geometry[i].values);
     values->hide();
+    for (QPlainTextEdit* box : {static_cast<QPlainTextEdit*>(labels), static_cast<QPlainTextEdit*>(values)}) {
+      box->setLineWrapMode(QPlainTextEdit::NoWrap);
+      box->setFont(font());
+    }
+    values->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(values->verticalScrollBar(), &QScrollBar::valueChanged, labels->verticalScrollBar(),
+            &QScrollBar::setValue);
+    connect(labels->verticalScrollBar(), &QScrollBar::valueChanged, values->verticalScrollBar(),
+            &QScrollBar::setValue);
+    labels->setObjectName(QString("panelLabels%1").arg(i));
+    values->setObjectName(QString("panelValues%1").arg(i));
     panels_[i] = {labels, values};
   }
   memo3_ = new ClickText([this] { Memo3Click(); }, surface_);
@@ -458,7 +475,8 @@ void MainWindow::ResumeAfterPanel() {
 void MainWindow::MKonstClick(Panel panel) {
   if (panel != Panel::StartValues) edit5_->hide();
   PanelBoxes& boxes = panels_[static_cast<int>(panel)];
-  boxes.values->setPlainText(Lines(PanelValueRows(sim_.s, panel)));
+  boxes.shown = PanelValueRows(sim_.s, panel, DecimalSeparator());
+  boxes.values->setPlainText(Lines(boxes.shown));
   boxes.labels->show();
   boxes.values->show();
   boxes.labels->raise();
@@ -470,9 +488,10 @@ void MainWindow::ValueBoxClick() { timer_.stop(); }
 void MainWindow::LabelBoxClick(Panel panel) {
   PanelBoxes& boxes = panels_[static_cast<int>(panel)];
   const std::vector<std::string> rows = Rows(boxes.values);
-  if (panel == Panel::Files) SetTitle(PanelTitle(sim_.s));
   // A row the reader cannot use leaves the panel open to be mended.
-  if (!Guarded([&] { TakeOverPanel(sim_, panel, rows); })) return;
+  const bool taken = Guarded([&] { TakeOverPanel(sim_, panel, rows, boxes.shown); });
+  SetTitle(ComposeTitle(sim_.s));
+  if (!taken) return;
   boxes.labels->hide();
   boxes.values->hide();
   ResumeAfterPanel();
@@ -494,8 +513,9 @@ void MainWindow::Memo3Click() {
   const std::string folder = S(edit3_->text());
   memo3_->hide();
   edit3_->hide();
-  SetTitle(PanelTitle(sim_.s));
-  if (!Guarded([&] { TakeOverCarFolder(sim_, folder); })) return;
+  const bool taken = Guarded([&] { TakeOverCarFolder(sim_, folder); });
+  SetTitle(ComposeTitle(sim_.s));
+  if (!taken) return;
   ResumeAfterPanel();
   edit1_->setFocus();
 }
@@ -533,29 +553,39 @@ void MainWindow::MSaveAs1Click() {
   Redraw();
 }
 
-std::optional<QString> MainWindow::HoldAndChoose(const FileRequest& request) {
+MainWindow::Hold MainWindow::HoldAndChoose(const FileRequest& request) {
   State& s = sim_.s;
-  const bool wasRunning = timer_.isActive();
-  const uint8_t wasPaused = s.paus;
+  Hold hold{std::nullopt, timer_.isActive(), s.paus};
   timer_.stop();
   s.paus = 1;
-  std::optional<QString> chosen = Choose(request);
-  if (!chosen) {
-    // Cancelled: nothing is read or written and the run is left as it was.
-    s.paus = wasPaused;
-    if (wasRunning) timer_.start();
-    return std::nullopt;
+  hold.chosen = Choose(request);
+  // Cancelled: nothing is read or written and the run goes on as it was.
+  if (!hold.chosen) ReleaseHold(hold);
+  return hold;
+}
+
+void MainWindow::ReleaseHold(const Hold& hold) {
+  sim_.s.paus = hold.wasPaused;
+  if (hold.wasRunning) {
+    // The clock is taken up from now, so the time held is not a step.
+    RebaseClock(sim_);
+    timer_.start();
   }
-  s.ValueFileName = Cut250(S(*chosen));
-  return chosen;
+}
+
+char MainWindow::DecimalSeparator() const {
+  const QString point = QLocale().decimalPoint();
+  return point == "," ? ',' : '.';
 }
 
 void MainWindow::MSaveAs2Click() {
   State& s = sim_.s;
-  if (!HoldAndChoose({"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true}))
-    return;
+  const Hold hold =
+      HoldAndChoose({"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true});
+  if (!hold.chosen) return;
+  const QString* chosen = &*hold.chosen;
   // A failed save leaves the run held; "Stopp/Start" continues it.
-  if (!Guarded([this] { SaveSnapshot(sim_.s, sim_.s.ValueFileName); })) return;
+  if (!Guarded([&] { SaveSnapshotOfRun(sim_, S(*chosen), DecimalSeparator()); })) return;
   if (!Guarded([this] { TimeStep(sim_); })) return;
   if (s.stegnr > 1 && !Guarded([this] { ScreenSetup(sim_, this); })) return;
   timer_.start();
@@ -564,15 +594,19 @@ void MainWindow::MSaveAs2Click() {
 
 void MainWindow::GetVarClick() {
   State& s = sim_.s;
-  if (!HoldAndChoose({"Konstanter och variabler", "", "", "", Q(s.startmapp), false})) return;
-  const int32_t noted = s.stegnr;
-  if (!Guarded([this] { LoadSnapshot(sim_.s, sim_.s.ValueFileName); })) return;
-  if (s.stegnr > 1) {
-    // The loaded row buffers are rows of the cycle file.
-    sim_.cycleRowIsInitial = false;
-    sim_.cyclePrevRowIsInitial = false;
-    ResumeCycleFile(sim_);
+  const Hold hold = HoldAndChoose({"Konstanter och variabler", "", "", "", Q(s.startmapp), false});
+  if (!hold.chosen) return;
+  const std::string chosen = S(*hold.chosen);
+  // A file that is plainly not a snapshot is refused before anything
+  // changes; the run goes on as it was.
+  if (!Guarded([&] { CheckIsSnapshot(chosen); })) {
+    ReleaseHold(hold);
+    return;
   }
+  const int32_t noted = s.stegnr;
+  bool underWay = false;
+  if (!Guarded([&] { underWay = LoadSnapshotIntoRun(sim_, chosen); })) return;
+  if (underWay && !Guarded([this] { ResumeLoadedRun(sim_); })) return;
   s.paus = 1;
   if (!Guarded([this] { TimeStep(sim_); })) return;
   s.paus = 0;
@@ -610,10 +644,10 @@ void MainWindow::DrawBackground(Sim& sim) {
   }
 }
 
-void MainWindow::DrawInstruments(Sim& sim) {
+void MainWindow::DrawInstruments(const Sim& sim, const RoadView& road) {
   drivanto::DrawInstruments(*canvas_, sim.s);
   std::string message =
-      DrawRoadView(*canvas_, sim.s, {&motbild_[0], &motbild_[1], &motbild_[2], &motbild_[3]});
+      DrawRoadView(*canvas_, road, {&motbild_[0], &motbild_[1], &motbild_[2], &motbild_[3]});
   if (!message.empty()) ShowMessage(message);
 }
 

@@ -110,7 +110,7 @@ class MainWindow : public QMainWindow, public Display {
 
   // Display.
   void DrawBackground(Sim& sim) override;
-  void DrawInstruments(Sim& sim) override;
+  void DrawInstruments(const Sim& sim, const RoadView& road) override;
   void SetTitle(const std::string& title) override;
   void ShowMessage(const std::string& text) override;
   void StopTimer() override;
@@ -125,8 +125,17 @@ class MainWindow : public QMainWindow, public Display {
   void BuildPanels();
   std::optional<QString> Choose(const FileRequest& request);
   // The snapshot commands hold the run (timer off, paus set) while the dialog
-  // is open; a cancel restores both. The chosen name becomes ValueFileName.
-  std::optional<QString> HoldAndChoose(const FileRequest& request);
+  // is open; a cancel releases the hold again.
+  struct Hold {
+    std::optional<QString> chosen;
+    bool wasRunning;
+    uint8_t wasPaused;
+  };
+  Hold HoldAndChoose(const FileRequest& request);
+  // The run as it was before the hold, its clock taken up from now.
+  void ReleaseHold(const Hold& hold);
+  // The decimal separator of the user's number settings.
+  char DecimalSeparator() const;
   // The end of a command that held the run: the background is redrawn and
   // the timer runs again once a run has begun (more than two ticks).
   void ResumeAfterPanel();
@@ -155,6 +164,7 @@ class MainWindow : public QMainWindow, public Display {
   struct PanelBoxes {
     QPlainTextEdit* labels = nullptr;
     QPlainTextEdit* values = nullptr;
+    std::vector<std::string> shown;  // the value rows as the panel opened
   };
   std::array<PanelBoxes, 5> panels_;
   QPlainTextEdit* memo3_ = nullptr;

@@ -41,7 +41,7 @@ void QtCanvas::Fill(long left, long top, long right, long bottom, Rgb c) {
   left = std::max(left, 0L);
   top = std::max(top, 0L);
   right = std::min(right, static_cast<long>(image_->width()));
-  bottom = std::min(bottom, static_cast<long>(image_->height()));
+  bottom = std::min(bottom, static_cast<long>(Bottom()));
   if (left >= right || top >= bottom) return;
   const QRgb value = qRgb(c.r, c.g, c.b);
   for (long y = top; y < bottom; ++y) {
@@ -61,6 +61,7 @@ void QtCanvas::Rect(int x1, int y1, int x2, int y2) {
 void QtCanvas::Polygon(const std::vector<Point>& points) {
   QPainter p(image_);
   SetupPainter(p);
+  Clip(p);
   p.setPen(QPen(ToQ(line_), 0));
   p.setBrush(ToQ(fill_));
   QPolygon poly;
@@ -71,6 +72,7 @@ void QtCanvas::Polygon(const std::vector<Point>& points) {
 void QtCanvas::Line(int x1, int y1, int x2, int y2) {
   QPainter p(image_);
   SetupPainter(p);
+  Clip(p);
   p.setPen(QPen(ToQ(line_), 0));
   p.drawLine(x1, y1, x2, y2);
 }
@@ -79,6 +81,7 @@ void QtCanvas::Text(int x, int y, const std::string& utf8) {
   if (utf8.empty()) return;
   QPainter p(image_);
   SetupPainter(p);
+  Clip(p);
   p.setFont(font_);
   const QString text = QString::fromUtf8(utf8.data(), static_cast<int>(utf8.size()));
   const QFontMetrics fm(font_);
@@ -88,8 +91,17 @@ void QtCanvas::Text(int x, int y, const std::string& utf8) {
   p.drawText(x, y + fm.ascent(), text);
 }
 
+void QtCanvas::Clip(QPainter& p) const {
+  if (clipBottom_ >= 0) p.setClipRect(0, 0, image_->width(), clipBottom_);
+}
+
+int QtCanvas::TextWidth(const std::string& utf8) const {
+  const QString text = QString::fromUtf8(utf8.data(), static_cast<int>(utf8.size()));
+  return QFontMetrics(font_).horizontalAdvance(text);
+}
+
 void QtCanvas::SetPixel(int x, int y, Rgb c) {
-  if (x < 0 || y < 0 || x >= image_->width() || y >= image_->height()) return;
+  if (x < 0 || y < 0 || x >= image_->width() || y >= Bottom()) return;
   image_->setPixel(x, y, qRgb(c.r, c.g, c.b));
 }
 
@@ -104,7 +116,7 @@ void QtCanvas::Draw(int x, int y, const Picture& picture) {
   const Rgb clear = picture.TransparentColor();
   for (int py = 0; py < picture.height; ++py) {
     const int wy = y + py;
-    if (wy < 0 || wy >= image_->height()) continue;
+    if (wy < 0 || wy >= Bottom()) continue;
     auto* row = reinterpret_cast<QRgb*>(image_->scanLine(wy));
     for (int px = 0; px < picture.width; ++px) {
       const int wx = x + px;
