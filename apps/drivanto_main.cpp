@@ -9,9 +9,11 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <filesystem>
 #include <iostream>
 
 #include "shell/qt/MainWindow.h"
+#include "shell/qt/Translations.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -29,14 +31,15 @@ int main(int argc, char** argv) {
       given = a;
     }
   }
+  drivanto::InstallSwedishTranslations(app);
   std::string looked;
   std::string folder = drivanto::FindWorkingFolder(given, &looked);
   if (folder.empty()) {
-    const QString text =
-        QString::fromUtf8("Filen CONS.VAL finns inte. Sökt i: ") + QString::fromStdString(looked);
-    std::cerr << text.toStdString() << "\n";
-    QMessageBox::critical(nullptr, "Drivanto", text);
-    return 1;
+    // The window opens all the same, with the defaults and the message of the
+    // missing file, in the folder given or the current folder.
+    std::cerr << "drivanto: no CONS.VAL found (looked in " << looked << ")\n";
+    std::error_code ec;
+    folder = given.empty() ? std::filesystem::current_path(ec).string() : given;
   }
   drivanto::MainWindow window({folder, false});
   window.show();

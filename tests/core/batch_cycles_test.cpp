@@ -41,7 +41,7 @@ CycleFacts Facts(const std::string& file) {
 }
 
 TEST(BatchCycles, MapCycleKartaRunsToItsEndWithTheDefaultConstants) {
-  BatchFolder f;
+  BatchFolder f;  // the settings the scenarios were written for
   const CycleFacts karta = Facts(f / "KARTA.CYK");
   ASSERT_EQ(karta.endPosition, 13700);
   EXPECT_NEAR(karta.climb, 4.0, 1e-9);
@@ -65,6 +65,35 @@ TEST(BatchCycles, MapCycleKartaRunsToItsEndWithTheDefaultConstants) {
   // Real time on the simulated clock: 0.04 s a step.
   EXPECT_NEAR(rows.back()[r2::ttot], Num(j, "ttot"), 0.05);
   EXPECT_NEAR(Num(j, "ttot") / Num(j, "steps"), 0.04, 1e-4);
+}
+
+// The bundled default shows what the program is about: the car moves at
+// once, the engine-generator comes on within the first three minutes and
+// the run ends with fuel used and emissions.
+TEST(BatchCycles, TheBundledDefaultRunShowsTheHybridAtWork) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  auto j = f.RunJson(Set({"Spara=1100"}));
+  EXPECT_EQ(j["endReason"], "mode100");
+  for (const char* key : {"fuelUsed", "CO", "NOx", "HC"}) EXPECT_GT(Num(j, key), 0) << key;
+  const Rows r1 = f.ResultRows("RESULT1.TXT");
+  const Rows r2 = f.ResultRows("RESULT2.TXT");
+  double moving = -1, engineOn = -1;
+  for (const auto& row : r1) {
+    if (row[r1::v] >= 0.5) {
+      moving = row[r1::ttot];
+      break;
+    }
+  }
+  for (const auto& row : r2) {
+    if (row[r2::nic] > 0) {
+      engineOn = row[r2::ttot];
+      break;
+    }
+  }
+  EXPECT_GE(moving, 0);
+  EXPECT_LT(moving, 2.0);
+  EXPECT_GE(engineOn, 0);
+  EXPECT_LT(engineOn, 180);
 }
 
 TEST(BatchCycles, TimeCycleTidRunsToItsEndInRealTime) {

@@ -150,11 +150,13 @@ inline std::map<std::string, std::string> ParseFlatJson(const std::string& text)
 
 class BatchFolder {
  public:
-  // A copy of the bundled data, or of another folder of inputs.
-  explicit BatchFolder(const std::string& source = DRIVANTO_TEST_DATA_DIR) {
+  // A copy of the scenarios' inputs: the car, constants and cycles frozen in
+  // tests/golden/data (the bundled default may change its settings), or of
+  // another folder, such as the bundled data itself (DRIVANTO_TEST_DATA_DIR).
+  explicit BatchFolder(const std::string& source = DRIVANTO_GOLDEN_DATA_DIR) {
     std::error_code ec;
     std::filesystem::copy(source, dir_.path(), std::filesystem::copy_options::recursive, ec);
-    if (ec) ADD_FAILURE() << "cannot copy the bundled data: " << ec.message();
+    if (ec) ADD_FAILURE() << "cannot copy " << source << ": " << ec.message();
   }
 
   const std::string& path() const { return dir_.path(); }

@@ -50,14 +50,13 @@ std::vector<CycleRow> ReadCycle(const BatchFolder& f, const std::string& name) {
 // mode 0, the same increment throughout, curve 0), then two rows with mode 100
 // one and two seconds later; CR LF line ends. The schedule starts and ends
 // at rest. Returns false (with failures recorded) when the layout is wrong.
-bool CheckLayout(const BatchFolder& f, const std::string& name,
-                 const std::vector<CycleRow>& rows, int seconds) {
+bool CheckLayout(const BatchFolder& f, const std::string& name, const std::vector<CycleRow>& rows,
+                 int seconds) {
   const std::string bytes = f.Read(name);
-  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'),
-            static_cast<long>(rows.size()));
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), static_cast<std::ptrdiff_t>(rows.size()));
   EXPECT_EQ(bytes.find_first_not_of("0123456789.- \r\n"), std::string::npos);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const bool crlf = bytes[i] == '\r' ? i + 1 < bytes.size() && bytes[i + 1] == '\n'
+    const bool crlf = bytes[i] == '\r'   ? i + 1 < bytes.size() && bytes[i + 1] == '\n'
                       : bytes[i] == '\n' ? i > 0 && bytes[i - 1] == '\r'
                                          : true;
     if (!crlf) {
@@ -80,8 +79,8 @@ bool CheckLayout(const BatchFolder& f, const std::string& name,
   for (int i = 0; i < seconds + 3; ++i) {
     const CycleRow& r = rows[i];
     const bool end = i > seconds;
-    const bool ok = r.t == i && r.v >= 0 && r.v < 40 && r.slope == 0 &&
-                    r.mode == (end ? 100 : 0) && r.dtText == increment && r.curve == 0 &&
+    const bool ok = r.t == i && r.v >= 0 && r.v < 40 && r.slope == 0 && r.mode == (end ? 100 : 0) &&
+                    r.dtText == increment && r.curve == 0 &&
                     std::fabs(r.v * 1000 - std::round(r.v * 1000)) < 1e-6;
     if (!ok && ++bad <= 5) ADD_FAILURE() << name << " row " << i + 1 << " is out of place";
   }
@@ -199,19 +198,56 @@ constexpr double kGearChangeDown = 99;
 
 // The elementary urban cycle (ECE-15), 195 s.
 const Operation kUrban[] = {
-    {11, 0, 0},     {4, 15, 1.04},   {8, 15, 0},     {2, 10, -0.69}, {3, 0, -0.92},
-    {21, 0, 0},     {5, 15, 0.83},   {2, 15, 0},     {5, 32, 0.94},  {24, 32, 0},
-    {8, 10, -0.75}, {3, 0, -0.92},   {21, 0, 0},     {5, 15, 0.83},  {2, 15, 0},
-    {9, 35, 0.62},  {2, 35, 0},      {8, 50, 0.52},  {12, 50, 0},    {8, 35, -0.52},
-    {13, 35, 0},    {2, 32, kGearChangeDown},        {7, 10, -0.86}, {3, 0, -0.92},
-    {7, 0, 0}};
+    {11, 0, 0},                // idling
+    {4, 15, 1.04},             // acceleration
+    {8, 15, 0},                // steady speed
+    {2, 10, -0.69},            // deceleration
+    {3, 0, -0.92},             // deceleration, clutch disengaged
+    {21, 0, 0},                // idling
+    {5, 15, 0.83},             // acceleration
+    {2, 15, 0},                // gear change
+    {5, 32, 0.94},             // acceleration
+    {24, 32, 0},               // steady speed
+    {8, 10, -0.75},            // deceleration
+    {3, 0, -0.92},             // deceleration, clutch disengaged
+    {21, 0, 0},                // idling
+    {5, 15, 0.83},             // acceleration
+    {2, 15, 0},                // gear change
+    {9, 35, 0.62},             // acceleration
+    {2, 35, 0},                // gear change
+    {8, 50, 0.52},             // acceleration
+    {12, 50, 0},               // steady speed
+    {8, 35, -0.52},            // deceleration
+    {13, 35, 0},               // steady speed
+    {2, 32, kGearChangeDown},  // gear change
+    {7, 10, -0.86},            // deceleration
+    {3, 0, -0.92},             // deceleration, clutch disengaged
+    {7, 0, 0},                 // idling
+};
 // The extra-urban cycle, 400 s.
 const Operation kExtraUrban[] = {
-    {20, 0, 0},      {5, 15, 0.83},   {2, 15, 0},      {9, 35, 0.62},   {2, 35, 0},
-    {8, 50, 0.52},   {2, 50, 0},      {13, 70, 0.43},  {50, 70, 0},     {8, 50, -0.69},
-    {69, 50, 0},     {13, 70, 0.43},  {50, 70, 0},     {35, 100, 0.24}, {30, 100, 0},
-    {20, 120, 0.28}, {10, 120, 0},    {16, 80, -0.69}, {8, 50, -1.04},  {10, 0, -1.39},
-    {20, 0, 0}};
+    {20, 0, 0},       // idling
+    {5, 15, 0.83},    // acceleration
+    {2, 15, 0},       // gear change
+    {9, 35, 0.62},    // acceleration
+    {2, 35, 0},       // gear change
+    {8, 50, 0.52},    // acceleration
+    {2, 50, 0},       // gear change
+    {13, 70, 0.43},   // acceleration
+    {50, 70, 0},      // steady speed
+    {8, 50, -0.69},   // deceleration
+    {69, 50, 0},      // steady speed
+    {13, 70, 0.43},   // acceleration
+    {50, 70, 0},      // steady speed
+    {35, 100, 0.24},  // acceleration
+    {30, 100, 0},     // steady speed
+    {20, 120, 0.28},  // acceleration
+    {10, 120, 0},     // steady speed
+    {16, 80, -0.69},  // deceleration
+    {8, 50, -1.04},   // deceleration
+    {10, 0, -1.39},   // deceleration, clutch disengaged
+    {20, 0, 0},       // idling
+};
 
 // Checks the rows from second `start` on against the operations: straight
 // ramps between the speeds of the table, at every second within the three

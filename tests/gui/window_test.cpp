@@ -222,51 +222,6 @@ TEST_F(WindowTest, AMissingMapPictureIsReportedOnceAndStopsTheTimer) {
   EXPECT_NE(messages[0].find("NONE.BMP"), std::string::npos);
 }
 
-// The window and the batch runner share the tick: after the same ticks with
-// the same keys the states agree (the road view's own values aside).
-TEST_F(WindowTest, WindowAndBatchRunnerAgreeTickForTick) {
-  const int n = 300;
-  Start();
-  for (int i = 1; i <= n; ++i) {
-    if (i == 50) Type(*window, '>');
-    if (i == 120) Type(*window, 'L');
-    if (i == 200) Type(*window, '0');
-    window->Timer1Timer();
-  }
-  TempData other;
-  std::ostringstream out, err;
-  const std::string snap = other.path("after.snap");
-  ASSERT_EQ(RunBatch({"--max-steps", std::to_string(n), "--key", "50:>", "--key", "120:L", "--key",
-                      "200:0", "--save-snapshot", snap, other.folder()},
-                     out, err),
-            0)
-      << err.str();
-  State batch;
-  SetDefaults(batch);
-  LoadSnapshot(batch, snap);
-  // Lines that differ by nature: the pause flag (set while saving), the saved
-  // file's name, the folders, the road view's scratch values.
-  auto masked = [](const State& st) {
-    std::string text = SnapshotText(st);
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      std::size_t end = text.find("\r\n", start);
-      lines.push_back(text.substr(start, end - start));
-      start = end + 2;
-    }
-    for (int line : {3,  37, 147, 81, 82, 83, 84,  85,  86,  87,  88, 89,
-                     90, 91, 92,  93, 94, 98, 307, 308, 309, 310, 311}) {
-      lines[line - 1] = "*";
-    }
-    return lines;
-  };
-  const auto a = masked(s());
-  const auto b = masked(batch);
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i], b[i]) << "snapshot line " << i + 1;
-}
-
 }  // namespace
 }  // namespace drivanto
 
@@ -275,7 +230,7 @@ namespace {
 
 // A result file named like an input: START shows a message, the run is
 // held and nothing is written.
-TEST(WindowFaults, AResultFileNamedLikeAnInputHoldsTheRun) {
+TEST(WindowResultFiles, AResultFileNamedLikeAnInputHoldsTheRun) {
   testing::TempData data;
   const std::string constants = ReadFileBytes(data.path("CONS.VAL"));
   MainWindow window(WindowOptions{data.folder(), true});

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLocale>
 #include <QLabel>
 #include <QLineEdit>
@@ -141,6 +142,8 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
   BuildMenu();
   BuildControls();
   move(142, 169);
+  // The dashboard has one size; the window keeps it.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
   timer_.setInterval(40);
   connect(&timer_, &QTimer::timeout, this, [this] { Timer1Timer(); });
   qApp->installEventFilter(this);
@@ -220,12 +223,14 @@ QAction* MainWindow::action(const QString& path) const {
 
 void MainWindow::BuildControls() {
   surface_ = new Surface(&image_, this);
+  surface_->setObjectName("surface");
   setCentralWidget(surface_);
 
   image1_ = new ClickLabel([this] { Image1Click(); }, surface_);
+  image1_->setObjectName("startPicture");
   image1_->setGeometry(0, 0, 750, 500);
   image1_->setScaledContents(true);
-  QImage start(Q(JoinPath(DRIVANTO_DATA_DIR, "START.BMP")));
+  QImage start(":/drivanto/START.BMP");
   if (!start.isNull()) image1_->setPixmap(QPixmap::fromImage(start));
 
   label1_ = new QLabel("D r i v a n t o ", surface_);
@@ -236,6 +241,7 @@ void MainWindow::BuildControls() {
   label1_->setStyleSheet("color: rgb(0,0,255);");
 
   button1_ = new QPushButton("START", surface_);
+  button1_->setObjectName("startButton");
   button1_->setGeometry(672, 480, 97, 33);
   QFont big("Lucida Calligraphy");
   big.setPixelSize(24);
@@ -244,16 +250,19 @@ void MainWindow::BuildControls() {
   connect(button1_, &QPushButton::clicked, this, [this] { Button1Click(); });
 
   edit1_ = new QLineEdit("Edit1", surface_);
+  edit1_->setObjectName("keyBox");
   edit1_->setGeometry(784, 0, 7, 26);
   edit1_->setStyleSheet("background: rgb(255,0,255);");
   edit1_->installEventFilter(this);
 
   edit2_ = new QLineEdit(surface_);
+  edit2_->setObjectName("messageBox");
   edit2_->setGeometry(448, 300, 121, 26);
   edit2_->setStyleSheet("background: rgb(255,0,0);");
   edit2_->hide();
 
   edit5_ = new QLineEdit(surface_);
+  edit5_->setObjectName("mapScaleBox");
   edit5_->setGeometry(185, 70, 41, 23);
   edit5_->setFrame(false);
   QFont small = DashboardFont();
@@ -263,6 +272,7 @@ void MainWindow::BuildControls() {
   edit5_->hide();
 
   memo14_ = new ClickText([this] { Memo14Click(); }, surface_);
+  memo14_->setObjectName("manual");
   memo14_->setGeometry(8, 0, 625, 401);
   memo14_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo14_->setReadOnly(true);
@@ -309,14 +319,17 @@ void MainWindow::BuildPanels() {
     panels_[i] = {labels, values};
   }
   memo3_ = new ClickText([this] { Memo3Click(); }, surface_);
+  memo3_->setObjectName("carFolderLabels");
   memo3_->setGeometry(0, 0, 401, 89);
   memo3_->setReadOnly(true);
   memo3_->setPlainText(Lines(CarFolderRows()));
   memo3_->hide();
   edit3_ = new ClickLine([this] { Edit3Click(); }, surface_);
+  edit3_->setObjectName("carFolderBox");
   edit3_->setGeometry(400, 40, 390, 26);
   edit3_->hide();
   memo12_ = new ClickText([this] { Memo12Click(); }, surface_);
+  memo12_->setObjectName("printNotice");
   memo12_->setGeometry(16, 0, 481, 97);
   memo12_->setReadOnly(true);
   memo12_->setPlainText(Lines(PrintNoticeRows()));
