@@ -2,7 +2,9 @@
 // 3b), NEDC.CYK (four ECE-15 urban cycles and the extra-urban cycle) and
 // FTP75.CYK (UDDS, a 600 s stop, the first 505 s of UDDS again). Each file is
 // checked against the definition of its schedule, then followed to its end by
-// the bundled car with the file's own time increment.
+// the bundled car with the file's own time increment. The schedules are part
+// of the bundled data, so these runs take a copy of it (DRIVANTO_TEST_DATA_DIR)
+// with its constants file, not the frozen inputs of the other scenarios.
 
 #include <algorithm>
 #include <cmath>
@@ -133,7 +135,7 @@ std::set<long> SteadySpeedsKmh(const std::vector<CycleRow>& rows, int a, int b) 
 // 10 % faster than requested (3.6 m/s at 131 km/h).
 void FollowToTheEnd(const std::string& name, const std::vector<CycleRow>& rows, int seconds) {
   SCOPED_TRACE("run of " + name);
-  BatchFolder f;
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
   const double distance = Distance(rows, 0, seconds);
   auto j = f.RunJson(TimeCycle(name, rows.front().dtText));
   EXPECT_EQ(j["endReason"], "mode100");
@@ -160,7 +162,7 @@ void FollowToTheEnd(const std::string& name, const std::vector<CycleRow>& rows, 
 }
 
 TEST(Schedules, Wltc3bHasTheFourPhasesOfClass3bAndIsDrivenToItsEnd) {
-  BatchFolder f;
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
   const auto rows = ReadCycle(f, "WLTC3B.CYK");
   ASSERT_TRUE(CheckLayout(f, "WLTC3B.CYK", rows, 1800));
 
@@ -272,7 +274,7 @@ int CheckOperations(const std::vector<CycleRow>& rows, int start, const Operatio
 }
 
 TEST(Schedules, NedcIsFourUrbanCyclesAndTheExtraUrbanCycleAndIsDrivenToItsEnd) {
-  BatchFolder f;
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
   const auto rows = ReadCycle(f, "NEDC.CYK");
   ASSERT_TRUE(CheckLayout(f, "NEDC.CYK", rows, 1180));
 
@@ -281,8 +283,8 @@ TEST(Schedules, NedcIsFourUrbanCyclesAndTheExtraUrbanCycleAndIsDrivenToItsEnd) {
     const int a = 195 * k, b = a + 195;
     EXPECT_EQ(CheckOperations(rows, a, kUrban), 195);
     // 60 s idling, 36 s accelerating, speeds held at 15, 32, 35 and 50 km/h
-    // (steady speeds and gear changes). The theoretical distance of 1.013 km
-    // is a rounded figure; the straight ramps of the table give 1.0146 km.
+    // (steady speeds and gear changes). The published distance is 1.013 km;
+    // the straight ramps of the table give 1.0146 km.
     EXPECT_EQ(SecondsAtRest(rows, a, b), 60);
     EXPECT_EQ(SecondsAccelerating(rows, a, b), 36);
     EXPECT_EQ(SteadySpeedsKmh(rows, a, b), (std::set<long>{15, 32, 35, 50}));
@@ -307,7 +309,7 @@ TEST(Schedules, NedcIsFourUrbanCyclesAndTheExtraUrbanCycleAndIsDrivenToItsEnd) {
 }
 
 TEST(Schedules, Ftp75IsUddsAStopAndTheFirst505SecondsAgainAndIsDrivenToItsEnd) {
-  BatchFolder f;
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
   const auto rows = ReadCycle(f, "FTP75.CYK");
   ASSERT_TRUE(CheckLayout(f, "FTP75.CYK", rows, 2474));
   const auto udds = ReadCycle(f, "UDDS.CYK");
