@@ -12,7 +12,8 @@ namespace drivanto {
 namespace {
 
 std::string IoMessage(const std::string& file, int line, const std::string& reason) {
-  std::string m = Printable(file);
+  // A message always names its file, also when the name is empty.
+  std::string m = file.empty() ? std::string("(a file without a name)") : Printable(file);
   if (line > 0) m += ", line " + std::to_string(line);
   m += ": " + Printable(reason);
   return m;

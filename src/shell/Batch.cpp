@@ -19,6 +19,7 @@
 #include "model/Modules.h"
 #include "shell/Run.h"
 #include "shell/RunControl.h"
+#include "shell/Settings.h"
 #include "state/Snapshot.h"
 #include "state/Variables.h"
 
@@ -290,9 +291,7 @@ void ApplySet(Sim& sim, const std::string& name, const std::string& value) {
     }
     if (c.kind == ConstKind::CycleType) s.cycleType = (UpperAscii(s.cycleType) == 'T') ? 'T' : 'K';
     if (c.line <= 34) {
-      s.omrakna = 1;
-      ReadConstants(s, sim.tables);
-      s.omrakna = 0;
+      RereadSettings(sim);
       ComposeTitle(s);
     }
   }

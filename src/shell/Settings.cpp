@@ -115,14 +115,14 @@ struct OmraknaScope {
   State& s_;
 };
 
-// The reduced reading of the constants and the map's torque scale.
-void Recompute(Sim& sim) {
+
+}  // namespace
+
+void RereadSettings(Sim& sim) {
   OmraknaScope scope(sim.s);
   ReadConstants(sim.s, sim.tables);
   EngineMapPoint(sim);
 }
-
-}  // namespace
 
 std::string PanelNumber(double x, int decimals, char decimalSeparator) {
   if (!std::isfinite(x)) return "0";
@@ -235,13 +235,13 @@ void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
         if (r.field && edited(i)) s.*r.field = Cut250(Row(rows, i));
         ++i;
       }
-      Recompute(sim);
+      RereadSettings(sim);
       break;
     }
     case Panel::CarConstants: {
       std::size_t i = 2;
       for (const CarRow& r : kCarRows) number(i++, s.*r.field, true);
-      Recompute(sim);
+      RereadSettings(sim);
       break;
     }
     case Panel::ProgramConstants: {
@@ -294,7 +294,7 @@ std::vector<std::string> CarFolderRows() {
 
 void TakeOverCarFolder(Sim& sim, const std::string& folder) {
   sim.s.Bilmapp = Cut250(folder);
-  Recompute(sim);
+  RereadSettings(sim);
 }
 
 std::vector<std::string> PrintNoticeRows() {

@@ -27,6 +27,11 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char decima
 void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
                    const std::vector<std::string>& shown = {});
 
+// After a file name or car constant has changed: the reduced reading of the
+// constants (names completed, the table files' constants read again) and the
+// efficiency map's torque scale.
+void RereadSettings(Sim& sim);
+
 // The car-folder panel: its text, and closing it with the folder typed.
 std::vector<std::string> CarFolderRows();
 void TakeOverCarFolder(Sim& sim, const std::string& folder);
