@@ -1,15 +1,10 @@
 // The two result files: one row of fifteen fixed-width values per step.
 
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <vector>
-
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/FixedFormat.h"
-#include "data/Constants.h"
 #include "model/Codes.h"
+#include "model/Inputs.h"
 #include "model/Modules.h"
 
 namespace drivanto {
@@ -54,68 +49,14 @@ void EnsureOpen(const Sim& sim, ResultFile& file, const std::string& name) {
   file.OpenAppend(name);
 }
 
-// Whether two names lead to the same file: the same file on disk (device and
-// inode) where both exist, otherwise the same full path once letter case,
-// "." and ".." and links are resolved.
-bool SameFile(const std::string& a, const std::string& b) {
-  const std::string ra = ResolveCase(a), rb = ResolveCase(b);
-  struct stat sa, sb;
-  const bool ea = ::stat(ra.c_str(), &sa) == 0, eb = ::stat(rb.c_str(), &sb) == 0;
-  if (ea && eb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  if (ea != eb) return false;
-  std::error_code ec1, ec2;
-  const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(ra), ec1);
-  const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(rb), ec2);
-  return !ec1 && !ec2 && pa == pb;
-}
-
-struct Role {
-  const char* role;
-  std::string file;
-};
-
-std::vector<Role> InputsOf(const Sim& sim) {
-  const State& s = sim.s;
-  std::vector<Role> inputs = {
-      {"the constants file", InWorkingFolder(s, s.konsfil)},
-      {"the battery table file", s.Tbat},
-      {"the engine table file", s.Tforb},
-      {"the motor table file", s.Telm},
-      {"the vehicle table file", s.Tford},
-      {"the gearbox file", s.Tvx},
-      {"the brake table file", s.Tbr},
-      {"the efficiency-map picture", s.Mussfil},
-      {"the time-cycle file", s.Ttidd},
-      {"the map-cycle file", s.Tkarta},
-      {"the snapshot", s.ValueFileName},
-  };
-  for (const auto& [role, file] : sim.namedFiles) inputs.push_back({role.c_str(), file});
-  return inputs;
-}
-
-void CheckAgainstInputs(const std::string& name, const char* role,
-                        const std::vector<Role>& inputs) {
-  if (name.empty()) return;
-  for (const Role& input : inputs) {
-    if (input.file.empty() || !SameFile(name, input.file)) continue;
-    throw IoError(name, 0,
-                  std::string(role) + " and " + input.role +
-                      " are the same file; a result file must not overwrite an input (choose "
-                      "another name for " +
-                      role + ")");
-  }
-}
-
 }  // namespace
 
 void CheckResultFiles(const Sim& sim) {
   const State& s = sim.s;
   const bool first = s.Spara.At(1) == '1';
   const bool second = s.Spara.At(2) == '1';
-  if (!first && !second) return;
-  const std::vector<Role> inputs = InputsOf(sim);
-  if (first) CheckAgainstInputs(s.Tresultat, "result file 1", inputs);
-  if (second) CheckAgainstInputs(s.Tresultatp, "result file 2", inputs);
+  if (first) CheckOutputFile(sim, s.Tresultat, "result file 1");
+  if (second) CheckOutputFile(sim, s.Tresultatp, "result file 2");
   if (first && second && SameFile(s.Tresultat, s.Tresultatp)) {
     throw IoError(s.Tresultatp, 0,
                   "result file 1 and result file 2 are the same file; choose another name for "

@@ -16,10 +16,13 @@
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "data/Constants.h"
+#include "model/Inputs.h"
 #include "model/Modules.h"
 #include "shell/Run.h"
 #include "shell/RunControl.h"
 #include "shell/Settings.h"
+#include "shell/Summary.h"
+#include "shell/Trace.h"
 #include "state/Snapshot.h"
 #include "state/Variables.h"
 
@@ -50,6 +53,12 @@ Options (applied in the order given, after the constants are read):
                          the simulated clock (which starts at 12:00:00 and
                          advances 0.04 s per tick)
   --json                 print the summary as one JSON object
+  --trace FILE.csv       write a step trace: a header of variable names with
+                         their units, then one row per step
+  --trace-vars A,B,...   the variables of the trace, by their names (default:
+                         time, distance, speeds, slope, battery, motor,
+                         engine, fuel and emissions)
+  --trace-every N        a row every N-th step only
   --help                 print this text
 
 Exit codes: 0 the run ended; 1 an input/output or data error (a run that
@@ -74,6 +83,9 @@ struct Options {
   bool realtime = false;
   bool json = false;
   bool help = false;
+  std::string trace;
+  std::vector<std::string> traceVars = DefaultTraceVariables();
+  int64_t traceEvery = 1;
 };
 
 struct UsageError {
@@ -182,6 +194,26 @@ Options Parse(const std::vector<std::string>& args) {
       o.realtime = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--trace") {
+      o.trace = Absolute(value(i, a));
+    } else if (a == "--trace-vars") {
+      const std::string v = value(i, a);
+      o.traceVars.clear();
+      for (std::size_t start = 0; start <= v.size();) {
+        std::size_t comma = v.find(',', start);
+        if (comma == std::string::npos) comma = v.size();
+        if (comma > start) o.traceVars.push_back(v.substr(start, comma - start));
+        start = comma + 1;
+      }
+      const std::string unknown = UnknownTraceVariable(o.traceVars);
+      if (o.traceVars.empty() || !unknown.empty()) {
+        throw UsageError{"--trace-vars: \"" + unknown + "\" is not a variable that can be traced. Valid names:\n" + ValidNames()};
+      }
+    } else if (a == "--trace-every") {
+      const std::string v = value(i, a);
+      if (!ParseWhole(v, &o.traceEvery) || o.traceEvery < 1) {
+        throw UsageError{"--trace-every takes a whole number of 1 or more, not \"" + v + "\""};
+      }
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       throw UsageError{"unknown option " + a};
     } else {
@@ -197,82 +229,6 @@ std::string EndReason(const State& s) {
   if (s.modeNo == 100) return "mode100";
   if (s.ttot >= s.fullTime) return "fullTime";
   return "fullLength";
-}
-
-std::string Json(double x) {
-  if (x != x || x - x != 0) return "null";
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15g", x);
-  return buf;
-}
-
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (char c : Printable(text)) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-// A number with the given decimals, however large.
-std::string Fixed(double x, int decimals) {
-  std::string t;
-  AppendFixed(t, x, 0, decimals);
-  return t;
-}
-
-struct RunOutcome {
-  std::string reason = "maxSteps";
-  int64_t steps = 0;
-  double wall = 0;
-  double stepSeconds = 0;
-  int exitCode = 0;
-  std::string error;  // the message of a failed run
-};
-
-void Summary(std::ostream& out, const State& s, const RunOutcome& r, bool json) {
-  const double fuelUsed = s.tankVolume - s.fuelLeft;
-  auto perMil = [&](double g) { return s.ltot > 0 ? g * 10000 / s.ltot : 0.0; };
-  const double rate = r.stepSeconds > 0 ? r.steps / r.stepSeconds : 0.0;
-  if (json) {
-    out << "{\"endReason\": \"" << r.reason << "\", \"steps\": " << r.steps
-        << ", \"ttot\": " << Json(s.ttot) << ", \"ltot\": " << Json(s.ltot)
-        << ", \"height\": " << Json(s.height) << ", \"fuelUsed\": " << Json(fuelUsed)
-        << ", \"medelforbr\": " << Json(s.medelforbr) << ", \"CO\": " << Json(s.CO)
-        << ", \"NOx\": " << Json(s.NOx) << ", \"HC\": " << Json(s.HC)
-        << ", \"COPerMil\": " << Json(perMil(s.CO)) << ", \"NOxPerMil\": " << Json(perMil(s.NOx))
-        << ", \"HCPerMil\": " << Json(perMil(s.HC)) << ", \"netEnergy\": " << Json(s.netEnergy)
-        << ", \"driveEnergy\": " << Json(s.driveEnergy)
-        << ", \"usedCapacity\": " << Json(s.usedCapacity) << ", \"wallSeconds\": " << Json(r.wall)
-        << ", \"stepsPerSecond\": " << Json(rate);
-    if (r.exitCode != 0) {
-      out << ", \"exitCode\": " << r.exitCode << ", \"error\": " << JsonText(r.error);
-    }
-    out << "}\n";
-    return;
-  }
-  auto line = [&](const char* label, double v, int decimals, const char* unit) {
-    out << label << Fixed(v, decimals) << unit << "\n";
-  };
-  auto grams = [&](const char* label, double g) {
-    out << label << Fixed(g, 2) << " g  (" << Fixed(perMil(g), 2) << " g/mil)\n";
-  };
-  out << "end reason      " << r.reason << "\n";
-  out << "steps           " << r.steps << "\n";
-  line("ttot            ", s.ttot, 2, " s");
-  line("ltot            ", s.ltot, 1, " m");
-  line("height          ", s.height, 1, " m");
-  line("fuel used       ", fuelUsed, 3, " l");
-  line("medelforbr      ", s.medelforbr, 1, " cl/mil");
-  grams("CO              ", s.CO);
-  grams("NOx             ", s.NOx);
-  grams("HC              ", s.HC);
-  line("netEnergy       ", s.netEnergy, 4, " kWh");
-  line("driveEnergy     ", s.driveEnergy, 4, " kWh");
-  line("usedCapacity    ", s.usedCapacity, 3, " %");
-  line("wall time       ", r.wall, 3, " s");
-  line("steps/second    ", rate, 0, "");
 }
 
 // --set: the value as the constants file would give it (letters upper-cased
@@ -325,6 +281,9 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   State& s = sim.s;
   const auto started = std::chrono::steady_clock::now();
   RunOutcome r;
+  RunFigures figures;
+  TraceWriter trace;
+  std::vector<InputPrint> inputs;
   bool running = false;  // the run has begun: a failure still gets its summary
   try {
     StartUp(sim, Absolute(o.folder.empty() ? "." : o.folder),
@@ -341,9 +300,15 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         if (!underWay) s.skarmstatus = 'S';
       }
     }
-    if (!o.saveSnapshot.empty())
+    if (!o.saveSnapshot.empty()) {
       sim.namedFiles.emplace_back("the snapshot to save", o.saveSnapshot);
+    }
+    if (!o.trace.empty()) {
+      CheckOutputFile(sim, o.trace, "the trace");
+      sim.namedFiles.emplace_back("the trace", o.trace);
+    }
     CheckResultFiles(sim);
+    inputs = InputPrints(sim);
     if (underWay) {
       // A run under way goes on with its next tick; its clock resumes, unless
       // it stands where adding a step no longer moves it.
@@ -359,6 +324,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       Start(sim, nullptr);
     }
 
+    figures.Begin(s);
+    if (!o.trace.empty()) trace.Open(o.trace, o.traceVars, static_cast<long>(o.traceEvery));
     running = true;
     const auto stepsStarted = std::chrono::steady_clock::now();
     for (int64_t tick = 0; tick < o.maxSteps; ++tick) {
@@ -375,6 +342,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         break;
       }
       ++r.steps;
+      figures.AfterStep(s);
+      trace.Step(s, static_cast<long>(r.steps));
       if (t == TickOutcome::EmptyTank) {
         r.reason = "Bensinstopp";
         break;
@@ -384,6 +353,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stepsStarted).count();
     sim.result1.Close();
     sim.result2.Close();
+    trace.Close();
     if (!o.saveSnapshot.empty()) {
       // As the menu command does, the pause flag is set while saving.
       SaveSnapshotOfRun(sim, o.saveSnapshot, UserDecimalSeparator());
@@ -405,7 +375,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (r.exitCode == 0) {
-    Summary(out, s, r, o.json);
+    WriteSummary(out, sim, r, figures, inputs, o.json);
     return 0;
   }
   // The rows written so far are kept; a failed run's summary goes to the
@@ -413,12 +383,13 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   try {
     sim.result1.Close();
     sim.result2.Close();
+    trace.Close();
   } catch (const IoError& e) {
     r.error += std::string("\ndrivanto-batch: ") + e.what();
   }
   if (running && r.exitCode == 1) {
     r.reason = "failed";
-    Summary(err, s, r, o.json);
+    WriteSummary(err, sim, r, figures, inputs, o.json);
   }
   err << r.error << "\n";
   return r.exitCode;

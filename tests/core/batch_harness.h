@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <sstream>
@@ -106,15 +107,13 @@ struct BatchResult {
 
 using Rows = std::vector<std::vector<double>>;
 
-// A JSON object of plain values on one line: each key with its value's text
-// (strings without their quotes, with \" and \\ undone).
+// A JSON object on one line, its values by key; the keys of nested objects
+// are joined with a point ("traceMiss.cycleDistance"). Strings lose their
+// quotes (with \" and \\ undone); other values keep their text (null too).
 inline std::map<std::string, std::string> ParseFlatJson(const std::string& text) {
   std::map<std::string, std::string> m;
   std::size_t i = 0;
-  auto fail = [&](const char* why) {
-    ADD_FAILURE() << "not a flat JSON object (" << why << " at " << i << "): " << text;
-    return m;
-  };
+  bool ok = true;
   auto quoted = [&](std::string* out) {
     if (i >= text.size() || text[i] != '"') return false;
     for (++i; i < text.size() && text[i] != '"'; ++i) {
@@ -125,26 +124,34 @@ inline std::map<std::string, std::string> ParseFlatJson(const std::string& text)
     ++i;
     return true;
   };
-  if (text.empty() || text[0] != '{' || text.size() < 3 || text.substr(text.size() - 2) != "}\n") {
-    return fail("braces");
-  }
-  i = 1;
-  while (i < text.size() && text[i] != '}') {
-    std::string key, value;
-    if (!quoted(&key)) return fail("key");
-    if (text.compare(i, 2, ": ") != 0) return fail("colon");
-    i += 2;
-    if (i < text.size() && text[i] == '"') {
-      if (!quoted(&value)) return fail("string");
-    } else {
-      const std::size_t end = text.find_first_of(",}", i);
-      if (end == std::string::npos) return fail("value");
-      value = text.substr(i, end - i);
-      i = end;
+  std::function<bool(const std::string&)> object = [&](const std::string& prefix) {
+    if (i >= text.size() || text[i] != '{') return false;
+    ++i;
+    while (i < text.size() && text[i] != '}') {
+      std::string key, value;
+      if (!quoted(&key) || text.compare(i, 2, ": ") != 0) return false;
+      i += 2;
+      key = prefix + key;
+      if (i < text.size() && text[i] == '{') {
+        m[key] = "{}";
+        if (!object(key + ".")) return false;
+      } else if (i < text.size() && text[i] == '"') {
+        if (!quoted(&value)) return false;
+        m[key] = value;
+      } else {
+        const std::size_t end = text.find_first_of(",}", i);
+        if (end == std::string::npos) return false;
+        m[key] = text.substr(i, end - i);
+        i = end;
+      }
+      if (text.compare(i, 2, ", ") == 0) i += 2;
     }
-    m[key] = value;
-    if (text.compare(i, 2, ", ") == 0) i += 2;
-  }
+    if (i >= text.size()) return false;
+    ++i;
+    return true;
+  };
+  ok = object("") && text.compare(i, std::string::npos, "\n") == 0;
+  if (!ok) ADD_FAILURE() << "not a JSON object on one line (at " << i << "): " << text;
   return m;
 }
 

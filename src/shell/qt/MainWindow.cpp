@@ -127,8 +127,6 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
 
 MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
 
-QWidget* MainWindow::surfaceWidget() const { return surface_; }
-
 void MainWindow::BuildMenu() {
   QMenuBar* bar = menuBar();
   QMenu* konst = bar->addMenu("Konstanter");
@@ -197,6 +195,7 @@ void MainWindow::BuildControls() {
   if (!start.isNull()) image1_->setPixmap(QPixmap::fromImage(start));
 
   label1_ = new QLabel("D r i v a n t o ", surface_);
+  label1_->setObjectName("titleLabel");
   label1_->setGeometry(280, 124, 234, 33);
   QFont title("Lucida Blackletter");
   title.setPixelSize(29);

@@ -57,48 +57,18 @@ class MainWindow : public QMainWindow, public Display {
   // Returns false when it stopped on an error (shown in a message box).
   bool StartUpSequence();
 
-  // Handlers, public so that tests can drive the window.
+  // The click on START (the program makes it itself when asked to start at
+  // once).
   void Button1Click();
+  // One tick of the 40 ms timer; tests tick by hand with the timer stopped.
   void Timer1Timer();
-  void StClick();
-  void Image1Click();
-  void AnvisnClick();
-  void Memo14Click();
-  void MGetMussClick();
-  void BatvalueClick();
-  // Settings panels: open, click into the value box, close by a click on the
-  // label box.
-  void MKonstClick(Panel panel);
-  void ValueBoxClick();
-  void LabelBoxClick(Panel panel);
-  void MBilmappClick();
-  void Edit3Click();
-  void Memo3Click();
-  void MGetKonstClick();
-  void MSaveAs1Click();
-  void MSaveAs2Click();
-  void GetVarClick();
-  void Print1Click();
-  void Memo12Click();
-  QPlainTextEdit* labelBox(Panel panel) const;
-  QPlainTextEdit* valueBox(Panel panel) const;
-  QPlainTextEdit* memo3() const { return memo3_; }
-  QLineEdit* edit3() const { return edit3_; }
-  QPlainTextEdit* memo12() const { return memo12_; }
 
   Sim& sim() { return sim_; }
   const QImage& surfaceImage() const { return image_; }
   QTimer& timer() { return timer_; }
-  QLineEdit* edit1() const { return edit1_; }
-  QLineEdit* edit2() const { return edit2_; }
-  QLineEdit* edit5() const { return edit5_; }
-  QPlainTextEdit* memo14() const { return memo14_; }
-  QPushButton* button1() const { return button1_; }
-  QLabel* image1() const { return image1_; }
   // The menu item with this caption; "Hämta/Konstanter" names the item of a
   // menu where captions repeat.
   QAction* action(const QString& path) const;
-  QWidget* surfaceWidget() const;
   SimulatedClock& simulatedClock() { return simClock_; }
 
   void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
@@ -120,6 +90,31 @@ class MainWindow : public QMainWindow, public Display {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Handlers of the menu items and of clicks on the controls; the controls
+  // are found by their object names ("startButton", "keyBox", "panelLabels0"
+  // and so on).
+  void StClick();
+  // A click on the start picture makes it small or large again.
+  void Image1Click();
+  void AnvisnClick();
+  void Memo14Click();
+  void MGetMussClick();
+  void BatvalueClick();
+  // Settings panels: open, click into the value box, close by a click on the
+  // label box.
+  void MKonstClick(Panel panel);
+  void ValueBoxClick();
+  void LabelBoxClick(Panel panel);
+  void MBilmappClick();
+  void Edit3Click();
+  void Memo3Click();
+  void MGetKonstClick();
+  void MSaveAs1Click();
+  void MSaveAs2Click();
+  void GetVarClick();
+  void Print1Click();
+  void Memo12Click();
+
   void BuildMenu();
   void BuildControls();
   void BuildPanels();

@@ -15,13 +15,6 @@
 
 namespace drivanto {
 
-QPlainTextEdit* MainWindow::labelBox(Panel panel) const {
-  return panels_[static_cast<int>(panel)].labels;
-}
-QPlainTextEdit* MainWindow::valueBox(Panel panel) const {
-  return panels_[static_cast<int>(panel)].values;
-}
-
 std::optional<QString> MainWindow::Choose(const FileRequest& request) { return chooser_(request); }
 
 void MainWindow::ResumeAfterPanel() {
