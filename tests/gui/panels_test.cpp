@@ -1,5 +1,6 @@
 // The settings panels, the constants and snapshot commands of the menu,
-// driven offscreen with the file dialogs answered by the test.
+// driven offscreen through the menu and the panels' boxes as a user drives
+// them, with the file dialogs answered by the test.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -10,11 +11,15 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "base/Files.h"
+#include "gui/FindWidget.h"
 #include "gui/TempData.h"
 #include "shell/qt/MainWindow.h"
 #include "state/Snapshot.h"
@@ -22,6 +27,7 @@
 namespace drivanto {
 namespace {
 
+using testing::Find;
 using testing::TempData;
 
 std::vector<std::string> Rows(const QPlainTextEdit* box) {
@@ -30,11 +36,27 @@ std::vector<std::string> Rows(const QPlainTextEdit* box) {
   return rows;
 }
 
+// Types over a row of a box as a user does: a click on the row, Home,
+// Shift+End, then the new text.
 void SetRow(QPlainTextEdit* box, int row, const QString& text) {
-  QStringList lines = box->toPlainText().split('\n');
-  while (lines.size() <= row) lines << "";
-  lines[row] = text;
-  box->setPlainText(lines.join('\n'));
+  ASSERT_LT(row, box->document()->blockCount());
+  const QPoint at = box->cursorRect(QTextCursor(box->document()->findBlockByNumber(row))).center();
+  ASSERT_TRUE(box->viewport()->rect().contains(at)) << "row " << row << " is out of sight";
+  QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+  ASSERT_EQ(box->textCursor().blockNumber(), row);
+  QTest::keyClick(box, Qt::Key_Home);
+  QTest::keyClick(box, Qt::Key_End, Qt::ShiftModifier);
+  QTest::keyClicks(box, text);
+  EXPECT_EQ(box->document()->findBlockByNumber(row).text(), text);
+}
+
+// The same for a one-line box: a click into it, Home, Shift+End, the text.
+void SetLine(QLineEdit* box, const QString& text) {
+  QTest::mouseClick(box, Qt::LeftButton);
+  QTest::keyClick(box, Qt::Key_Home);
+  QTest::keyClick(box, Qt::Key_End, Qt::ShiftModifier);
+  QTest::keyClicks(box, text);
+  EXPECT_EQ(box->text(), text);
 }
 
 std::string Slurp(const std::string& path) {
@@ -56,14 +78,25 @@ class PanelTest : public ::testing::Test {
       return QString::fromStdString(answer);
     });
     ASSERT_TRUE(window->StartUpSequence());
+    // Shown, so that the boxes lay out their rows where a click finds them.
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
   void StartAndTick(int n) {
-    window->Button1Click();
+    QTest::mouseClick(Find<QPushButton>(*window, "startButton"), Qt::LeftButton);
     window->timer().stop();
     for (int i = 0; i < n; ++i) window->Timer1Timer();
     window->timer().start();
   }
   State& s() { return window->sim().s; }
+  QPlainTextEdit* Labels(Panel panel) {
+    return Find<QPlainTextEdit>(*window, QString("panelLabels%1").arg(static_cast<int>(panel)));
+  }
+  QPlainTextEdit* Values(Panel panel) {
+    return Find<QPlainTextEdit>(*window, QString("panelValues%1").arg(static_cast<int>(panel)));
+  }
+  // A click on a panel's label box, which closes the panel.
+  void ClosePanel(Panel panel) { QTest::mouseClick(Labels(panel)->viewport(), Qt::LeftButton); }
 
   TempData data;
   std::unique_ptr<MainWindow> window;
@@ -74,34 +107,34 @@ class PanelTest : public ::testing::Test {
 
 TEST_F(PanelTest, PanelsShowTheirLabelsAndValues) {
   window->action("Moder")->trigger();
-  const auto labels = Rows(window->labelBox(Panel::Modes));
+  const auto labels = Rows(Labels(Panel::Modes));
   EXPECT_EQ(labels[0], "             MODER");
   EXPECT_EQ(labels[1], "Dessa rutor försvinner om du klickar på denna ruta.");
   EXPECT_EQ(labels[2], "Motorstyrning  M = Mus");
-  const auto values = Rows(window->valueBox(Panel::Modes));
+  const auto values = Rows(Values(Panel::Modes));
   ASSERT_GE(values.size(), 6u);
   EXPECT_EQ(values[1], "Denna ruta kan du ändra i.");
   EXPECT_EQ(values[3], "R");
   EXPECT_EQ(values[5], "A");
   window->action("Bilkonstanter.")->trigger();
-  const auto car = Rows(window->valueBox(Panel::CarConstants));
+  const auto car = Rows(Values(Panel::CarConstants));
   EXPECT_EQ(car[2], "200.0");  // maximum current, one decimal
   EXPECT_EQ(car[4], "1350");   // the vehicle table's mass, no decimals
   EXPECT_EQ(car[18], "6500");
   // Several panels may be open at once.
-  EXPECT_FALSE(window->labelBox(Panel::Modes)->isHidden());
-  EXPECT_FALSE(window->labelBox(Panel::CarConstants)->isHidden());
+  EXPECT_FALSE(Labels(Panel::Modes)->isHidden());
+  EXPECT_FALSE(Labels(Panel::CarConstants)->isHidden());
 }
 
 TEST_F(PanelTest, ModesPanelTakesTheSecondLetterAfterABlank) {
   window->action("Moder")->trigger();
-  SetRow(window->valueBox(Panel::Modes), 2, " m");
-  SetRow(window->valueBox(Panel::Modes), 5, "m");
-  window->LabelBoxClick(Panel::Modes);
+  SetRow(Values(Panel::Modes), 2, " m");
+  SetRow(Values(Panel::Modes), 5, "m");
+  ClosePanel(Panel::Modes);
   EXPECT_EQ(s().styrmod, 'M');
   EXPECT_EQ(s().gearMode, 10);
-  EXPECT_TRUE(window->labelBox(Panel::Modes)->isHidden());
-  EXPECT_TRUE(window->valueBox(Panel::Modes)->isHidden());
+  EXPECT_TRUE(Labels(Panel::Modes)->isHidden());
+  EXPECT_TRUE(Values(Panel::Modes)->isHidden());
 }
 
 TEST_F(PanelTest, AnUneditedRowKeepsItsExactValue) {
@@ -111,30 +144,30 @@ TEST_F(PanelTest, AnUneditedRowKeepsItsExactValue) {
   s().usedCapacity = 0.01;
   s().styrmod = 'm';
   window->action("Moder")->trigger();
-  EXPECT_EQ(Rows(window->valueBox(Panel::Modes))[4], "0");
-  window->LabelBoxClick(Panel::Modes);
+  EXPECT_EQ(Rows(Values(Panel::Modes))[4], "0");
+  ClosePanel(Panel::Modes);
   EXPECT_EQ(s().dt, 0.04);
   EXPECT_EQ(s().styrmod, 'm');
   window->action("Utgångsvärden")->trigger();
-  window->LabelBoxClick(Panel::StartValues);
+  ClosePanel(Panel::StartValues);
   EXPECT_EQ(s().usedCapacity, 0.01);
   // An edited row is taken over by its rule: the time increment accepts a
   // comma, the start values take the number's leading part.
   window->action("Moder")->trigger();
-  SetRow(window->valueBox(Panel::Modes), 4, "0,25");
-  window->LabelBoxClick(Panel::Modes);
+  SetRow(Values(Panel::Modes), 4, "0,25");
+  ClosePanel(Panel::Modes);
   EXPECT_DOUBLE_EQ(s().dt, 0.25);
   window->action("Utgångsvärden")->trigger();
-  SetRow(window->valueBox(Panel::StartValues), 6, "12,5");
-  window->LabelBoxClick(Panel::StartValues);
+  SetRow(Values(Panel::StartValues), 6, "12,5");
+  ClosePanel(Panel::StartValues);
   EXPECT_EQ(s().usedCapacity, 12);
 }
 
 TEST_F(PanelTest, ALowerCaseTRepositionsTheTimeCycle) {
   s().cycleTime = 30.5;
   window->action("Programkonstanter")->trigger();
-  SetRow(window->valueBox(Panel::ProgramConstants), 4, "t");
-  window->LabelBoxClick(Panel::ProgramConstants);
+  SetRow(Values(Panel::ProgramConstants), 4, "t");
+  ClosePanel(Panel::ProgramConstants);
   EXPECT_EQ(s().cycleType, 'T');
   EXPECT_EQ(s().cycleLastFileName, s().Ttidd);
   // The active row is the last one before 30.5 s of the time cycle.
@@ -146,10 +179,10 @@ TEST_F(PanelTest, ALowerCaseTRepositionsTheTimeCycle) {
 
 TEST_F(PanelTest, ProgramConstantsDoNotAcceptACommaButStoreSparaAsTyped) {
   window->action("Programkonstanter")->trigger();
-  SetRow(window->valueBox(Panel::ProgramConstants), 2, "12,5");
-  SetRow(window->valueBox(Panel::ProgramConstants), 6, "1101x");
-  SetRow(window->valueBox(Panel::ProgramConstants), 11, "j");
-  window->LabelBoxClick(Panel::ProgramConstants);
+  SetRow(Values(Panel::ProgramConstants), 2, "12,5");
+  SetRow(Values(Panel::ProgramConstants), 6, "1101x");
+  SetRow(Values(Panel::ProgramConstants), 11, "j");
+  ClosePanel(Panel::ProgramConstants);
   EXPECT_DOUBLE_EQ(s().fullTime, 12);
   EXPECT_EQ(s().Spara.Text(), "1101");
   EXPECT_EQ(s().stopAtEmptyTank, 'j');
@@ -157,10 +190,10 @@ TEST_F(PanelTest, ProgramConstantsDoNotAcceptACommaButStoreSparaAsTyped) {
 
 TEST_F(PanelTest, StartValuesActOnTheRunningModel) {
   window->action(QString::fromUtf8("Utgångsvärden"))->trigger();
-  SetRow(window->valueBox(Panel::StartValues), 6, "0");
-  SetRow(window->valueBox(Panel::StartValues), 7, "25");
-  SetRow(window->valueBox(Panel::StartValues), 8, "7");
-  window->LabelBoxClick(Panel::StartValues);
+  SetRow(Values(Panel::StartValues), 6, "0");
+  SetRow(Values(Panel::StartValues), 7, "25");
+  SetRow(Values(Panel::StartValues), 8, "7");
+  ClosePanel(Panel::StartValues);
   EXPECT_DOUBLE_EQ(s().usedCapacity, 0.01);
   EXPECT_DOUBLE_EQ(s().fuelLeft, 0.75 * s().tankVolume);
   EXPECT_DOUBLE_EQ(s().v, 7);
@@ -168,9 +201,9 @@ TEST_F(PanelTest, StartValuesActOnTheRunningModel) {
 
 TEST_F(PanelTest, MinusOneInTheCarPanelTakesTheTableValueAgain) {
   window->action("Bilkonstanter.")->trigger();
-  SetRow(window->valueBox(Panel::CarConstants), 4, "-1");
-  SetRow(window->valueBox(Panel::CarConstants), 2, "150,5");
-  window->LabelBoxClick(Panel::CarConstants);
+  SetRow(Values(Panel::CarConstants), 4, "-1");
+  SetRow(Values(Panel::CarConstants), 2, "150,5");
+  ClosePanel(Panel::CarConstants);
   EXPECT_DOUBLE_EQ(s().vehicleMass, s().tableMass);
   EXPECT_DOUBLE_EQ(s().maxCurrentElectric, 150.5);
   EXPECT_EQ(s().omrakna, 0);
@@ -188,32 +221,34 @@ TEST_F(PanelTest, ANewCarFolderMakesLaterLookupsReadIt) {
   const double firstMass = s().vehicleMass;
 
   window->action("Bilmapp")->trigger();
-  EXPECT_EQ(window->edit3()->text().toStdString(), s().Bilmapp);
-  window->edit3()->setText(QString::fromStdString(data.path("BIL2")));
-  window->Memo3Click();
+  QLineEdit* folderBox = Find<QLineEdit>(*window, "carFolderBox");
+  QPlainTextEdit* folderLabels = Find<QPlainTextEdit>(*window, "carFolderLabels");
+  EXPECT_EQ(folderBox->text().toStdString(), s().Bilmapp);
+  SetLine(folderBox, QString::fromStdString(data.path("BIL2")));
+  QTest::mouseClick(folderLabels->viewport(), Qt::LeftButton);  // closes the panel
   EXPECT_EQ(s().Tford, data.path("BIL2/FORDON.TAB"));
   EXPECT_EQ(s().Tbat, data.path("BIL2/BATTERI.TAB"));
   EXPECT_DOUBLE_EQ(s().tableMass, 1650);
   // A mass given as -1 keeps the value taken from the first car.
   EXPECT_DOUBLE_EQ(s().vehicleMass, firstMass);
-  EXPECT_TRUE(window->memo3()->isHidden());
+  EXPECT_TRUE(folderLabels->isHidden());
 }
 
 TEST_F(PanelTest, AClickInAValueBoxHoldsTheRunUntilThePanelCloses) {
   StartAndTick(5);
   window->action("Moder")->trigger();
   EXPECT_TRUE(window->timer().isActive()) << "an open panel leaves the run going";
-  window->ValueBoxClick();
+  QTest::mouseClick(Values(Panel::Modes)->viewport(), Qt::LeftButton);
   EXPECT_FALSE(window->timer().isActive());
-  window->LabelBoxClick(Panel::Modes);
+  ClosePanel(Panel::Modes);
   EXPECT_TRUE(window->timer().isActive());
   window->timer().stop();
 }
 
 TEST_F(PanelTest, BeforeStartClosingAPanelLeavesTheTimerOff) {
   window->action("Moder")->trigger();
-  window->ValueBoxClick();
-  window->LabelBoxClick(Panel::Modes);
+  QTest::mouseClick(Values(Panel::Modes)->viewport(), Qt::LeftButton);
+  ClosePanel(Panel::Modes);
   EXPECT_FALSE(window->timer().isActive());
 }
 
@@ -388,10 +423,11 @@ TEST_F(PanelTest, AFileThatIsNotASnapshotIsRefusedAndChangesNothing) {
 
 TEST_F(PanelTest, PrintNoticeShowsAndHides) {
   window->action("Skriv ut konstanter")->trigger();
-  EXPECT_FALSE(window->memo12()->isHidden());
-  EXPECT_EQ(Rows(window->memo12()).back(), "Funktionen ännu ej inlagd.");
-  window->Memo12Click();
-  EXPECT_TRUE(window->memo12()->isHidden());
+  QPlainTextEdit* notice = Find<QPlainTextEdit>(*window, "printNotice");
+  EXPECT_FALSE(notice->isHidden());
+  EXPECT_EQ(Rows(notice).back(), "Funktionen ännu ej inlagd.");
+  QTest::mouseClick(notice->viewport(), Qt::LeftButton);  // a click closes it
+  EXPECT_TRUE(notice->isHidden());
   EXPECT_FALSE(window->timer().isActive());
 }
 

@@ -1,20 +1,22 @@
-// The real window, driven offscreen: START, ticks, keys typed into the key
-// box, mouse moves and menu actions, checked on the pixels of its surface.
+// The real window, driven offscreen through its controls as a user drives
+// it: a click on START, ticks, keys typed into the key box, mouse moves, menu
+// actions and clicks on the boxes, checked on the pixels of its surface and
+// on the controls shown.
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <sstream>
 
 #include "base/Files.h"
 #include "base/Rounding.h"
+#include "gui/FindWidget.h"
 #include "gui/TempData.h"
 #include "shell/Batch.h"
 #include "shell/qt/MainWindow.h"
@@ -23,14 +25,18 @@
 namespace drivanto {
 namespace {
 
+using testing::Find;
 using testing::TempData;
 
 QRgb Px(const MainWindow& w, int x, int y) { return w.surfaceImage().pixel(x, y); }
 bool Is(QRgb p, int r, int g, int b) { return qRed(p) == r && qGreen(p) == g && qBlue(p) == b; }
 
-void Type(MainWindow& w, QChar c) {
-  QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-  QApplication::sendEvent(w.edit1(), &press);
+// A key typed into the key box, where the keyboard's keys arrive.
+void Type(MainWindow& w, QChar c) { QTest::keyClick(Find<QLineEdit>(w, "keyBox"), c.toLatin1()); }
+
+// A click on START.
+void PressStart(MainWindow& w) {
+  QTest::mouseClick(Find<QPushButton>(w, "startButton"), Qt::LeftButton);
 }
 
 class WindowTest : public ::testing::Test {
@@ -40,15 +46,18 @@ class WindowTest : public ::testing::Test {
     window->setMessageSink([this](const QString& m) { messages.push_back(m.toStdString()); });
     window->setTerminate([this](int code) { terminated = code; });
     ASSERT_TRUE(window->StartUpSequence());
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
   void Start() {
-    window->Button1Click();
+    PressStart(*window);
     window->timer().stop();  // the test ticks by hand
   }
   void Ticks(int n) {
     for (int i = 0; i < n; ++i) window->Timer1Timer();
   }
   State& s() { return window->sim().s; }
+  QLineEdit* MessageBox() { return Find<QLineEdit>(*window, "messageBox"); }
 
   TempData data;
   std::unique_ptr<MainWindow> window;
@@ -68,10 +77,10 @@ TEST_F(WindowTest, StartUpReadsTheConstantsAndComposesTheTitle) {
 }
 
 TEST_F(WindowTest, StartDrawsTheBackgroundAndRunsTheTimer) {
-  window->Button1Click();
+  PressStart(*window);
   EXPECT_TRUE(window->timer().isActive());
-  EXPECT_TRUE(window->button1()->isHidden());
-  EXPECT_TRUE(window->image1()->isHidden());
+  EXPECT_TRUE(Find<QPushButton>(*window, "startButton")->isHidden());
+  EXPECT_TRUE(Find<QLabel>(*window, "startPicture")->isHidden());
   // The blue band below the instruments, inside its outline.
   EXPECT_TRUE(Is(Px(*window, 10, 290), 0, 0, 255));
   EXPECT_TRUE(Is(Px(*window, 700, 283), 0, 0, 255));
@@ -94,7 +103,7 @@ TEST_F(WindowTest, TicksDrawTheSpeedBarFuelGaugeAndBonnet) {
   EXPECT_TRUE(Is(Px(*window, 25, 198), 79, 241, 55));
   // The red bonnet.
   EXPECT_TRUE(Is(Px(*window, 430, 540), 255, 0, 0));
-  EXPECT_TRUE(window->edit2()->isHidden());
+  EXPECT_TRUE(MessageBox()->isHidden());
 }
 
 TEST_F(WindowTest, KeysTypedIntoTheKeyBoxActForOneTick) {
@@ -107,23 +116,25 @@ TEST_F(WindowTest, KeysTypedIntoTheKeyBoxActForOneTick) {
   EXPECT_EQ(s().slopeMode, 'L');
   EXPECT_DOUBLE_EQ(s().slope, -0.5);
   EXPECT_EQ(s().tangent, '.');
-  EXPECT_TRUE(window->edit1()->text().isEmpty());
+  EXPECT_TRUE(Find<QLineEdit>(*window, "keyBox")->text().isEmpty());
   Ticks(1);
   EXPECT_DOUBLE_EQ(s().slope, -0.5);
 }
 
 TEST_F(WindowTest, KeypadWithoutNumLockGivesDigits) {
   Start();
-  QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::KeypadModifier, QString());
-  QApplication::sendEvent(window->edit1(), &up);
+  // The key 8 of the keypad, NumLock off: the key "up" without a text.
+  QTest::keyClick(Find<QLineEdit>(*window, "keyBox"), Qt::Key_Up, Qt::KeypadModifier);
   EXPECT_EQ(s().tangent, '8');
 }
 
 TEST_F(WindowTest, MouseMovesUpdateThePointerPosition) {
-  QMouseEvent move(QEvent::MouseMove, QPointF(123, 45), QPointF(123, 45),
-                   window->surfaceWidget()->mapToGlobal(QPointF(123, 45)), Qt::NoButton,
-                   Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(window->surfaceWidget(), &move);
+  // The mouse comes through the window system, as a user's mouse does; it
+  // comes from elsewhere, since a move to where the pointer already is (from
+  // an earlier test) is no move.
+  const QWidget* surface = Find<QWidget>(*window, "surface");
+  QTest::mouseMove(window->windowHandle(), surface->mapTo(window.get(), QPoint(300, 200)));
+  QTest::mouseMove(window->windowHandle(), surface->mapTo(window.get(), QPoint(123, 45)));
   EXPECT_EQ(s().musx, 123);
   EXPECT_EQ(s().musy, 45);
 }
@@ -144,12 +155,12 @@ TEST_F(WindowTest, QEndsTheRunAndLaterTicksDrawNothing) {
 
 TEST_F(WindowTest, EmptyTankStopsTheTimerWithBensinstopp) {
   s().stopAtEmptyTank = 'J';
-  window->Button1Click();
+  PressStart(*window);
   s().fuelLeft = -0.5;
   window->Timer1Timer();
   EXPECT_FALSE(window->timer().isActive());
-  EXPECT_FALSE(window->edit2()->isHidden());
-  EXPECT_EQ(window->edit2()->text(), QString("Bensinstopp"));
+  EXPECT_FALSE(MessageBox()->isHidden());
+  EXPECT_EQ(MessageBox()->text(), QString("Bensinstopp"));
 }
 
 TEST_F(WindowTest, DrivingOntoTheVergeShowsDikeskorning) {
@@ -157,8 +168,8 @@ TEST_F(WindowTest, DrivingOntoTheVergeShowsDikeskorning) {
   Ticks(2);
   s().sidlage = 400;
   Ticks(1);
-  EXPECT_FALSE(window->edit2()->isHidden());
-  EXPECT_EQ(window->edit2()->text(), QString::fromUtf8("Dikeskörning"));
+  EXPECT_FALSE(MessageBox()->isHidden());
+  EXPECT_EQ(MessageBox()->text(), QString::fromUtf8("Dikeskörning"));
 }
 
 TEST_F(WindowTest, StoppStartPausesAndResumes) {
@@ -175,10 +186,11 @@ TEST_F(WindowTest, StoppStartPausesAndResumes) {
 
 TEST_F(WindowTest, ManualOpensAndClosesWithoutRedrawBeforeTicks) {
   window->action("Bruksanvisning")->trigger();
-  EXPECT_FALSE(window->memo14()->isHidden());
-  EXPECT_TRUE(window->memo14()->toPlainText().startsWith("                BRUKSANVISNING"));
-  window->Memo14Click();
-  EXPECT_TRUE(window->memo14()->isHidden());
+  QPlainTextEdit* manual = Find<QPlainTextEdit>(*window, "manual");
+  EXPECT_FALSE(manual->isHidden());
+  EXPECT_TRUE(manual->toPlainText().startsWith("                BRUKSANVISNING"));
+  QTest::mouseClick(manual->viewport(), Qt::LeftButton);  // a click closes it
+  EXPECT_TRUE(manual->isHidden());
   EXPECT_EQ(s().resfil2status, '-') << "no screen set-up before a run";
 }
 
@@ -200,7 +212,7 @@ TEST_F(WindowTest, EfficiencyMapViewAndBackToBattery) {
   EXPECT_TRUE(Is(Px(*window, x, y), even ? 255 : 0, even ? 255 : 0, even ? 255 : 0));
   window->action(QString::fromUtf8("Batterivärden"))->trigger();
   EXPECT_EQ(s().Spara.At(4), 'B');
-  EXPECT_TRUE(window->edit5()->isHidden());
+  EXPECT_TRUE(Find<QLineEdit>(*window, "mapScaleBox")->isHidden());
 }
 
 TEST_F(WindowTest, CancelledMapDialogChangesNothing) {
@@ -239,7 +251,7 @@ TEST(WindowResultFiles, AResultFileNamedLikeAnInputHoldsTheRun) {
   ASSERT_TRUE(window.StartUpSequence());
   window.sim().s.Spara.Set(1, '1');
   window.sim().s.Tresultat = data.path("CONS.VAL");
-  window.Button1Click();
+  PressStart(window);
   EXPECT_FALSE(window.timer().isActive());
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].find("result file 1 and the constants file are the same file"),

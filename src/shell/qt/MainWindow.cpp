@@ -215,7 +215,6 @@ void MainWindow::BuildControls() {
   edit1_->setObjectName("keyBox");
   edit1_->setGeometry(784, 0, 7, 26);
   edit1_->setStyleSheet("background: rgb(255,0,255);");
-  edit1_->installEventFilter(this);
 
   edit2_ = new QLineEdit(surface_);
   edit2_->setObjectName("messageBox");
