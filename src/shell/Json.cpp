@@ -1,0 +1,76 @@
+#include "shell/Json.h"
+
+namespace drivanto {
+
+namespace {
+
+class Reader {
+ public:
+  explicit Reader(const std::string& t) : t_(t) {}
+
+  bool Object(const std::string& prefix, std::vector<JsonValue>& out) {
+    Blanks();
+    if (!Take('{')) return false;
+    Blanks();
+    if (Take('}')) return true;
+    for (;;) {
+      Blanks();
+      std::string key;
+      if (!String(&key)) return false;
+      Blanks();
+      if (!Take(':')) return false;
+      Blanks();
+      if (Peek() == '{') {
+        if (!Object(prefix + key + ".", out)) return false;
+      } else if (Peek() == '"') {
+        JsonValue v{prefix + key, {}, true};
+        if (!String(&v.text)) return false;
+        out.push_back(std::move(v));
+      } else {
+        const std::size_t start = i_;
+        while (i_ < t_.size() && t_[i_] != ',' && t_[i_] != '}' && t_[i_] != ' ') ++i_;
+        if (i_ == start) return false;
+        out.push_back({prefix + key, t_.substr(start, i_ - start), false});
+      }
+      Blanks();
+      if (Take('}')) return true;
+      if (!Take(',')) return false;
+    }
+  }
+  bool AtEnd() {
+    Blanks();
+    return i_ == t_.size();
+  }
+
+ private:
+  char Peek() const { return i_ < t_.size() ? t_[i_] : '\0'; }
+  bool Take(char c) {
+    if (Peek() != c) return false;
+    ++i_;
+    return true;
+  }
+  void Blanks() {
+    while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t')) ++i_;
+  }
+  bool String(std::string* out) {
+    if (!Take('"')) return false;
+    while (i_ < t_.size() && t_[i_] != '"') {
+      if (t_[i_] == '\\' && i_ + 1 < t_.size()) ++i_;
+      *out += t_[i_++];
+    }
+    return Take('"');
+  }
+  const std::string& t_;
+  std::size_t i_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::vector<JsonValue>> FlattenJson(const std::string& text) {
+  Reader r(text);
+  std::vector<JsonValue> out;
+  if (!r.Object("", out) || !r.AtEnd()) return std::nullopt;
+  return out;
+}
+
+}  // namespace drivanto
