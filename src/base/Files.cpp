@@ -129,6 +129,23 @@ std::string ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
+void WriteFilePlain(const std::string& path, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw IoError(path, 0, ErrnoReason(errno));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      throw IoError(path, 0, ErrnoReason(err));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) throw IoError(path, 0, ErrnoReason(errno));
+}
+
 void RejectUtf16(const std::string& path, std::string_view bytes) {
   if (LooksLikeUtf16(bytes)) {
     throw IoError(path, 0, "saved as UTF-16; save it as plain text (Windows code page or UTF-8)");

@@ -29,6 +29,10 @@ std::string ReadFileBytes(const std::string& path);
 // so and how to mend it.
 void RejectUtf16(const std::string& path, std::string_view bytes);
 
+// Writes a whole file in place (no temporary file, no wait for the disk): for
+// files a program makes and reads again itself. Throws IoError.
+void WriteFilePlain(const std::string& path, std::string_view bytes);
+
 // Writes a whole file through a temporary file in the same folder that is
 // renamed over the target only when complete; on failure the earlier file is
 // left intact and IoError names the target and the reason.

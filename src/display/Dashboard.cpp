@@ -212,27 +212,36 @@ void DrawMapScreen(Canvas& c, const Picture* map) {
   BandAndScale(c, "Liter              g/mil");
 }
 
-RoadView LayOutRoadView(State& s) {
-  RoadView v;
+void LayOutRoadView(State& s, RoadView* view) {
+  RoadView scratch;
+  RoadView& v = view ? *view : scratch;
   const double kf = s.kursfel;
   const double sl = s.sidlage;
   s.vagx1 = RoundInt(kf - (kf - sl) * 2 / 240 + kf / 2);
   s.vagx2 = RoundInt(kf - (kf - sl) * 70 / 240 + kf / 70);
-  v.leftVerge = {{s.sidlage + 30, 580},  {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
-                 {s.vagx1 + 265, 300},   {0, 300},             {0, 580}};
-  v.rightVerge = {{799, 580},          {799, 300},           {s.vagx1 + 415, 300},
-                  {s.vagx1 + 415, 315}, {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
-  v.sky[0] = s.vagx1 + 265;
-  v.sky[1] = s.vagx1 + 420;
-  v.road = {{s.sidlage + 30, 580},  {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
-            {s.vagx1 + 415, 315},   {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
-  // Lane dashes that run towards the driver as the car covers 400 m.
-  for (int o = 0; o <= 300; o += 100) {
+  if (view) {
+    v.leftVerge = {{s.sidlage + 30, 580},
+                   {s.vagx2 + 215, 380},
+                   {s.vagx1 + 265, 315},
+                   {s.vagx1 + 265, 300},
+                   {0, 300},
+                   {0, 580}};
+    v.rightVerge = {{799, 580},           {799, 300},           {s.vagx1 + 415, 300},
+                    {s.vagx1 + 415, 315}, {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
+    v.sky[0] = s.vagx1 + 265;
+    v.sky[1] = s.vagx1 + 420;
+    v.road = {{s.sidlage + 30, 580}, {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
+              {s.vagx1 + 415, 315},  {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
+  }
+  // Lane dashes that run towards the driver as the car covers 400 m. Without
+  // a picture only the last one counts: the state keeps its positions.
+  for (int o = view ? 0 : 300; o <= 300; o += 100) {
     s.vagk = RoundInt(s.mapPos + o) % 400;
     s.vagk = RoundInt(std::pow(s.vagk / 67.0, 3)) + 2;
     const double k = s.vagk;
     s.vagx1 = RoundInt(kf - (kf - sl) * k / 240 + kf / k);
     s.vagx2 = RoundInt(kf - (kf - sl) * 1.4 * k / 240 + kf * 0.714 / k);
+    if (!view) continue;
     v.dashes.push_back({{s.vagx1 + 338 - RoundInt(0.1 * k), s.vagk + 310},
                         {RoundInt(s.vagx2 - 0.1 * k) + 338, RoundInt(1.4 * k) + 310},
                         {RoundInt(s.vagx2 + 0.1 * k) + 340, RoundInt(1.4 * k) + 310},
@@ -264,7 +273,6 @@ RoadView LayOutRoadView(State& s) {
       v.carAt = {s.motx, s.moty};
     }
   }
-  return v;
 }
 
 std::string DrawRoadView(Canvas& c, const RoadView& v, const std::array<const Picture*, 4>& cars) {

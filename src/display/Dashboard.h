@@ -45,8 +45,9 @@ struct RoadView {
 
 // The road view's step, run every tick with or without a window: the road's
 // perspective, the dashes and the oncoming car, whose positions the state
-// keeps (vagx1, vagx2, vagk, motx, moty, motstatus).
-RoadView LayOutRoadView(State& s);
+// keeps (vagx1, vagx2, vagk, motx, moty, motstatus). The parts' geometry goes
+// to *view when one is given (a window draws it).
+void LayOutRoadView(State& s, RoadView* view);
 
 // The road view, the oncoming car, the probes and the bonnet, drawn from the
 // layout. Returns the message of the last probe that found something

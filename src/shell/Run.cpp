@@ -90,7 +90,8 @@ TickOutcome Tick(Sim& sim, Display* display) {
   if (s.mapPos > 1 && s.ltot != 0) s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / s.ltot;
   s.timeMode = UpperAscii(s.timeMode);
   // The road view's positions are part of the state, with a window or without.
-  const RoadView road = LayOutRoadView(s);
+  RoadView road;
+  LayOutRoadView(s, display ? &road : nullptr);
   if (display) {
     display->DrawInstruments(sim, road);
     display->EndTick();

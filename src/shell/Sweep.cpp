@@ -433,9 +433,9 @@ Outcome RunOne(const Options& o, const Run& run) {
   r.exitCode = RunBatch(BatchArgs(o, run, runDir), out, err);
   r.summary = r.exitCode == 0 ? JsonLine(out.str()) : JsonLine(err.str());
   r.error = r.exitCode == 0 ? std::string() : ErrorText(err.str());
-  WriteFileAtomic(runDir + "/summary.json", r.summary + "\n");
-  WriteFileAtomic(runDir + "/exitcode", std::to_string(r.exitCode) + "\n");
-  WriteFileAtomic(runDir + "/stderr.txt", err.str());
+  WriteFilePlain(runDir + "/summary.json", r.summary + "\n");
+  WriteFilePlain(runDir + "/exitcode", std::to_string(r.exitCode) + "\n");
+  WriteFilePlain(runDir + "/stderr.txt", err.str());
   return r;
 }
 

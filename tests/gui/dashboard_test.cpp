@@ -135,7 +135,9 @@ class RoadTest : public DashboardTest {
     }
   }
   std::string Draw() {
-    return DrawRoadView(canvas, LayOutRoadView(s), {&pictures[0], &pictures[1], &pictures[2], &pictures[3]});
+    RoadView view;
+    LayOutRoadView(s, &view);
+    return DrawRoadView(canvas, view, {&pictures[0], &pictures[1], &pictures[2], &pictures[3]});
   }
   std::array<Picture, 4> pictures;
 };

@@ -1,0 +1,66 @@
+// A study of 40 runs of the urban schedule at a fixed step of 0.04 s (34,252
+// steps each) through drivanto-sweep on two cores, against a single run:
+// steps per second of wall time, copying of the working folders included.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shell/Batch.h"
+#include "shell/Sweep.h"
+
+namespace {
+
+constexpr int64_t kSteps = 34252;
+
+const std::vector<std::string> kUdds = {"--set", "cycleType=T", "--set", "Ttidd=UDDS.CYK",
+                                        "--set", "timeMode=D",  "--set", "dt=0.04",
+                                        "--set", "fullTime=100000"};
+
+std::string TempDir() {
+  char tmpl[] = "/tmp/drivanto-sweep-bench-XXXXXX";
+  return mkdtemp(tmpl);
+}
+
+void BM_SingleUddsRun(benchmark::State& state) {
+  const std::string work = TempDir();
+  std::filesystem::copy(DRIVANTO_BENCH_DATA_DIR, work, std::filesystem::copy_options::recursive);
+  std::vector<std::string> args = kUdds;
+  args.push_back(work);
+  int64_t steps = 0;
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    if (drivanto::RunBatch(args, out, err) != 0) state.SkipWithError(err.str().c_str());
+    steps += kSteps;
+  }
+  state.counters["steps_per_second"] = benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
+  std::filesystem::remove_all(work);
+}
+
+void BM_Sweep40UddsRuns(benchmark::State& state) {
+  const std::string out = TempDir();
+  std::vector<std::string> args = kUdds;
+  const std::vector<std::string> more = {"--grid", "chargeOnLimit=40:79:1", "-j",
+                                        std::to_string(state.range(0)), DRIVANTO_BENCH_DATA_DIR,
+                                        "--out", out};
+  args.insert(args.end(), more.begin(), more.end());
+  int64_t steps = 0;
+  for (auto _ : state) {
+    std::ostringstream o, e;
+    if (drivanto::RunSweep(args, o, e) != 0) state.SkipWithError(e.str().c_str());
+    steps += 40 * kSteps;
+  }
+  state.counters["steps_per_second"] = benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
+  std::filesystem::remove_all(out);
+}
+
+BENCHMARK(BM_SingleUddsRun)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Sweep40UddsRuns)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
+
+BENCHMARK_MAIN();
