@@ -17,19 +17,8 @@ int32_t Saturate(double r) {
 }  // namespace
 
 int32_t RoundInt(double x) {
-  if (std::isnan(x)) return 0;
   // Ties to even, independent of the floating-point rounding mode.
-  double f = std::floor(x);
-  double diff = x - f;
-  double r;
-  if (diff < 0.5) {
-    r = f;
-  } else if (diff > 0.5) {
-    r = f + 1.0;
-  } else {
-    r = (std::fmod(f, 2.0) == 0.0) ? f : f + 1.0;
-  }
-  return Saturate(r);
+  return Saturate(__builtin_roundeven(x));
 }
 
 int32_t TruncInt(double x) { return Saturate(std::trunc(x)); }

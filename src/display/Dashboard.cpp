@@ -212,7 +212,26 @@ void DrawMapScreen(Canvas& c, const Picture* map) {
   BandAndScale(c, "Liter              g/mil");
 }
 
+namespace {
+
+// round((k / d)^3) for the whole numbers k of -n < k < n, as the road view's
+// perspective takes it (one table per divisor, made once).
+class Cubes {
+ public:
+  Cubes(int n, double d) : n_(n), values_(2 * n - 1) {
+    for (int k = -n + 1; k < n; ++k) values_[k + n - 1] = RoundInt(std::pow(k / d, 3));
+  }
+  int32_t operator()(int32_t k) const { return values_[k + n_ - 1]; }
+
+ private:
+  int n_;
+  std::vector<int32_t> values_;
+};
+
+}  // namespace
+
 void LayOutRoadView(State& s, RoadView* view) {
+  static const Cubes dashCubes(400, 67.0), carCubes(800, 133.0);
   RoadView scratch;
   RoadView& v = view ? *view : scratch;
   const double kf = s.kursfel;
@@ -237,7 +256,7 @@ void LayOutRoadView(State& s, RoadView* view) {
   // a picture only the last one counts: the state keeps its positions.
   for (int o = view ? 0 : 300; o <= 300; o += 100) {
     s.vagk = RoundInt(s.mapPos + o) % 400;
-    s.vagk = RoundInt(std::pow(s.vagk / 67.0, 3)) + 2;
+    s.vagk = dashCubes(s.vagk) + 2;
     const double k = s.vagk;
     s.vagx1 = RoundInt(kf - (kf - sl) * k / 240 + kf / k);
     s.vagx2 = RoundInt(kf - (kf - sl) * 1.4 * k / 240 + kf * 0.714 / k);
@@ -250,7 +269,7 @@ void LayOutRoadView(State& s, RoadView* view) {
   // The oncoming car, two laps of every five.
   const int32_t x = RoundInt(20 * s.ttot + s.mapPos);
   s.vagk = x % 800;
-  s.vagk = RoundInt(std::pow(s.vagk / 133.0, 3));
+  s.vagk = carCubes(s.vagk);
   const int32_t lap = (x / 800) % 5;
   if (lap == 1 || lap == 3) {
     if (s.vagk == 0) s.motstatus = 2;
