@@ -159,6 +159,20 @@ void FollowToTheEnd(const std::string& name, const std::vector<CycleRow>& rows, 
   }
   EXPECT_LE(worst, 4.0) << "at " << worstAt << " s";
   EXPECT_GT(worst, 0);
+
+  // The summary's trace miss says the same: the requested speed over the
+  // steps covers the schedule's distance, the car drives it to within 1 %,
+  // and its largest shortfall and excess stay within the 4 m/s.
+  EXPECT_NEAR(Num(j, "traceMiss.cycleDistance"), distance, 0.002 * distance);
+  EXPECT_LT(std::fabs(Num(j, "traceMiss.distanceError")), 1.0);
+  EXPECT_GT(Num(j, "traceMiss.distanceError"), 0);  // the brake acts late: a little more
+  EXPECT_LE(Num(j, "traceMiss.maxShortfall"), 4.0 * 3.6);
+  EXPECT_LE(Num(j, "traceMiss.maxExcess"), 4.0 * 3.6);
+  EXPECT_GT(Num(j, "traceMiss.secondsOffBand"), 0);
+  EXPECT_LT(Num(j, "traceMiss.secondsOffBand"), 0.2 * seconds);
+  std::printf("%s: distance error %.2f %%, shortfall %.1f km/h, excess %.1f km/h, %.0f s off the band\n",
+              name.c_str(), Num(j, "traceMiss.distanceError"), Num(j, "traceMiss.maxShortfall"),
+              Num(j, "traceMiss.maxExcess"), Num(j, "traceMiss.secondsOffBand"));
 }
 
 TEST(Schedules, Wltc3bHasTheFourPhasesOfClass3bAndIsDrivenToItsEnd) {
