@@ -1,6 +1,6 @@
 // drivanto: the simulator's window.
 //
-//   drivanto [--start] [FOLDER]
+//   drivanto [--start] [--record FILE] [FOLDER]
 //
 // FOLDER is the working folder with CONS.VAL; without it the current folder is
 // used when it holds CONS.VAL, else the bundled data folder. --start presses
@@ -12,25 +12,40 @@
 #include <filesystem>
 #include <iostream>
 
+#include "base/Version.h"
 #include "shell/qt/MainWindow.h"
 #include "shell/qt/Translations.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("mavo");
-  std::string given;
+  std::string given, record;
   bool start = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--start") {
       start = true;
+    } else if (a == "--record" && i + 1 < argc) {
+      record = argv[++i];
+    } else if (a == "--version") {
+      std::cout << "drivanto " << drivanto::kVersion << "\n";
+      return 0;
     } else if (a == "--help" || a == "-h") {
-      std::cout << "usage: drivanto [--start] [FOLDER]\n";
+      std::cout << "usage: drivanto [--start] [--record FILE] [FOLDER]\n\n"
+                   "The simulator's window, started in FOLDER (with CONS.VAL), else in the\n"
+                   "current folder when it holds CONS.VAL, else in the bundled data.\n"
+                   "  --start          press START as soon as the window is up\n"
+                   "  --record FILE    record the drive from START on into a drive script,\n"
+                   "                   replayed by drivanto-batch --script FILE\n"
+                   "  --version        print the version\n\n"
+                << drivanto::kLicenceLine;
       return 0;
     } else {
       given = a;
     }
   }
+  // The arguments are read before the toolkit starts, so that --help and
+  // --version answer without a display.
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("mavo");
   drivanto::InstallSwedishTranslations(app);
   std::string looked;
   std::string folder = drivanto::FindWorkingFolder(given, &looked);
@@ -41,7 +56,11 @@ int main(int argc, char** argv) {
     std::error_code ec;
     folder = given.empty() ? std::filesystem::current_path(ec).string() : given;
   }
-  drivanto::MainWindow window({folder, false});
+  if (!record.empty() && record[0] != '/') {
+    std::error_code ec;
+    record = (std::filesystem::current_path(ec) / record).string();
+  }
+  drivanto::MainWindow window({folder, false, record});
   window.show();
   QTimer::singleShot(0, &window, [&window, start] {
     if (window.StartUpSequence() && start) window.Button1Click();

@@ -1,5 +1,10 @@
 #include "shell/Batch.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <csignal>
@@ -15,9 +20,11 @@
 #include "base/FixedFormat.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
+#include "base/Version.h"
 #include "data/Constants.h"
 #include "model/Inputs.h"
 #include "model/Modules.h"
+#include "shell/DriveScript.h"
 #include "shell/Run.h"
 #include "shell/RunControl.h"
 #include "shell/Settings.h"
@@ -49,6 +56,10 @@ Options (applied in the order given, after the constants are read):
                          stegnr becomes N); C may be "space"; repeatable
   --mouse N:X,Y          move the mouse to X,Y before tick N; repeatable
   --max-steps N          end the run after N ticks (default 10000000)
+  --script FILE          replay a drive script recorded by the window
+                         (drivanto --record FILE, or "Spara körning som..."):
+                         its starting state, then per tick its key, mouse and
+                         clock readings, so the steps are the window's own
   --realtime             take real time from the computer's clock instead of
                          the simulated clock (which starts at 12:00:00 and
                          advances 0.04 s per tick)
@@ -59,7 +70,17 @@ Options (applied in the order given, after the constants are read):
                          time, distance, speeds, slope, battery, motor,
                          engine, fuel and emissions)
   --trace-every N        a row every N-th step only
+  --plot FILE.png|.svg   draw the charts of the run (drivanto-plot) into FILE
+  --version              print the version
   --help                 print this text
+
+Drive scripts (--script) are plain text, written by the window as a drive
+goes on: the line "drivanto drive script 1", the starting state between the
+lines "snapshot" and "end snapshot" (a snapshot file's 1050 lines), then
+  key N:C          the key C typed before tick N (as --key N:C)
+  mouse N:X,Y      the mouse at X,Y before tick N (as --mouse N:X,Y)
+  clock N:T1,T2    the clock readings of tick N, in order (N = 0: at START)
+Lines beginning with "#" are comments.
 
 Exit codes: 0 the run ended; 1 an input/output or data error (a run that
 had begun prints its summary to standard error first); 2 a usage error; 3 a
@@ -72,7 +93,7 @@ struct Options {
   std::string folder;
   std::string constants;
   struct Action {
-    enum Kind { Set, Load } kind;
+    enum Kind { Set, Load, Script } kind;
     std::string a, b;
   };
   std::vector<Action> actions;
@@ -84,6 +105,9 @@ struct Options {
   bool json = false;
   bool help = false;
   std::string trace;
+  std::string script;
+  std::string plot;
+  bool version = false;
   std::vector<std::string> traceVars = DefaultTraceVariables();
   int64_t traceEvery = 1;
 };
@@ -160,6 +184,14 @@ Options Parse(const std::vector<std::string>& args) {
       o.actions.push_back({Options::Action::Set, name, v.substr(eq + 1)});
     } else if (a == "--load-snapshot") {
       o.actions.push_back({Options::Action::Load, Absolute(value(i, a)), {}});
+    } else if (a == "--script") {
+      if (!o.script.empty()) throw UsageError{"only one --script may be given"};
+      o.script = Absolute(value(i, a));
+      o.actions.push_back({Options::Action::Script, o.script, {}});
+    } else if (a == "--plot") {
+      o.plot = Absolute(value(i, a));
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--save-snapshot") {
       o.saveSnapshot = Absolute(value(i, a));
     } else if (a == "--key") {
@@ -231,6 +263,31 @@ std::string EndReason(const State& s) {
   return "fullLength";
 }
 
+// Draws the charts of a trace with drivanto-plot (the one beside this
+// program, else the one on the PATH). Returns "" or why it failed.
+std::string Plot(const std::string& trace, const std::string& image) {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  std::string program = "drivanto-plot";
+  if (!ec && std::filesystem::exists(self.parent_path() / program)) {
+    program = (self.parent_path() / program).string();
+  }
+  std::vector<std::string> args = {program, trace, "-o", image};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+    return "drivanto-plot cannot be started";
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return "drivanto-plot was lost";
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "drivanto-plot failed";
+  return {};
+}
+
 // --set: the value as the constants file would give it (letters upper-cased
 // where the file's rule says so); a file name or car constant is followed by
 // the reduced reading of the constants, as after a settings panel, so that
@@ -264,7 +321,11 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 2;
   }
   if (o.help) {
-    out << kHelp;
+    out << kHelp << "\n" << kLicenceLine;
+    return 0;
+  }
+  if (o.version) {
+    out << "drivanto-batch " << kVersion << "\n";
     return 0;
   }
 
@@ -280,7 +341,22 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   sim.result2.buffered = true;
   State& s = sim.s;
   const auto started = std::chrono::steady_clock::now();
+  // A plot needs a trace: without one of the user's, a temporary one.
+  bool temporaryTrace = false;
+  if (!o.plot.empty() && o.trace.empty()) {
+    char name[] = "/tmp/drivanto-plot-trace-XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd < 0) {
+      err << "drivanto-batch: no temporary file for the plot's trace: " << ErrnoReason(errno) << "\n";
+      return 1;
+    }
+    ::close(fd);
+    o.trace = name;
+    temporaryTrace = true;
+  }
   RunOutcome r;
+  DriveScript script;
+  std::unique_ptr<ScriptedClock> scriptedClock;
   RunFigures figures;
   TraceWriter trace;
   std::vector<InputPrint> inputs;
@@ -294,10 +370,22 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (const Options::Action& a : o.actions) {
       if (a.kind == Options::Action::Set) {
         ApplySet(sim, a.a, a.b);
-      } else {
+      } else if (a.kind == Options::Action::Load) {
         sim.namedFiles.emplace_back("the snapshot loaded", a.a);
         underWay = LoadSnapshotIntoRun(sim, a.a);
         if (!underWay) s.skarmstatus = 'S';
+      } else {
+        // A drive script: its starting state, its keys, mouse and clock.
+        script = ReadDriveScript(a.a);
+        sim.namedFiles.emplace_back("the drive script", a.a);
+        LoadSnapshotText(s, script.snapshot, a.a);
+        s.ValueFileName = Cut250(a.a);
+        underWay = s.stegnr > 1;
+        if (!underWay) s.skarmstatus = 'S';
+        o.keys.insert(script.keys.begin(), script.keys.end());
+        o.mouse.insert(script.mouse.begin(), script.mouse.end());
+        scriptedClock = std::make_unique<ScriptedClock>(script);
+        sim.clock = scriptedClock.get();
       }
     }
     if (!o.saveSnapshot.empty()) {
@@ -321,6 +409,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         simulatedClock.now = SimulatedClock().now;
       }
     } else {
+      if (scriptedClock) scriptedClock->BeginTick(0);
       Start(sim, nullptr);
     }
 
@@ -331,6 +420,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (int64_t tick = 0; tick < o.maxSteps; ++tick) {
       simulatedClock.now += 0.04;
       const int64_t next = static_cast<int64_t>(s.stegnr) + 1;
+      if (scriptedClock) scriptedClock->BeginTick(next);
       for (auto [it, end] = o.keys.equal_range(next); it != end; ++it) s.tangent = it->second;
       for (auto [it, end] = o.mouse.equal_range(next); it != end; ++it) {
         s.musx = it->second.first;
@@ -376,8 +466,14 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (r.exitCode == 0) {
     WriteSummary(out, sim, r, figures, inputs, o.json);
-    return 0;
+    if (o.plot.empty()) return 0;
+    const std::string why = Plot(o.trace, o.plot);
+    if (temporaryTrace) ::unlink(o.trace.c_str());
+    if (why.empty()) return 0;
+    err << "drivanto-batch: the plot " << o.plot << " was not made: " << why << "\n";
+    return 1;
   }
+  if (temporaryTrace) ::unlink(o.trace.c_str());
   // The rows written so far are kept; a failed run's summary goes to the
   // error stream, before the message.
   try {

@@ -29,6 +29,7 @@
 #include "display/Dashboard.h"
 #include "model/Modules.h"
 #include "shell/RunControl.h"
+#include "shell/qt/Charts.h"
 #include "shell/qt/Manual.h"
 #include "shell/qt/Widgets.h"
 #include "state/Snapshot.h"
@@ -97,7 +98,12 @@ std::string FindWorkingFolder(const std::string& given, std::string* looked) {
 
 MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), image_(800, 600, QImage::Format_RGB32) {
-  sim_.clock = options_.simulatedClock ? static_cast<Clock*>(&simClock_) : &systemClock_;
+  // The time base reads its clock through the recorder of drives.
+  recordingClock_ = std::make_unique<RecordingClock>(
+      options_.simulatedClock ? static_cast<Clock&>(simClock_) : static_cast<Clock&>(systemClock_),
+      recorder_);
+  sim_.clock = recordingClock_.get();
+  pendingRecord_ = options_.recordFile;
   image_.fill(QColor(56, 144, 13));
   canvas_ = std::make_unique<QtCanvas>(&image_, DashboardFont());
   setWindowTitle("Drivanto  Ver 2.0");
@@ -158,8 +164,12 @@ void MainWindow::BuildMenu() {
   connect(save->addAction("Skriv ut konstanter"), &QAction::triggered, this,
           [this] { Print1Click(); });
   save->addAction("Skriv ut konstanter och variabler");  // nothing is printed
+  save->addSeparator();
+  connect(save->addAction(QString::fromUtf8("Spara körning som...")), &QAction::triggered, this,
+          [this] { RecordClick(); });
   connect(bar->addAction("Stopp/Start"), &QAction::triggered, this, [this] { StClick(); });
   connect(bar->addAction("Bruksanvisning"), &QAction::triggered, this, [this] { AnvisnClick(); });
+  connect(bar->addAction("Diagram"), &QAction::triggered, this, [this] { DiagramClick(); });
 }
 
 QAction* MainWindow::action(const QString& path) const {
@@ -350,7 +360,16 @@ void MainWindow::Button1Click() {
   image1_->move(image1_->x(), 590);
   label1_->hide();
   image1_->hide();
+  history_.Clear();
+  // A drive recorded from the start holds the state START began with.
+  if (!pendingRecord_.empty()) {
+    const std::string file = pendingRecord_;
+    pendingRecord_.clear();
+    Guarded([&] { recorder_.Begin(file, sim_.s, DecimalSeparator()); });
+  }
+  recorder_.DropReadings();
   if (!Guarded([this] { Start(sim_, this); })) return;
+  Guarded([this] { recorder_.AfterTick(0, sim_.s); });
   edit1_->setFocus();
   timer_.start();
   Redraw();
@@ -358,10 +377,36 @@ void MainWindow::Button1Click() {
 
 void MainWindow::Timer1Timer() {
   if (options_.simulatedClock) simClock_.now += 0.04;
+  State& s = sim_.s;
+  const int32_t before = s.stegnr;
+  const int64_t tick = static_cast<int64_t>(before) + 1;
+  Guarded([&] { recorder_.BeforeTick(tick, s); });
   // After a failed tick the run is held as by "Stopp/Start": once the file is
   // mended, "Stopp/Start" continues it.
-  if (!Guarded([this] { Tick(sim_, this); })) sim_.s.paus = 1;
+  if (!Guarded([this] { Tick(sim_, this); })) s.paus = 1;
+  Guarded([&] { recorder_.AfterTick(tick, s); });
+  if (s.stegnr != before) history_.Record(s);
   Redraw();
+}
+
+void MainWindow::DiagramClick() {
+  if (!charts_) charts_ = new ChartsWindow(sim_, history_, this);
+  charts_->show();
+  charts_->raise();
+  charts_->Refresh();
+}
+
+void MainWindow::RecordClick() {
+  const std::optional<QString> chosen = Choose({QString::fromUtf8("Spara körning som"),
+                                                QString::fromUtf8("Körningar (*.txt);;Alla filer (*)"),
+                                                "korning.txt", "txt", Q(sim_.s.startmapp), true});
+  if (!chosen) return;
+  if (sim_.s.stegnr == 0) {
+    // Before START the drive is recorded from START on.
+    pendingRecord_ = S(*chosen);
+    return;
+  }
+  Guarded([&] { recorder_.Begin(S(*chosen), sim_.s, DecimalSeparator()); });
 }
 
 void MainWindow::StClick() {

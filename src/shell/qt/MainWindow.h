@@ -14,6 +14,8 @@
 
 #include "display/Canvas.h"
 #include "model/Sim.h"
+#include "shell/DriveScript.h"
+#include "shell/History.h"
 #include "shell/Run.h"
 #include "shell/Settings.h"
 #include "shell/qt/QtCanvas.h"
@@ -27,12 +29,15 @@ class QAction;
 namespace drivanto {
 
 class Surface;
+class ChartsWindow;
 
 struct WindowOptions {
   // The working folder with CONS.VAL, MOT1.BMP to MOT4.BMP.
   std::string folder;
   // A clock that advances 0.04 s per tick instead of the computer's clock.
   bool simulatedClock = false;
+  // Records the drive from START on into this drive script (--record).
+  std::string recordFile;
 };
 
 // A file dialog: returns the chosen name, or nothing when cancelled.
@@ -99,6 +104,8 @@ class MainWindow : public QMainWindow, public Display {
   void AnvisnClick();
   void Memo14Click();
   void MGetMussClick();
+  void DiagramClick();
+  void RecordClick();
   void BatvalueClick();
   // Settings panels: open, click into the value box, close by a click on the
   // label box.
@@ -145,6 +152,11 @@ class MainWindow : public QMainWindow, public Display {
   Sim sim_;
   SystemClock systemClock_;
   SimulatedClock simClock_;
+  DriveRecorder recorder_;
+  std::unique_ptr<RecordingClock> recordingClock_;
+  std::string pendingRecord_;  // a drive to record from START on
+  RunHistory history_;
+  ChartsWindow* charts_ = nullptr;
   QImage image_;
   std::unique_ptr<QtCanvas> canvas_;
   QTimer timer_;
