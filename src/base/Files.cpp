@@ -61,6 +61,11 @@ std::string LastPathPart(std::string_view path) {
 }
 
 std::string ResolveCase(const std::string& path) {
+  // The system would read such a name only up to that character: another
+  // file than the one named.
+  if (path.find('\0') != std::string::npos) {
+    throw IoError(path, 0, "the name holds a character of code 0, which no file name can");
+  }
   if (path.empty() || Exists(path)) return path;
   const bool absolute = IsAbsolutePath(path);
   std::string built = absolute ? "/" : "";

@@ -16,7 +16,7 @@ std::string LastPathPart(std::string_view path);
 
 // The name itself when it exists; otherwise, when a file whose name differs
 // only in letter case exists (component by component), that one; otherwise the
-// name unchanged.
+// name unchanged. A name holding a character of code 0 is an IoError.
 std::string ResolveCase(const std::string& path);
 
 // A plain-words reason for an errno value ("file not found", ...).

@@ -13,18 +13,6 @@ bool NeverDecreasing(const std::vector<double>& keys) {
   return true;
 }
 
-// Adds a row of values to the columns, carrying each column's last value
-// into rows that are too short for it (0 before a column's first value).
-void AddRow(TableRows& r, double key, const std::vector<double>& values) {
-  const std::size_t row = r.keys.size();
-  r.keys.push_back(key);
-  while (r.columns.size() < values.size()) r.columns.emplace_back(row, 0.0);
-  for (std::size_t j = 0; j < r.columns.size(); ++j) {
-    auto& col = r.columns[j];
-    col.push_back(j < values.size() ? values[j] : (row > 0 ? col[row - 1] : 0.0));
-  }
-}
-
 // Rows of a two-dimensional table from the given line to the next header
 // line: a line whose first token is a number is a row, with at most the
 // columns a lookup can reach.
@@ -41,13 +29,33 @@ TableRows RowsFrom(const TableFile& f, std::size_t line) {
     for (std::size_t q = first + 1; q < end && values.size() < kMaxTableColumns; ++q) {
       values.push_back(f.tokens[q].value);
     }
-    AddRow(r, f.tokens[first].value, values);
+    r.AddRow(f.tokens[first].value, values);
   }
   r.increasing = NeverDecreasing(r.keys);
   return r;
 }
 
 }  // namespace
+
+void TableRows::AddRow(double key, const std::vector<double>& values) {
+  keys.push_back(key);
+  starts_.push_back(values_.size());
+  values_.insert(values_.end(), values.begin(), values.end());
+  widest_ = std::max(widest_, static_cast<int>(values.size()));
+  carried_.clear();
+}
+
+void TableRows::Carry(std::size_t column) const {
+  if (carried_.size() <= column) carried_.resize(column + 1);
+  std::vector<double>& out = carried_[column];
+  out.resize(keys.size());
+  double value = 0.0;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : values_.size();
+    if (starts_[i] + column < end) value = values_[starts_[i] + column];
+    out[i] = value;
+  }
+}
 
 std::size_t TableRows::FirstAbove(double x) const {
   if (increasing)
@@ -80,7 +88,7 @@ Table1 CompileTable1(const TableFile& f, std::string_view tableNumber) {
     for (std::size_t q = p; q < tok.size() && tok[q].line == row->line; ++q) {
       values.push_back(tok[q].value);
     }
-    AddRow(t.rows, row->value, values);
+    t.rows.AddRow(row->value, values);
     p = StartOfLine(f, row->line + 1);
   }
   t.rows.increasing = NeverDecreasing(t.rows.keys);

@@ -14,19 +14,35 @@
 
 namespace drivanto {
 
-// Rows in file order with their values per column.
-struct TableRows {
+// Rows in file order with their values. A row without a value column carries
+// the value of the row before it (0 before a column's first value); the
+// carried columns are made when a lookup first asks for them, so a file of
+// rows of very different lengths costs no more than its own numbers.
+class TableRows {
+ public:
+  void AddRow(double key, const std::vector<double>& values);
   std::vector<double> keys;
-  // columns[j][i]: value column j + 1 of row i, carried down over short rows.
-  std::vector<std::vector<double>> columns;
   bool increasing = true;  // keys never decrease: binary search applies
 
   // Value column c (1-based) of row i; 0 for a column no row has.
   double Value(int c, std::size_t i) const {
-    return (c >= 1 && c <= static_cast<int>(columns.size())) ? columns[c - 1][i] : 0.0;
+    if (c < 1 || c > widest_) return 0.0;
+    const std::size_t j = static_cast<std::size_t>(c - 1);
+    if (j >= carried_.size() || carried_[j].empty()) Carry(j);
+    return carried_[j][i];
   }
   // The first row whose key is strictly greater than x, or keys.size().
   std::size_t FirstAbove(double x) const;
+  // Every value of every row, as written (for summaries of a table).
+  const std::vector<double>& values() const { return values_; }
+  int widest() const { return widest_; }
+
+ private:
+  void Carry(std::size_t column) const;
+  std::vector<double> values_;        // all rows' values, row after row
+  std::vector<std::size_t> starts_;   // where each row's values begin in values_
+  int widest_ = 0;
+  mutable std::vector<std::vector<double>> carried_;
 };
 
 struct Table1 {

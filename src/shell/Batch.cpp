@@ -451,7 +451,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
   } catch (const TableRangeError& e) {
     r.exitCode = 3;
-    r.error = e.line1() + "\n" + e.line2();
+    r.error = Printable(e.line1()) + "\n" + Printable(e.line2());
     if (!e.notWritten().empty()) r.error += "\nERROR.TAB could not be written: " + e.notWritten();
   } catch (const IoError& e) {
     r.exitCode = 1;

@@ -32,9 +32,7 @@ double BestEngineEfficiency(Sim& sim) {
   TableSite site;
   const Table2& t = sim.tables.Get2(site, sim.s.Tforb, "2");
   double best = 0;
-  for (const auto& column : t.rows.columns) {
-    for (double v : column) best = std::max(best, v);
-  }
+  for (double v : t.rows.values()) best = std::max(best, v);
   return best;
 }
 

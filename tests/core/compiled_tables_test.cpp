@@ -200,8 +200,12 @@ TEST(CompiledTables, ShortRowsCarryTheValueOfTheRowAbove) {
   const Table1 t = CompileTable1(f, "1");
   ASSERT_TRUE(t.found);
   EXPECT_EQ(t.rows.keys, (std::vector<double>{1, 2, 3, 4}));
-  EXPECT_EQ(t.rows.columns[0], (std::vector<double>{10, 20, 20, 40}));
-  EXPECT_EQ(t.rows.columns[1], (std::vector<double>{100, 100, 100, 400}));
+  const double column1[] = {10, 20, 20, 40}, column2[] = {100, 100, 100, 400};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(t.rows.Value(1, i), column1[i]) << i;
+    EXPECT_EQ(t.rows.Value(2, i), column2[i]) << i;
+    EXPECT_EQ(t.rows.Value(3, i), 0) << i;  // no row has a third value
+  }
   double v = 0;
   ASSERT_TRUE(Lookup1(t, 'i', 3, 2, &v));
   EXPECT_EQ(v, 100 + (400 - 100) * 0.0);  // on the row of 3: its carried value

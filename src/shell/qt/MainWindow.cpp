@@ -314,7 +314,7 @@ bool MainWindow::Guarded(const std::function<void()>& f) {
     f();
     return true;
   } catch (const TableRangeError& e) {
-    std::cerr << e.line1() << "\n" << e.line2() << "\n";
+    std::cerr << Printable(e.line1()) << "\n" << Printable(e.line2()) << "\n";
     if (!e.notWritten().empty())
       std::cerr << "ERROR.TAB could not be written: " << e.notWritten() << "\n";
     timer_.stop();
