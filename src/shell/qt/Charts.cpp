@@ -1,6 +1,8 @@
 #include "shell/qt/Charts.h"
 
+#include <QApplication>
 #include <QChart>
+#include <QGridLayout>
 #include <QChartView>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
@@ -267,15 +269,20 @@ ChartsWindow::ChartsWindow(Sim& sim, const RunHistory& history, QWidget* parent)
     : QWidget(parent, Qt::Window), sim_(sim), history_(history) {
   setWindowTitle(U("Diagram"));
   setObjectName("chartsWindow");
-  resize(900, 800);
+  // The toolkit's own font, not the dashboard's pixel font.
+  setFont(QApplication::font());
+  resize(1200, 860);
   auto* tabs = new QTabWidget(this);
   auto* course = new QWidget();
-  auto* courseLayout = new QVBoxLayout(course);
+  auto* courseLayout = new QGridLayout(course);
+  int place = 0;
   for (ChartKind kind : AllChartKinds()) {
     auto* view = new QChartView(MakeChart(kind, history_));
     view->setObjectName(QString("chart_") + ChartName(kind));
     view->setRenderHint(QPainter::Antialiasing);
-    courseLayout->addWidget(view);
+    view->setMinimumSize(400, 300);
+    courseLayout->addWidget(view, place / 2, place % 2);
+    ++place;
     views_.push_back(view);
   }
   tabs->addTab(course, U("Förlopp"));
