@@ -3,7 +3,8 @@
 //   drivanto [--start] [--record FILE] [FOLDER]
 //
 // FOLDER is the working folder with CONS.VAL; without it the current folder is
-// used when it holds CONS.VAL, else the bundled data folder. --start presses
+// used when it holds CONS.VAL, else ~/Drivanto, a copy of the bundled default
+// made on first use. --start presses
 // START as soon as the window has started up.
 
 #include <QApplication>
@@ -13,16 +14,17 @@
 #include <iostream>
 
 #include "base/Version.h"
+#include "shell/StartFolder.h"
 #include "shell/qt/MainWindow.h"
 #include "shell/qt/Translations.h"
 
 int main(int argc, char** argv) {
   std::string given, record;
-  bool start = false;
+  bool startNow = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--start") {
-      start = true;
+      startNow = true;
     } else if (a == "--record" && i + 1 < argc) {
       record = argv[++i];
     } else if (a == "--version") {
@@ -31,7 +33,8 @@ int main(int argc, char** argv) {
     } else if (a == "--help" || a == "-h") {
       std::cout << "usage: drivanto [--start] [--record FILE] [FOLDER]\n\n"
                    "The simulator's window, started in FOLDER (with CONS.VAL), else in the\n"
-                   "current folder when it holds CONS.VAL, else in the bundled data.\n"
+                   "current folder when it holds CONS.VAL, else in ~/Drivanto, which\n"
+                   "receives a copy of the bundled default on first use.\n"
                    "  --start          press START as soon as the window is up\n"
                    "  --record FILE    record the drive from START on into a drive script,\n"
                    "                   replayed by drivanto-batch --script FILE\n"
@@ -47,14 +50,14 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("mavo");
   drivanto::InstallSwedishTranslations(app);
-  std::string looked;
-  std::string folder = drivanto::FindWorkingFolder(given, &looked);
+  const drivanto::StartFolder start = drivanto::ChooseStartFolder(given);
+  std::string folder = start.folder;
   if (folder.empty()) {
     // The window opens all the same, with the defaults and the message of the
-    // missing file, in the folder given or the current folder.
-    std::cerr << "drivanto: no CONS.VAL found (looked in " << looked << ")\n";
+    // missing file, in the current folder.
+    std::cerr << "drivanto: " << start.why << "\n";
     std::error_code ec;
-    folder = given.empty() ? std::filesystem::current_path(ec).string() : given;
+    folder = std::filesystem::current_path(ec).string();
   }
   if (!record.empty() && record[0] != '/') {
     std::error_code ec;
@@ -62,8 +65,13 @@ int main(int argc, char** argv) {
   }
   drivanto::MainWindow window({folder, false, record});
   window.show();
-  QTimer::singleShot(0, &window, [&window, start] {
-    if (window.StartUpSequence() && start) window.Button1Click();
+  if (!start.notice.empty()) {
+    QTimer::singleShot(0, &window, [&window, &start] {
+      QMessageBox::information(&window, "Drivanto", QString::fromStdString(start.notice));
+    });
+  }
+  QTimer::singleShot(0, &window, [&window, startNow] {
+    if (window.StartUpSequence() && startNow) window.Button1Click();
   });
   return app.exec();
 }

@@ -28,6 +28,7 @@
 #include "shell/Run.h"
 #include "shell/RunControl.h"
 #include "shell/Settings.h"
+#include "shell/StartFolder.h"
 #include "shell/Summary.h"
 #include "shell/Trace.h"
 #include "state/Snapshot.h"
@@ -354,6 +355,9 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     o.trace = name;
     temporaryTrace = true;
   }
+  const std::string workingFolder = Absolute(o.folder.empty() ? "." : o.folder);
+  const std::string constantsFile =
+      o.constants.empty() ? JoinPath(workingFolder, "CONS.VAL") : Absolute(o.constants);
   RunOutcome r;
   DriveScript script;
   std::unique_ptr<ScriptedClock> scriptedClock;
@@ -362,8 +366,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   std::vector<InputPrint> inputs;
   bool running = false;  // the run has begun: a failure still gets its summary
   try {
-    StartUp(sim, Absolute(o.folder.empty() ? "." : o.folder),
-            o.constants.empty() ? std::string("CONS.VAL") : Absolute(o.constants));
+    StartUp(sim, workingFolder, o.constants.empty() ? std::string("CONS.VAL") : Absolute(o.constants));
     ComposeTitle(s);
 
     bool underWay = false;
@@ -456,6 +459,11 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   } catch (const IoError& e) {
     r.exitCode = 1;
     r.error = std::string("drivanto-batch: ") + e.what();
+    if (e.reason() == "file not found" && e.file() == constantsFile) {
+      const std::string bundled = BundledDataFolder();
+      r.error += "\n(the bundled default car and constants are in " + bundled +
+                 "; to run it: cp -r " + bundled + " FOLDER && drivanto-batch FOLDER)";
+    }
   } catch (const std::bad_alloc&) {
     r.exitCode = 1;
     r.error = "drivanto-batch: " + DescribeUnexpected("out of memory");

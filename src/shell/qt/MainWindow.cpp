@@ -74,27 +74,6 @@ QString KeypadDigit(int key) {
 
 }  // namespace
 
-std::string FindWorkingFolder(const std::string& given, std::string* looked) {
-  auto has = [](const std::string& folder) {
-    return ::access(ResolveCase(JoinPath(folder, "CONS.VAL")).c_str(), R_OK) == 0;
-  };
-  std::vector<std::string> folders;
-  if (!given.empty()) {
-    folders.push_back(given);
-  } else {
-    std::error_code ec;
-    const std::filesystem::path here = std::filesystem::current_path(ec);
-    if (!ec) folders.push_back(here.string());
-    folders.push_back(DRIVANTO_DATA_DIR);
-  }
-  std::string list;
-  for (const std::string& f : folders) {
-    if (has(f)) return f;
-    list += (list.empty() ? "" : ", ") + f;
-  }
-  if (looked) *looked = list;
-  return {};
-}
 
 MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), image_(800, 600, QImage::Format_RGB32) {

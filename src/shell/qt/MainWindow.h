@@ -185,9 +185,5 @@ class MainWindow : public QMainWindow, public Display {
   bool startedUp_ = false;
 };
 
-// The folder the window starts in: FOLDER when given, else the current folder
-// when it holds CONS.VAL, else the bundled data folder. Empty when none holds
-// CONS.VAL; *looked lists the folders looked in.
-std::string FindWorkingFolder(const std::string& given, std::string* looked);
 
 }  // namespace drivanto
