@@ -60,9 +60,7 @@ int main(int argc, char** argv) {
   int width = 1000, height = 1400;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&]() -> const std::string* {
-      return i + 1 < args.size() ? &args[++i] : nullptr;
-    };
+    auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
     if (a == "--help" || a == "-h") {
       std::cout << kHelp << "\n" << drivanto::kLicenceLine;
       return 0;
@@ -84,7 +82,8 @@ int main(int argc, char** argv) {
       std::size_t start = 0;
       for (;;) {
         const std::size_t comma = v->find(',', start);
-        const std::string name = v->substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string name =
+            v->substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         drivanto::ChartKind kind;
         if (!drivanto::ChartKindByName(name, &kind)) {
           return Usage("unknown chart \"" + name + "\" (speed, battery, charging, emissions)");
@@ -117,7 +116,8 @@ int main(int argc, char** argv) {
     // A result file's second line is a rule of dashes; a trace's first line
     // is its header of names.
     auto isResult = [](const std::string& file) {
-      const std::vector<std::string> lines = drivanto::SplitLines(drivanto::ReadFileBytes(file).substr(0, 4096));
+      const std::vector<std::string> lines =
+          drivanto::SplitLines(drivanto::ReadFileBytes(file).substr(0, 4096));
       return lines.size() > 1 && lines[1].rfind("----------", 0) == 0;
     };
     auto isFirst = [](const std::string& file) {

@@ -17,8 +17,8 @@ namespace {
 
 constexpr int64_t kSteps = 34252;
 
-const std::vector<std::string> kUdds = {"--set", "cycleType=T", "--set", "Ttidd=UDDS.CYK",
-                                        "--set", "timeMode=D",  "--set", "dt=0.04",
+const std::vector<std::string> kUdds = {"--set", "cycleType=T",    "--set", "Ttidd=UDDS.CYK",
+                                        "--set", "timeMode=D",     "--set", "dt=0.04",
                                         "--set", "fullTime=100000"};
 
 std::string TempDir() {
@@ -37,16 +37,21 @@ void BM_SingleUddsRun(benchmark::State& state) {
     if (drivanto::RunBatch(args, out, err) != 0) state.SkipWithError(err.str().c_str());
     steps += kSteps;
   }
-  state.counters["steps_per_second"] = benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
+  state.counters["steps_per_second"] =
+      benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
   std::filesystem::remove_all(work);
 }
 
 void BM_Sweep40UddsRuns(benchmark::State& state) {
   const std::string out = TempDir();
   std::vector<std::string> args = kUdds;
-  const std::vector<std::string> more = {"--grid", "chargeOnLimit=40:79:1", "-j",
-                                        std::to_string(state.range(0)), DRIVANTO_BENCH_DATA_DIR,
-                                        "--out", out};
+  const std::vector<std::string> more = {"--grid",
+                                         "chargeOnLimit=40:79:1",
+                                         "-j",
+                                         std::to_string(state.range(0)),
+                                         DRIVANTO_BENCH_DATA_DIR,
+                                         "--out",
+                                         out};
   args.insert(args.end(), more.begin(), more.end());
   int64_t steps = 0;
   for (auto _ : state) {
@@ -54,12 +59,18 @@ void BM_Sweep40UddsRuns(benchmark::State& state) {
     if (drivanto::RunSweep(args, o, e) != 0) state.SkipWithError(e.str().c_str());
     steps += 40 * kSteps;
   }
-  state.counters["steps_per_second"] = benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
+  state.counters["steps_per_second"] =
+      benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
   std::filesystem::remove_all(out);
 }
 
 BENCHMARK(BM_SingleUddsRun)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Sweep40UddsRuns)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_Sweep40UddsRuns)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
 
 }  // namespace
 

@@ -39,8 +39,8 @@ class TableRows {
 
  private:
   void Carry(std::size_t column) const;
-  std::vector<double> values_;        // all rows' values, row after row
-  std::vector<std::size_t> starts_;   // where each row's values begin in values_
+  std::vector<double> values_;       // all rows' values, row after row
+  std::vector<std::size_t> starts_;  // where each row's values begin in values_
   int widest_ = 0;
   mutable std::vector<std::vector<double>> carried_;
 };

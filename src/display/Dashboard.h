@@ -37,7 +37,7 @@ constexpr int kRoadViewBottom = 580;
 // Where the road view's parts lie for the present state.
 struct RoadView {
   std::vector<Point> leftVerge, rightVerge, road;
-  int sky[2] = {0, 0};                    // x range of the sky at the road's end
+  int sky[2] = {0, 0};                     // x range of the sky at the road's end
   std::vector<std::vector<Point>> dashes;  // lane dashes
   int car = -1;                            // the oncoming car's picture, -1 for none
   Point carAt{0, 0};
@@ -52,6 +52,7 @@ void LayOutRoadView(State& s, RoadView* view);
 // The road view, the oncoming car, the probes and the bonnet, drawn from the
 // layout. Returns the message of the last probe that found something
 // ("Dikeskörning", "Krock"), or "".
-std::string DrawRoadView(Canvas& c, const RoadView& view, const std::array<const Picture*, 4>& cars);
+std::string DrawRoadView(Canvas& c, const RoadView& view,
+                         const std::array<const Picture*, 4>& cars);
 
 }  // namespace drivanto

@@ -52,7 +52,8 @@ void CheckOutputFile(const Sim& sim, const std::string& name, const std::string&
     throw IoError(name, 0,
                   role + " and " + input.role +
                       " are the same file; an output must not overwrite an input (choose "
-                      "another name for " + role + ")");
+                      "another name for " +
+                      role + ")");
   }
 }
 

@@ -35,7 +35,7 @@ std::string& ResultFile::BeginLine() {
 }
 
 void ResultFile::EndLine() {
-  pending_ += "\r\n";
+  pending_ += lineEnd;
   if (!buffered || pending_.size() >= (1u << 16)) Flush();
 }
 
@@ -64,8 +64,8 @@ void ResultFile::Flush() {
     return;
   }
   // Only whole lines stay: the file is cut after the last line written in full.
-  const std::size_t end = std::string_view(pending_).substr(0, written).rfind("\r\n");
-  const std::size_t keep = end == std::string_view::npos ? 0 : end + 2;
+  const std::size_t end = std::string_view(pending_).substr(0, written).rfind(lineEnd);
+  const std::size_t keep = end == std::string_view::npos ? 0 : end + lineEnd.size();
   if (::ftruncate(fd_, static_cast<off_t>(size_ + static_cast<int64_t>(keep))) == 0) {
     size_ += static_cast<int64_t>(keep);
   }

@@ -6,7 +6,8 @@
 
 namespace drivanto {
 
-// A result file, open for the run.
+// A result file, open for the run (and any other file of lines a run writes
+// as it goes, such as a step trace).
 class ResultFile {
  public:
   ResultFile() = default;
@@ -38,6 +39,8 @@ class ResultFile {
 
   // The batch runner collects rows and writes them in large pieces.
   bool buffered = false;
+  // How lines end: CR LF in result files.
+  std::string lineEnd = "\r\n";
 
  private:
   int fd_ = -1;

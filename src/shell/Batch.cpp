@@ -240,7 +240,8 @@ Options Parse(const std::vector<std::string>& args) {
       }
       const std::string unknown = UnknownTraceVariable(o.traceVars);
       if (o.traceVars.empty() || !unknown.empty()) {
-        throw UsageError{"--trace-vars: \"" + unknown + "\" is not a variable that can be traced. Valid names:\n" + ValidNames()};
+        throw UsageError{"--trace-vars: \"" + unknown +
+                         "\" is not a variable that can be traced. Valid names:\n" + ValidNames()};
       }
     } else if (a == "--trace-every") {
       const std::string v = value(i, a);
@@ -348,7 +349,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     char name[] = "/tmp/drivanto-plot-trace-XXXXXX";
     const int fd = ::mkstemp(name);
     if (fd < 0) {
-      err << "drivanto-batch: no temporary file for the plot's trace: " << ErrnoReason(errno) << "\n";
+      err << "drivanto-batch: no temporary file for the plot's trace: " << ErrnoReason(errno)
+          << "\n";
       return 1;
     }
     ::close(fd);
@@ -366,7 +368,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   std::vector<InputPrint> inputs;
   bool running = false;  // the run has begun: a failure still gets its summary
   try {
-    StartUp(sim, workingFolder, o.constants.empty() ? std::string("CONS.VAL") : Absolute(o.constants));
+    StartUp(sim, workingFolder,
+            o.constants.empty() ? std::string("CONS.VAL") : Absolute(o.constants));
     ComposeTitle(s);
 
     bool underWay = false;

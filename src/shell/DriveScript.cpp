@@ -29,11 +29,14 @@ std::string Shortest(double x) {
 
 }  // namespace
 
-std::string KeyText(char cp1252) { return cp1252 == ' ' ? std::string("space") : CharToUtf8(cp1252); }
+std::string KeyText(char cp1252) {
+  return cp1252 == ' ' ? std::string("space") : CharToUtf8(cp1252);
+}
 
 bool ParseKeyValue(const std::string& text, int64_t* tick, char* key) {
   const std::size_t colon = text.find(':');
-  if (colon == std::string::npos || !Whole(std::string_view(text).substr(0, colon), tick)) return false;
+  if (colon == std::string::npos || !Whole(std::string_view(text).substr(0, colon), tick))
+    return false;
   std::string c = text.substr(colon + 1);
   if (c == "space") c = " ";
   if (CharCount(c) != 1) return false;
@@ -74,13 +77,15 @@ DriveScript ReadDriveScript(const std::string& fileName) {
   };
   std::string line;
   if (!nextLine(&line) || line != kFirstLine) {
-    throw IoError(fileName, 1, std::string("not a drive script: the first line is not \"") + kFirstLine + "\"");
+    throw IoError(fileName, 1,
+                  std::string("not a drive script: the first line is not \"") + kFirstLine + "\"");
   }
   while (nextLine(&line)) {
     if (line.empty() || line[0] == '#') continue;
     if (line == "snapshot") {
       const std::size_t end = bytes.find("\nend snapshot\n", pos - 1);
-      if (end == std::string::npos) throw IoError(fileName, lineNo, "the snapshot has no \"end snapshot\" line");
+      if (end == std::string::npos)
+        throw IoError(fileName, lineNo, "the snapshot has no \"end snapshot\" line");
       script.snapshot = bytes.substr(pos, end + 1 - pos);
       for (std::size_t i = pos; i < end + 1; ++i) lineNo += bytes[i] == '\n';
       pos = end + 1;
@@ -93,7 +98,8 @@ DriveScript ReadDriveScript(const std::string& fileName) {
     int64_t tick = 0;
     if (word == "key") {
       char key = 0;
-      if (!ParseKeyValue(value, &tick, &key)) throw IoError(fileName, lineNo, "key takes N:C, not \"" + value + "\"");
+      if (!ParseKeyValue(value, &tick, &key))
+        throw IoError(fileName, lineNo, "key takes N:C, not \"" + value + "\"");
       script.keys.emplace(tick, key);
     } else if (word == "mouse") {
       int32_t x = 0, y = 0;
@@ -167,7 +173,8 @@ void DriveRecorder::Begin(const std::string& fileName, const State& start, char 
   lastKey_ = start.tangent;
   lastX_ = start.musx;
   lastY_ = start.musy;
-  Write(std::string(kFirstLine) + "\n# recorded by the window; replay: drivanto-batch --script FILE\n");
+  Write(std::string(kFirstLine) +
+        "\n# recorded by the window; replay: drivanto-batch --script FILE\n");
   Write("snapshot\n" + SnapshotText(start, decimalSeparator) + "end snapshot\n");
 }
 
@@ -176,9 +183,11 @@ void DriveRecorder::BeforeTick(int64_t tick, const State& s) {
   std::string lines;
   // The tick sees the key typed since the last one; the batch runner's key
   // stays until the step has read it, as the window's does.
-  if (s.tangent != lastKey_) lines += "key " + std::to_string(tick) + ":" + KeyText(s.tangent) + "\n";
+  if (s.tangent != lastKey_)
+    lines += "key " + std::to_string(tick) + ":" + KeyText(s.tangent) + "\n";
   if (s.musx != lastX_ || s.musy != lastY_) {
-    lines += "mouse " + std::to_string(tick) + ":" + std::to_string(s.musx) + "," + std::to_string(s.musy) + "\n";
+    lines += "mouse " + std::to_string(tick) + ":" + std::to_string(s.musx) + "," +
+             std::to_string(s.musy) + "\n";
     lastX_ = s.musx;
     lastY_ = s.musy;
   }
@@ -192,7 +201,8 @@ void DriveRecorder::AfterTick(int64_t tick, const State& s) {
   lastKey_ = s.tangent;
   if (!readings_.empty()) {
     std::string line = "clock " + std::to_string(tick) + ":";
-    for (std::size_t i = 0; i < readings_.size(); ++i) line += (i ? "," : "") + Shortest(readings_[i]);
+    for (std::size_t i = 0; i < readings_.size(); ++i)
+      line += (i ? "," : "") + Shortest(readings_[i]);
     readings_.clear();
     Write(line + "\n");
   }

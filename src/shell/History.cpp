@@ -75,16 +75,23 @@ RunHistory HistoryFromTrace(const std::string& file) {
   const std::vector<std::string> lines = SplitLines(DecodeFileText(ReadFileBytes(file)));
   if (lines.empty()) throw IoError(file, 0, "the trace is empty");
   // Column of each quantity, by the variable's name before its unit.
-  const std::map<std::string, Quantity> byName = {
-      {"ttot", Quantity::Time},       {"v", Quantity::Speed},
-      {"vb", Quantity::Requested},    {"vCycle", Quantity::CycleSpeed},
-      {"usedCapacity", Quantity::UsedCapacity}, {"U", Quantity::Voltage},
-      {"Iaba", Quantity::Current},    {"chargeState", Quantity::Charging},
-      {"Ila", Quantity::ChargeCurrent}, {"fuelLeft", Quantity::Fuel},
-      {"CO", Quantity::CO},           {"NOx", Quantity::NOx},
-      {"HC", Quantity::HC},           {"nic", Quantity::EngineSpeed},
-      {"mic", Quantity::EngineTorque}, {"nel", Quantity::MotorSpeed},
-      {"mel", Quantity::MotorTorque}};
+  const std::map<std::string, Quantity> byName = {{"ttot", Quantity::Time},
+                                                  {"v", Quantity::Speed},
+                                                  {"vb", Quantity::Requested},
+                                                  {"vCycle", Quantity::CycleSpeed},
+                                                  {"usedCapacity", Quantity::UsedCapacity},
+                                                  {"U", Quantity::Voltage},
+                                                  {"Iaba", Quantity::Current},
+                                                  {"chargeState", Quantity::Charging},
+                                                  {"Ila", Quantity::ChargeCurrent},
+                                                  {"fuelLeft", Quantity::Fuel},
+                                                  {"CO", Quantity::CO},
+                                                  {"NOx", Quantity::NOx},
+                                                  {"HC", Quantity::HC},
+                                                  {"nic", Quantity::EngineSpeed},
+                                                  {"mic", Quantity::EngineTorque},
+                                                  {"nel", Quantity::MotorSpeed},
+                                                  {"mel", Quantity::MotorTorque}};
   std::vector<int> column(kQuantities, -1);
   std::vector<std::string> header;
   {
@@ -94,7 +101,8 @@ RunHistory HistoryFromTrace(const std::string& file) {
   for (std::size_t c = 0; c < header.size(); ++c) {
     const std::string& name = header[c];
     for (const auto& [n, q] : byName) {
-      if (name == n || name.rfind(n + "_", 0) == 0) column[static_cast<std::size_t>(q)] = static_cast<int>(c);
+      if (name == n || name.rfind(n + "_", 0) == 0)
+        column[static_cast<std::size_t>(q)] = static_cast<int>(c);
     }
   }
   if (column[static_cast<std::size_t>(Quantity::Time)] < 0) {
@@ -118,7 +126,8 @@ RunHistory HistoryFromTrace(const std::string& file) {
       }
       bool complete = false;
       const double v = ParseNumberPrefix(cell, &complete);
-      if (!complete) throw IoError(file, static_cast<int>(n + 1), "\"" + cell + "\" is not a number");
+      if (!complete)
+        throw IoError(file, static_cast<int>(n + 1), "\"" + cell + "\" is not a number");
       s[q] = v;
     }
     for (Quantity q : {Quantity::Speed, Quantity::Requested, Quantity::CycleSpeed}) At(s, q) *= 3.6;
@@ -145,8 +154,8 @@ RunHistory HistoryFromResultFiles(const std::string& result1, const std::string&
       std::vector<double> row;
       for (double x; in >> x;) row.push_back(x);
       if (row.size() != 15) {
-        throw IoError(file, static_cast<int>(n + 1), "a row of " + std::to_string(row.size()) +
-                                                          " numbers, not 15");
+        throw IoError(file, static_cast<int>(n + 1),
+                      "a row of " + std::to_string(row.size()) + " numbers, not 15");
       }
       out.push_back(std::move(row));
     }
@@ -155,8 +164,9 @@ RunHistory HistoryFromResultFiles(const std::string& result1, const std::string&
   const auto r1 = rows(result1);
   const auto r2 = rows(result2);
   if (!r1.empty() && !r2.empty() && r1.size() != r2.size()) {
-    throw IoError(result2, 0, "holds " + std::to_string(r2.size()) + " rows, result file 1 " +
-                                  std::to_string(r1.size()));
+    throw IoError(
+        result2, 0,
+        "holds " + std::to_string(r2.size()) + " rows, result file 1 " + std::to_string(r1.size()));
   }
   RunHistory h(std::numeric_limits<std::size_t>::max());
   const std::size_t n = std::max(r1.size(), r2.size());

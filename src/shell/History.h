@@ -15,24 +15,24 @@ namespace drivanto {
 
 // The quantities the charts show, one value each per sample.
 enum class Quantity {
-  Time,          // s, driven time
-  Speed,         // km/h
-  Requested,     // km/h, the requested speed (vb)
-  CycleSpeed,    // km/h, the cycle's speed (vCycle)
-  UsedCapacity,  // %
-  Voltage,       // V
-  Current,       // A, battery current
-  Charging,      // 1 while charging, else 0
-  ChargeCurrent, // A
-  EnginePower,   // kW
-  Fuel,          // l used
-  CO,            // g
-  NOx,           // g
-  HC,            // g
-  EngineSpeed,   // rpm (nic)
-  EngineTorque,  // Nm (mic)
-  MotorSpeed,    // rpm (nel)
-  MotorTorque,   // Nm (mel)
+  Time,           // s, driven time
+  Speed,          // km/h
+  Requested,      // km/h, the requested speed (vb)
+  CycleSpeed,     // km/h, the cycle's speed (vCycle)
+  UsedCapacity,   // %
+  Voltage,        // V
+  Current,        // A, battery current
+  Charging,       // 1 while charging, else 0
+  ChargeCurrent,  // A
+  EnginePower,    // kW
+  Fuel,           // l used
+  CO,             // g
+  NOx,            // g
+  HC,             // g
+  EngineSpeed,    // rpm (nic)
+  EngineTorque,   // Nm (mic)
+  MotorSpeed,     // rpm (nel)
+  MotorTorque,    // Nm (mel)
   Count
 };
 constexpr std::size_t kQuantities = static_cast<std::size_t>(Quantity::Count);

@@ -50,7 +50,8 @@ class Reader {
     return true;
   }
   void Blanks() {
-    while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t')) ++i_;
+    while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t'))
+      ++i_;
   }
   bool String(std::string* out) {
     if (!Take('"')) return false;

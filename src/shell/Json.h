@@ -11,7 +11,7 @@ namespace drivanto {
 
 struct JsonValue {
   std::string key;
-  std::string text;   // a string's characters, or a number's, true/false/null as written
+  std::string text;  // a string's characters, or a number's, true/false/null as written
   bool isString = false;
 };
 

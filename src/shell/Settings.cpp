@@ -115,7 +115,6 @@ struct OmraknaScope {
   State& s_;
 };
 
-
 }  // namespace
 
 void RereadSettings(Sim& sim) {
@@ -203,7 +202,8 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
     case Panel::StartValues:
       for (int i = 0; i < 4; ++i) rows.push_back(" ");
       rows.push_back(PanelNumber(s.usedCapacity, 0, sep));
-      rows.push_back(PanelNumber(s.tankVolume != 0 ? 100 - s.fuelLeft * 100 / s.tankVolume : 0, 0, sep));
+      rows.push_back(
+          PanelNumber(s.tankVolume != 0 ? 100 - s.fuelLeft * 100 / s.tankVolume : 0, 0, sep));
       rows.push_back(PanelNumber(s.v, 0, sep));
       rows.push_back(PanelNumber(s.chargeOffLimit, 0, sep));
       rows.push_back(PanelNumber(s.chargeOnLimit, 0, sep));
@@ -275,7 +275,7 @@ void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
       number(4, s.dt, true);
       if (edited(5)) {
         s.gearMode = (UpperAscii(FirstAsTyped(Row(rows, 5))) == 'A') ? GearMode::Automatic
-                                                                       : GearMode::Manual;
+                                                                     : GearMode::Manual;
       }
       break;
   }

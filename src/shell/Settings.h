@@ -20,10 +20,10 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char decima
 
 // Closing a panel: the value box's rows are taken over by the panel's own
 // rules, except rows equal to those shown when the panel opened (`shown`),
-// which keep their values exactly; the files and car-constants panels then rerun the constants reader
-// in its reduced form and the map's torque scale, the program-constants panel
-// re-positions the drive cycle. The caller redraws and restarts the timer.
-// Throws IoError (a table or cycle file that cannot be read).
+// which keep their values exactly; the files and car-constants panels then rerun the constants
+// reader in its reduced form and the map's torque scale, the program-constants panel re-positions
+// the drive cycle. The caller redraws and restarts the timer. Throws IoError (a table or cycle file
+// that cannot be read).
 void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
                    const std::vector<std::string>& shown = {});
 

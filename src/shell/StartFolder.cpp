@@ -24,7 +24,8 @@ std::string BundledDataFolder() {
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (!ec) {
-    const fs::path installed = (self.parent_path() / ".." / "share" / "drivanto").lexically_normal();
+    const fs::path installed =
+        (self.parent_path() / ".." / "share" / "drivanto").lexically_normal();
     if (HasConstants(installed)) return installed.string();
   }
   return DRIVANTO_DATA_DIR;
@@ -37,24 +38,30 @@ StartFolder ChooseStartFolder(const std::string& given) {
   if (!ec && HasConstants(here)) return {here.string(), {}, {}};
   const char* home = std::getenv("HOME");
   if (!home || !*home) {
-    return {{}, {}, "no CONS.VAL in the current folder and no home folder (HOME) to copy the bundled default to"};
+    return {{},
+            {},
+            "no CONS.VAL in the current folder and no home folder (HOME) to copy the bundled "
+            "default to"};
   }
   const fs::path mine = fs::path(home) / "Drivanto";
   if (HasConstants(mine)) return {mine.string(), {}, {}};
   const std::string bundled = BundledDataFolder();
   fs::create_directories(mine, ec);
-  if (!ec) fs::copy(bundled, mine, fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
+  if (!ec)
+    fs::copy(bundled, mine, fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
   if (ec || !HasConstants(mine)) {
-    return {{}, {}, "the bundled default (" + bundled + ") could not be copied to " + mine.string() +
-                        (ec ? ": " + ec.message() : std::string())};
+    return {{},
+            {},
+            "the bundled default (" + bundled + ") could not be copied to " + mine.string() +
+                (ec ? ": " + ec.message() : std::string())};
   }
   // Installed files are read-only; the copy is the user's to change.
   for (const auto& entry : fs::recursive_directory_iterator(mine, ec)) {
     fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ec);
   }
   return {mine.string(),
-          "Standardbilen med konstanter, körcykler och bilder har kopierats till " +
-              mine.string() + ". Programmet arbetar där; resultatfilerna hamnar också där.",
+          "Standardbilen med konstanter, körcykler och bilder har kopierats till " + mine.string() +
+              ". Programmet arbetar där; resultatfilerna hamnar också där.",
           {}};
 }
 

@@ -24,7 +24,9 @@ std::string Fixed(double x, int decimals) {
   return t;
 }
 
-double Per100km(double amount, double metres) { return metres > 0 ? amount * 100000 / metres : 0.0; }
+double Per100km(double amount, double metres) {
+  return metres > 0 ? amount * 100000 / metres : 0.0;
+}
 double PerKm(double grams, double metres) { return metres > 0 ? grams * 1000 / metres : 0.0; }
 
 // The best efficiency in the engine's efficiency table, in %.
@@ -132,31 +134,33 @@ void WriteSummary(std::ostream& out, Sim& sim, const RunOutcome& r, const RunFig
         << ", \"NOx\": " << J(s.NOx) << ", \"HC\": " << J(s.HC)
         << ", \"COPerMil\": " << J(perMil(s.CO)) << ", \"NOxPerMil\": " << J(perMil(s.NOx))
         << ", \"HCPerMil\": " << J(perMil(s.HC)) << ", \"netEnergy\": " << J(s.netEnergy)
-        << ", \"driveEnergy\": " << J(s.driveEnergy)
-        << ", \"usedCapacity\": " << J(s.usedCapacity) << ", \"wallSeconds\": " << J(r.wall)
-        << ", \"stepsPerSecond\": " << J(rate) << ", \"version\": \"" << kVersion << "\""
+        << ", \"driveEnergy\": " << J(s.driveEnergy) << ", \"usedCapacity\": " << J(s.usedCapacity)
+        << ", \"wallSeconds\": " << J(r.wall) << ", \"stepsPerSecond\": " << J(rate)
+        << ", \"version\": \"" << kVersion << "\""
         << ", \"fuelPer100km\": " << J(Per100km(fuelUsed, s.ltot))
-        << ", \"COPerKm\": " << J(PerKm(s.CO, s.ltot)) << ", \"NOxPerKm\": " << J(PerKm(s.NOx, s.ltot))
+        << ", \"COPerKm\": " << J(PerKm(s.CO, s.ltot))
+        << ", \"NOxPerKm\": " << J(PerKm(s.NOx, s.ltot))
         << ", \"HCPerKm\": " << J(PerKm(s.HC, s.ltot));
     out << ", \"traceMiss\": ";
     if (figures.onTimeCycle()) {
       out << "{\"cycleDistance\": " << J(miss.cycleDistance)
           << ", \"distanceError\": " << J(miss.DistanceError())
-          << ", \"maxShortfall\": " << J(miss.maxShortfall) << ", \"maxExcess\": " << J(miss.maxExcess)
+          << ", \"maxShortfall\": " << J(miss.maxShortfall)
+          << ", \"maxExcess\": " << J(miss.maxExcess)
           << ", \"secondsOffBand\": " << J(miss.secondsOffBand) << "}";
     } else {
       out << "null";
     }
     out << ", \"chargeBalance\": {\"netEnergyChange\": " << J(balance.netEnergyChange)
-        << ", \"chainEfficiency\": " << J(balance.chainEfficiency)
-        << ", \"chainFrom\": \"" << (balance.chainFromRun ? "run" : "bestPoint") << "\""
+        << ", \"chainEfficiency\": " << J(balance.chainEfficiency) << ", \"chainFrom\": \""
+        << (balance.chainFromRun ? "run" : "bestPoint") << "\""
         << ", \"correctedFuel\": " << J(balance.correctedFuel)
         << ", \"correctedFuelPer100km\": " << J(balance.correctedFuelPer100km) << "}";
     out << ", \"inputs\": {";
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-      out << (i ? ", " : "") << "\"" << inputs[i].key << "\": {\"file\": " << JsonString(inputs[i].file)
-          << ", \"sha256\": " << (inputs[i].sha256.empty() ? "null" : "\"" + inputs[i].sha256 + "\"")
-          << "}";
+      out << (i ? ", " : "") << "\"" << inputs[i].key
+          << "\": {\"file\": " << JsonString(inputs[i].file) << ", \"sha256\": "
+          << (inputs[i].sha256.empty() ? "null" : "\"" + inputs[i].sha256 + "\"") << "}";
     }
     out << "}";
     if (r.exitCode != 0) {
@@ -190,10 +194,10 @@ void WriteSummary(std::ostream& out, Sim& sim, const RunOutcome& r, const RunFig
       << Fixed(balance.correctedFuel, 3) << " l (" << Fixed(balance.correctedFuelPer100km, 2)
       << " l/100 km)\n";
   if (figures.onTimeCycle()) {
-    out << "trace miss      " << Fixed(miss.DistanceError(), 2) << " % of " << Fixed(miss.cycleDistance, 1)
-        << " m; shortfall up to " << Fixed(miss.maxShortfall, 1) << " km/h, excess up to "
-        << Fixed(miss.maxExcess, 1) << " km/h; " << Fixed(miss.secondsOffBand, 1)
-        << " s off the 2 km/h band\n";
+    out << "trace miss      " << Fixed(miss.DistanceError(), 2) << " % of "
+        << Fixed(miss.cycleDistance, 1) << " m; shortfall up to " << Fixed(miss.maxShortfall, 1)
+        << " km/h, excess up to " << Fixed(miss.maxExcess, 1) << " km/h; "
+        << Fixed(miss.secondsOffBand, 1) << " s off the 2 km/h band\n";
     if (std::fabs(miss.DistanceError()) > 1) {
       out << "warning: the car drove " << Fixed(std::fabs(miss.DistanceError()), 2) << " % "
           << (miss.DistanceError() > 0 ? "more" : "less") << " than the cycle asks\n";

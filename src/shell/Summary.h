@@ -49,10 +49,10 @@ class RunFigures {
 
 // The battery's charge balance and the fuel corrected for it.
 struct ChargeBalance {
-  double netEnergyChange = 0;      // kWh, positive when the battery ends fuller
-  double chainEfficiency = 0;      // fuel energy to battery energy, 0..1
-  bool chainFromRun = false;       // the run's mean (else the chain's best point)
-  double correctedFuel = 0;        // l
+  double netEnergyChange = 0;  // kWh, positive when the battery ends fuller
+  double chainEfficiency = 0;  // fuel energy to battery energy, 0..1
+  bool chainFromRun = false;   // the run's mean (else the chain's best point)
+  double correctedFuel = 0;    // l
   double correctedFuelPer100km = 0;
 };
 

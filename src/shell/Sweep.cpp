@@ -25,6 +25,7 @@
 #include "shell/Batch.h"
 #include "shell/Json.h"
 #include "shell/Summary.h"
+#include "shell/SweepTable.h"
 #include "state/Variables.h"
 
 namespace drivanto {
@@ -72,11 +73,6 @@ file could not be written; 2 a usage error.
 
 struct UsageError {
   std::string message;
-};
-
-struct Run {
-  std::string id;
-  std::vector<std::pair<std::string, std::string>> settings;
 };
 
 struct Options {
@@ -130,7 +126,8 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
     const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
                  step = ParseNumberPrefix(range[2], &c);
     if (!a || !b || !c || !(step > 0) || !(to >= from) || (to - from) / step > 100000) {
-      throw UsageError{"--grid " + name + "=" + spec + ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
+      throw UsageError{"--grid " + name + "=" + spec +
+                       ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
     }
     const long n = static_cast<long>(std::floor((to - from) / step + 1e-9));
     for (long i = 0; i <= n; ++i) values.push_back(NumberText(from + i * step));
@@ -174,7 +171,8 @@ Options Parse(const std::vector<std::string>& args) {
       int64_t n = 0;
       bool complete = false;
       n = static_cast<int64_t>(ParseNumberPrefix(v, &complete));
-      if (!complete || n < 1 || n > 1024) throw UsageError{a + " takes a number of runs at a time, not \"" + v + "\""};
+      if (!complete || n < 1 || n > 1024)
+        throw UsageError{a + " takes a number of runs at a time, not \"" + v + "\""};
       o.jobs = static_cast<unsigned>(n);
     } else if (a == "--resume") {
       o.resume = true;
@@ -210,12 +208,13 @@ Options Parse(const std::vector<std::string>& args) {
 }
 
 // The runs of a CSV table: "id" first, then one column per setting.
-std::vector<Run> RunsFromTable(const std::string& file) {
+std::vector<SweepRun> RunsFromTable(const std::string& file) {
   std::vector<std::string> lines = SplitLines(ReadFileBytes(file));
-  std::vector<Run> runs;
+  std::vector<SweepRun> runs;
   if (lines.empty()) throw UsageError{file + ": the table is empty"};
   const std::vector<std::string> header = Split(lines[0], ',');
-  if (header.empty() || header[0] != "id") throw UsageError{file + ": the first column must be \"id\""};
+  if (header.empty() || header[0] != "id")
+    throw UsageError{file + ": the first column must be \"id\""};
   std::set<std::string> ids;
   for (std::size_t n = 1; n < lines.size(); ++n) {
     if (lines[n].empty()) continue;
@@ -225,8 +224,9 @@ std::vector<Run> RunsFromTable(const std::string& file) {
                        std::to_string(cells.size()) + " cells, the header has " +
                        std::to_string(header.size())};
     }
-    Run r{cells[0], {}};
-    if (r.id.empty() || r.id.find_first_of("/\\. ") != std::string::npos || !ids.insert(r.id).second) {
+    SweepRun r{cells[0], {}};
+    if (r.id.empty() || r.id.find_first_of("/\\. ") != std::string::npos ||
+        !ids.insert(r.id).second) {
       throw UsageError{file + ", line " + std::to_string(n + 1) + ": \"" + r.id +
                        "\" is not a new id (letters, digits, - and _)"};
     }
@@ -239,20 +239,21 @@ std::vector<Run> RunsFromTable(const std::string& file) {
   return runs;
 }
 
-std::vector<Run> GridRuns(const Options& o) {
-  std::vector<Run> runs{{"", {}}};
+std::vector<SweepRun> GridRuns(const Options& o) {
+  std::vector<SweepRun> runs{{"", {}}};
   for (const auto& [name, values] : o.grid) {
-    std::vector<Run> next;
-    for (const Run& r : runs) {
+    std::vector<SweepRun> next;
+    for (const SweepRun& r : runs) {
       for (const std::string& v : values) {
-        Run n = r;
+        SweepRun n = r;
         n.settings.push_back({name, v});
         next.push_back(std::move(n));
       }
     }
     runs = std::move(next);
   }
-  const std::size_t width = std::to_string(runs.size()).size() < 3 ? 3 : std::to_string(runs.size()).size();
+  const std::size_t width =
+      std::to_string(runs.size()).size() < 3 ? 3 : std::to_string(runs.size()).size();
   for (std::size_t i = 0; i < runs.size(); ++i) {
     std::string id = std::to_string(i + 1);
     runs[i].id = "run" + std::string(width - id.size(), '0') + id;
@@ -260,118 +261,9 @@ std::vector<Run> GridRuns(const Options& o) {
   return runs;
 }
 
-// The summary keys that make the table's columns, in order.
-const std::vector<std::string>& SummaryColumns() {
-  static const std::vector<std::string> keys = {
-      "endReason", "steps", "ttot", "ltot", "height", "fuelUsed", "medelforbr", "CO", "NOx", "HC",
-      "COPerMil", "NOxPerMil", "HCPerMil", "netEnergy", "driveEnergy", "usedCapacity",
-      "fuelPer100km", "COPerKm", "NOxPerKm", "HCPerKm", "traceMiss.cycleDistance",
-      "traceMiss.distanceError", "traceMiss.maxShortfall", "traceMiss.maxExcess",
-      "traceMiss.secondsOffBand", "chargeBalance.netEnergyChange", "chargeBalance.chainEfficiency",
-      "chargeBalance.correctedFuel", "chargeBalance.correctedFuelPer100km", "wallSeconds",
-      "stepsPerSecond", "version"};
-  return keys;
-}
-
-std::string CsvCell(const std::string& text) {
-  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-// What one finished run leaves behind: its exit code, its message and its
-// summary (a JSON object, "" when the run never began).
-struct Outcome {
-  int exitCode = 0;
-  std::string error;
-  std::string summary;
-};
-
-class Table {
- public:
-  Table(std::string dir, std::vector<std::string> settingNames)
-      : dir_(std::move(dir)), names_(std::move(settingNames)) {}
-
-  std::string Header() const {
-    std::string h = "id";
-    for (const std::string& n : names_) h += "," + CsvCell(n);
-    h += ",exitCode,error";
-    for (const std::string& k : SummaryColumns()) h += "," + k;
-    return h + "\n";
-  }
-
-  // Creates both files, or keeps them when resuming (their header checked).
-  void Start(bool resume) {
-    const std::string csv = dir_ + "/summary.csv";
-    if (resume && fs::exists(csv)) {
-      const std::string text = ReadFileBytes(csv);
-      if (text.substr(0, text.find('\n') + 1) != Header()) {
-        throw IoError(csv, 1, "its columns are not this sweep's; start it in another folder");
-      }
-      return;
-    }
-    WriteFileAtomic(csv, Header());
-    WriteFileAtomic(dir_ + "/summary.jsonl", "");
-  }
-
-  void Add(const Run& run, const Outcome& o) {
-    std::map<std::string, std::string> values;
-    if (auto flat = FlattenJson(o.summary)) {
-      for (const JsonValue& v : *flat) values[v.key] = v.text;
-    }
-    std::string row = CsvCell(run.id);
-    for (const std::string& n : names_) {
-      std::string v;
-      for (const auto& [name, value] : run.settings) {
-        if (name == n) v = value;
-      }
-      row += "," + CsvCell(v);
-    }
-    row += "," + std::to_string(o.exitCode) + "," + CsvCell(o.error);
-    for (const std::string& k : SummaryColumns()) {
-      auto it = values.find(k);
-      row += "," + (it == values.end() || it->second == "null" ? std::string() : CsvCell(it->second));
-    }
-    std::string json = "{\"id\": " + JsonString(run.id) + ", \"settings\": {";
-    for (std::size_t i = 0; i < run.settings.size(); ++i) {
-      json += (i ? ", " : "") + JsonString(run.settings[i].first) + ": " +
-              JsonString(run.settings[i].second);
-    }
-    json += "}, \"exitCode\": " + std::to_string(o.exitCode) + ", \"error\": " + JsonString(o.error) +
-            ", \"summary\": " + (o.summary.empty() ? std::string("null") : o.summary) + "}\n";
-    std::lock_guard<std::mutex> lock(mutex_);
-    Append(dir_ + "/summary.csv", row + "\n");
-    Append(dir_ + "/summary.jsonl", json);
-  }
-
- private:
-  static void Append(const std::string& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    out << text;
-    out.flush();
-    if (!out) throw IoError(file, 0, "cannot be written");
-  }
-  std::string dir_;
-  std::vector<std::string> names_;
-  std::mutex mutex_;
-};
-
-std::vector<std::string> SettingNames(const std::vector<Run>& runs) {
-  std::vector<std::string> names;
-  for (const Run& r : runs) {
-    for (const auto& s : r.settings) {
-      if (std::find(names.begin(), names.end(), s.first) == names.end()) names.push_back(s.first);
-    }
-  }
-  return names;
-}
-
 // The arguments of drivanto-batch for a run in its folder.
-std::vector<std::string> BatchArgs(const Options& o, const Run& run, const std::string& runDir) {
+std::vector<std::string> BatchArgs(const Options& o, const SweepRun& run,
+                                   const std::string& runDir) {
   std::vector<std::string> args = o.batchArgs;
   for (const auto& [name, value] : run.settings) {
     args.push_back("--set");
@@ -400,28 +292,9 @@ void CopyFolder(const std::string& from, const std::string& to) {
   if (ec) throw IoError(from, 0, "cannot be copied to " + to + ": " + ec.message());
 }
 
-// The last line of a text that is a JSON object (a failed run's summary is
-// on its error stream, before the message).
-std::string JsonLine(const std::string& text) {
-  std::string found;
-  for (const std::string& line : SplitLines(text)) {
-    if (!line.empty() && line.front() == '{' && line.back() == '}') found = line;
-  }
-  return found;
-}
-
-std::string ErrorText(const std::string& err) {
-  std::string message;
-  for (const std::string& line : SplitLines(err)) {
-    if (line.empty() || line.front() == '{') continue;
-    message += (message.empty() ? "" : " ") + line;
-  }
-  return message;
-}
-
-Outcome RunOne(const Options& o, const Run& run) {
+SweepOutcome RunOne(const Options& o, const SweepRun& run) {
   const std::string runDir = o.out + "/runs/" + run.id;
-  Outcome r;
+  SweepOutcome r;
   try {
     CopyFolder(o.folder, runDir);
   } catch (const IoError& e) {
@@ -437,48 +310,6 @@ Outcome RunOne(const Options& o, const Run& run) {
   WriteFilePlain(runDir + "/exitcode", std::to_string(r.exitCode) + "\n");
   WriteFilePlain(runDir + "/stderr.txt", err.str());
   return r;
-}
-
-std::set<std::string> FinishedIds(const std::string& dir) {
-  std::set<std::string> ids;
-  std::error_code ec;
-  if (!fs::exists(dir + "/summary.jsonl", ec)) return ids;
-  for (const std::string& line : SplitLines(ReadFileBytes(dir + "/summary.jsonl"))) {
-    auto flat = FlattenJson(line);
-    if (!flat) continue;
-    for (const JsonValue& v : *flat) {
-      if (v.key == "id") ids.insert(v.text);
-    }
-  }
-  return ids;
-}
-
-// The plan: one line per run with its id and settings, for --collect.
-void WritePlan(const std::string& dir, const std::vector<Run>& runs) {
-  std::string text;
-  for (const Run& r : runs) {
-    text += "{\"id\": " + JsonString(r.id) + ", \"settings\": {";
-    for (std::size_t i = 0; i < r.settings.size(); ++i) {
-      text += (i ? ", " : "") + JsonString(r.settings[i].first) + ": " + JsonString(r.settings[i].second);
-    }
-    text += "}}\n";
-  }
-  WriteFileAtomic(dir + "/plan.jsonl", text);
-}
-
-std::vector<Run> ReadPlan(const std::string& dir) {
-  std::vector<Run> runs;
-  for (const std::string& line : SplitLines(ReadFileBytes(dir + "/plan.jsonl"))) {
-    auto flat = FlattenJson(line);
-    if (!flat) continue;
-    Run r;
-    for (const JsonValue& v : *flat) {
-      if (v.key == "id") r.id = v.text;
-      if (v.key.rfind("settings.", 0) == 0) r.settings.push_back({v.key.substr(9), v.text});
-    }
-    runs.push_back(std::move(r));
-  }
-  return runs;
 }
 
 std::string Quote(const std::string& s) {
@@ -500,10 +331,11 @@ std::string ProgramBeside(const std::string& name) {
   return (self.parent_path() / name).string();
 }
 
-void EmitJobs(const Options& o, const std::vector<Run>& runs, std::ostream& out) {
-  const std::string batch = o.batchProgram.empty() ? ProgramBeside("drivanto-batch") : o.batchProgram;
+void EmitJobs(const Options& o, const std::vector<SweepRun>& runs, std::ostream& out) {
+  const std::string batch =
+      o.batchProgram.empty() ? ProgramBeside("drivanto-batch") : o.batchProgram;
   std::string jobs;
-  for (const Run& run : runs) {
+  for (const SweepRun& run : runs) {
     const std::string runDir = o.out + "/runs/" + run.id;
     std::string cmd = "rm -rf " + Quote(runDir) + " && mkdir -p " + Quote(runDir) + " && cp -R " +
                       Quote(o.folder + "/.") + " " + Quote(runDir + "/") + " && { " + Quote(batch);
@@ -526,45 +358,11 @@ void EmitJobs(const Options& o, const std::vector<Run>& runs, std::ostream& out)
     script += "line=$(sed -n \"${SLURM_ARRAY_TASK_ID}p\" " + Quote(jobsFile) + ")\n";
     script += "exec bash -c \"$line\"\n";
     WriteFileAtomic(o.emitSlurm, script);
-    fs::permissions(o.emitSlurm, fs::perms::owner_exec | fs::perms::group_exec, fs::perm_options::add);
+    fs::permissions(o.emitSlurm, fs::perms::owner_exec | fs::perms::group_exec,
+                    fs::perm_options::add);
     out << "wrote the Slurm script " << o.emitSlurm << " (sbatch " << o.emitSlurm << ")\n";
   }
   out << "afterwards: drivanto-sweep --collect " << o.out << "\n";
-}
-
-int Collect(const std::string& dir, std::ostream& out, std::ostream& err) {
-  const std::vector<Run> runs = ReadPlan(dir);
-  Table table(dir, SettingNames(runs));
-  table.Start(false);
-  int missing = 0, failed = 0;
-  for (const Run& run : runs) {
-    const std::string runDir = dir + "/runs/" + run.id;
-    Outcome o;
-    std::error_code ec;
-    if (!fs::exists(runDir + "/exitcode", ec)) {
-      ++missing;
-      continue;
-    }
-    bool complete = false;
-    o.exitCode = static_cast<int>(ParseNumberPrefix(ReadFileBytes(runDir + "/exitcode"), &complete));
-    const std::string stdoutText =
-        fs::exists(runDir + "/stdout.txt") ? ReadFileBytes(runDir + "/stdout.txt") : std::string();
-    const std::string stderrText =
-        fs::exists(runDir + "/stderr.txt") ? ReadFileBytes(runDir + "/stderr.txt") : std::string();
-    o.summary = o.exitCode == 0 ? JsonLine(stdoutText) : JsonLine(stderrText);
-    if (o.exitCode == 0 && fs::exists(runDir + "/summary.json")) {
-      o.summary = JsonLine(ReadFileBytes(runDir + "/summary.json"));
-    }
-    o.error = o.exitCode == 0 ? std::string() : ErrorText(stderrText);
-    failed += o.exitCode != 0;
-    table.Add(run, o);
-  }
-  out << "collected " << runs.size() - missing << " of " << runs.size() << " runs into " << dir
-      << "/summary.csv";
-  if (failed) out << "; " << failed << " failed";
-  out << "\n";
-  if (missing) err << "drivanto-sweep: " << missing << " runs have not run yet\n";
-  return (missing || failed) ? 1 : 0;
 }
 
 std::string Seconds(double s) {
@@ -577,7 +375,7 @@ std::string Seconds(double s) {
 
 int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
-  std::vector<Run> runs;
+  std::vector<SweepRun> runs;
   try {
     o = Parse(args);
     if (o.help) {
@@ -591,7 +389,8 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!o.collect.empty()) return Collect(o.collect, out, err);
     if (o.folder.empty()) throw UsageError{"no FOLDER given"};
     if (o.out.empty()) throw UsageError{"no --out DIR given"};
-    if (!o.runsFile.empty() && !o.grid.empty()) throw UsageError{"--runs and --grid exclude each other"};
+    if (!o.runsFile.empty() && !o.grid.empty())
+      throw UsageError{"--runs and --grid exclude each other"};
     runs = o.runsFile.empty() ? GridRuns(o) : RunsFromTable(o.runsFile);
     if (runs.empty()) throw UsageError{"no runs"};
   } catch (const UsageError& e) {
@@ -611,11 +410,11 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       EmitJobs(o, runs, out);
       return 0;
     }
-    Table table(o.out, SettingNames(runs));
+    SweepTable table(o.out, SettingNames(runs));
     table.Start(o.resume);
-    std::vector<const Run*> todo;
+    std::vector<const SweepRun*> todo;
     const std::set<std::string> done = o.resume ? FinishedIds(o.out) : std::set<std::string>{};
-    for (const Run& r : runs) {
+    for (const SweepRun& r : runs) {
       if (!done.count(r.id)) todo.push_back(&r);
     }
     const unsigned jobs = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
@@ -630,8 +429,8 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       const std::size_t total = todo.size();
       const int width = 30;
       const int filled = total ? static_cast<int>(width * finished / total) : width;
-      err << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] " << finished
-          << "/" << total << " runs";
+      err << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] "
+          << finished << "/" << total << " runs";
       if (finished > 0 && finished < total) {
         err << ", about " << Seconds(elapsed / finished * (total - finished)) << " left   ";
       } else {
@@ -642,8 +441,8 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     std::string firstError;
     auto worker = [&] {
       for (std::size_t i; (i = next++) < todo.size();) {
-        const Run& run = *todo[i];
-        Outcome o1;
+        const SweepRun& run = *todo[i];
+        SweepOutcome o1;
         try {
           o1 = RunOne(o, run);
           table.Add(run, o1);
@@ -660,7 +459,8 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     };
     progress();
     std::vector<std::thread> threads;
-    for (unsigned t = 0; t < std::min<std::size_t>(jobs, todo.size()); ++t) threads.emplace_back(worker);
+    for (unsigned t = 0; t < std::min<std::size_t>(jobs, todo.size()); ++t)
+      threads.emplace_back(worker);
     for (std::thread& t : threads) t.join();
     err << "\n";
     if (!firstError.empty()) err << "drivanto-sweep: " << firstError << "\n";

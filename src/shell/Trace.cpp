@@ -1,10 +1,6 @@
 #include "shell/Trace.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <charconv>
-#include <cerrno>
 #include <map>
 
 #include "base/Errors.h"
@@ -17,16 +13,46 @@ namespace {
 
 const std::map<std::string, std::string>& Units() {
   static const std::map<std::string, std::string> units = {
-      {"ttot", "s"},        {"dt", "s"},          {"cycleTime", "s"},    {"ltot", "m"},
-      {"mapPos", "m"},      {"height", "m"},      {"v", "m_per_s"},      {"vb", "m_per_s"},
-      {"vCycle", "m_per_s"}, {"vPrev", "m_per_s"}, {"slope", "pct"},      {"U", "V"},
-      {"Iaba", "A"},        {"Ila", "A"},         {"regenCurrent", "A"}, {"motorCurrent", "A"},
-      {"totalCurrent", "A"}, {"usedCapacity", "pct"}, {"nel", "rpm"},    {"mel", "Nm"},
-      {"nic", "rpm"},       {"mic", "Nm"},        {"fuelFlow", "l_per_s"}, {"fuelLeft", "l"},
-      {"CO", "g"},          {"NOx", "g"},         {"HC", "g"},           {"brakeForce", "N"},
-      {"resistForce", "N"}, {"motorPower", "W"},  {"auxPower", "W"},     {"elmEff", "pct"},
-      {"icEff", "pct"},     {"icMaxTorque", "Nm"}, {"netEnergy", "kWh"}, {"driveEnergy", "kWh"},
-      {"vehicleMass", "kg"}, {"batCapacity", "Ah"}, {"tankVolume", "l"},  {"Energi", "Ws"},
+      {"ttot", "s"},
+      {"dt", "s"},
+      {"cycleTime", "s"},
+      {"ltot", "m"},
+      {"mapPos", "m"},
+      {"height", "m"},
+      {"v", "m_per_s"},
+      {"vb", "m_per_s"},
+      {"vCycle", "m_per_s"},
+      {"vPrev", "m_per_s"},
+      {"slope", "pct"},
+      {"U", "V"},
+      {"Iaba", "A"},
+      {"Ila", "A"},
+      {"regenCurrent", "A"},
+      {"motorCurrent", "A"},
+      {"totalCurrent", "A"},
+      {"usedCapacity", "pct"},
+      {"nel", "rpm"},
+      {"mel", "Nm"},
+      {"nic", "rpm"},
+      {"mic", "Nm"},
+      {"fuelFlow", "l_per_s"},
+      {"fuelLeft", "l"},
+      {"CO", "g"},
+      {"NOx", "g"},
+      {"HC", "g"},
+      {"brakeForce", "N"},
+      {"resistForce", "N"},
+      {"motorPower", "W"},
+      {"auxPower", "W"},
+      {"elmEff", "pct"},
+      {"icEff", "pct"},
+      {"icMaxTorque", "Nm"},
+      {"netEnergy", "kWh"},
+      {"driveEnergy", "kWh"},
+      {"vehicleMass", "kg"},
+      {"batCapacity", "Ah"},
+      {"tankVolume", "l"},
+      {"Energi", "Ws"},
   };
   return units;
 }
@@ -80,10 +106,28 @@ struct CellWriter {
 }  // namespace
 
 const std::vector<std::string>& DefaultTraceVariables() {
-  static const std::vector<std::string> names = {
-      "ttot", "ltot",        "v",      "vb",  "vCycle", "slope", "U",   "Iaba",
-      "Ila",  "regenCurrent", "motorCurrent", "usedCapacity", "nel", "mel", "nic", "mic",
-      "fuelFlow", "chargeState", "fuelLeft", "CO", "NOx", "HC"};
+  static const std::vector<std::string> names = {"ttot",
+                                                 "ltot",
+                                                 "v",
+                                                 "vb",
+                                                 "vCycle",
+                                                 "slope",
+                                                 "U",
+                                                 "Iaba",
+                                                 "Ila",
+                                                 "regenCurrent",
+                                                 "motorCurrent",
+                                                 "usedCapacity",
+                                                 "nel",
+                                                 "mel",
+                                                 "nic",
+                                                 "mic",
+                                                 "fuelFlow",
+                                                 "chargeState",
+                                                 "fuelLeft",
+                                                 "CO",
+                                                 "NOx",
+                                                 "HC"};
   return names;
 }
 
@@ -100,13 +144,8 @@ std::string UnknownTraceVariable(const std::vector<std::string>& names) {
   return {};
 }
 
-TraceWriter::~TraceWriter() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 void TraceWriter::Open(const std::string& fileName, const std::vector<std::string>& names,
                        long every) {
-  name_ = fileName;
   every_ = every < 1 ? 1 : every;
   fields_.clear();
   std::string header;
@@ -116,47 +155,22 @@ void TraceWriter::Open(const std::string& fileName, const std::vector<std::strin
     const std::string unit = TraceUnit(n);
     header += unit.empty() ? n : n + "_" + unit;
   }
-  fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) throw IoError(fileName, 0, ErrnoReason(errno));
-  buffer_ = header + "\n";
+  file_.buffered = true;
+  file_.lineEnd = "\n";
+  file_.Create(fileName);
+  file_.WriteLine(header);
 }
 
 void TraceWriter::Step(const State& s, long step) {
-  if (fd_ < 0 || step % every_ != 0) return;
+  if (!file_.IsOpen() || step % every_ != 0) return;
+  std::string& row = file_.BeginLine();
   for (std::size_t i = 0; i < fields_.size(); ++i) {
-    if (i) buffer_ += ',';
-    std::visit(CellWriter{buffer_, s}, fields_[i]);
+    if (i) row += ',';
+    std::visit(CellWriter{row, s}, fields_[i]);
   }
-  buffer_ += '\n';
-  if (buffer_.size() >= (1u << 16)) Flush();
+  file_.EndLine();
 }
 
-void TraceWriter::Flush() {
-  std::size_t done = 0;
-  while (done < buffer_.size()) {
-    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      buffer_.clear();
-      throw IoError(name_, 0, ErrnoReason(err));
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  buffer_.clear();
-}
-
-void TraceWriter::Close() {
-  if (fd_ < 0) return;
-  try {
-    Flush();
-  } catch (...) {
-    ::close(fd_);
-    fd_ = -1;
-    throw;
-  }
-  ::close(fd_);
-  fd_ = -1;
-}
+void TraceWriter::Close() { file_.Close(); }
 
 }  // namespace drivanto

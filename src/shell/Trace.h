@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "model/ResultFile.h"
 #include "model/Sim.h"
 #include "state/Variables.h"
 
@@ -29,7 +30,6 @@ class TraceWriter {
   TraceWriter() = default;
   TraceWriter(const TraceWriter&) = delete;
   TraceWriter& operator=(const TraceWriter&) = delete;
-  ~TraceWriter();
 
   // Creates the file and writes the header. Throws IoError.
   void Open(const std::string& fileName, const std::vector<std::string>& names, long every);
@@ -37,15 +37,12 @@ class TraceWriter {
   void Step(const State& s, long step);
   // Writes what is buffered and closes; throws IoError.
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
 
  private:
-  void Flush();
-  int fd_ = -1;
-  std::string name_;
+  ResultFile file_;
   std::vector<Field> fields_;
   long every_ = 1;
-  std::string buffer_;
 };
 
 }  // namespace drivanto

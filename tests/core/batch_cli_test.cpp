@@ -19,15 +19,37 @@ bool Contains(const std::string& text, const std::string& part) {
 TEST(BatchCli, JsonSummaryHoldsTheListedKeys) {
   BatchFolder f;
   auto j = f.RunJson(TimeCycle("TID.CYK", "1") + Set({"chargeOnLimit=1", "chargeOffLimit=0.5"}));
-  const char* keys[] = {
-      "endReason",  "steps",     "ttot",        "ltot",         "height",      "fuelUsed",
-      "medelforbr", "CO",        "NOx",         "HC",           "COPerMil",    "NOxPerMil",
-      "HCPerMil",   "netEnergy", "driveEnergy", "usedCapacity", "wallSeconds", "stepsPerSecond",
-      "fuelPer100km", "COPerKm", "NOxPerKm", "HCPerKm",
-      "traceMiss.cycleDistance", "traceMiss.distanceError", "traceMiss.maxShortfall",
-      "traceMiss.maxExcess", "traceMiss.secondsOffBand", "chargeBalance.netEnergyChange",
-      "chargeBalance.chainEfficiency", "chargeBalance.correctedFuel",
-      "chargeBalance.correctedFuelPer100km"};
+  const char* keys[] = {"endReason",
+                        "steps",
+                        "ttot",
+                        "ltot",
+                        "height",
+                        "fuelUsed",
+                        "medelforbr",
+                        "CO",
+                        "NOx",
+                        "HC",
+                        "COPerMil",
+                        "NOxPerMil",
+                        "HCPerMil",
+                        "netEnergy",
+                        "driveEnergy",
+                        "usedCapacity",
+                        "wallSeconds",
+                        "stepsPerSecond",
+                        "fuelPer100km",
+                        "COPerKm",
+                        "NOxPerKm",
+                        "HCPerKm",
+                        "traceMiss.cycleDistance",
+                        "traceMiss.distanceError",
+                        "traceMiss.maxShortfall",
+                        "traceMiss.maxExcess",
+                        "traceMiss.secondsOffBand",
+                        "chargeBalance.netEnergyChange",
+                        "chargeBalance.chainEfficiency",
+                        "chargeBalance.correctedFuel",
+                        "chargeBalance.correctedFuelPer100km"};
   for (const char* k : keys) {
     ASSERT_TRUE(j.count(k)) << k;
     if (std::string(k) == "endReason") continue;

@@ -45,9 +45,10 @@ TEST(RunHistory, StaysWithinItsLimitAndKeepsTheWholeRunInView) {
 
 TEST(RunHistory, FromATraceAndFromResultFiles) {
   TempFolder dir;
-  const std::string trace = dir.Write(
-      "t.csv", "ttot_s,v_m_per_s,vb_m_per_s,chargeState,fuelLeft_l,nic_rpm,mic_Nm\n"
-               "0.5,10,12,0,35,0,0\n1,20,20,+,34.5,3000,80\n");
+  const std::string trace =
+      dir.Write("t.csv",
+                "ttot_s,v_m_per_s,vb_m_per_s,chargeState,fuelLeft_l,nic_rpm,mic_Nm\n"
+                "0.5,10,12,0,35,0,0\n1,20,20,+,34.5,3000,80\n");
   RunHistory h = HistoryFromTrace(trace);
   ASSERT_EQ(h.samples().size(), 2u);
   const Sample& s = h.samples()[1];
@@ -55,7 +56,8 @@ TEST(RunHistory, FromATraceAndFromResultFiles) {
   EXPECT_DOUBLE_EQ(s[static_cast<std::size_t>(Quantity::Requested)], 72);
   EXPECT_EQ(s[static_cast<std::size_t>(Quantity::Charging)], 1);
   EXPECT_DOUBLE_EQ(s[static_cast<std::size_t>(Quantity::Fuel)], 0.5);  // used since the first row
-  EXPECT_NEAR(s[static_cast<std::size_t>(Quantity::EnginePower)], 3000 * 80 * 2 * 3.14 / 60 / 1000, 1e-9);
+  EXPECT_NEAR(s[static_cast<std::size_t>(Quantity::EnginePower)], 3000 * 80 * 2 * 3.14 / 60 / 1000,
+              1e-9);
   EXPECT_TRUE(std::isnan(s[static_cast<std::size_t>(Quantity::Voltage)]));  // not in this trace
 
   const std::string bad = dir.Write("bad.csv", "ttot_s,v_m_per_s\n1,x\n");
@@ -67,8 +69,8 @@ TEST(RunHistory, FromATraceAndFromResultFiles) {
     EXPECT_EQ(e.line(), 2);
   }
   EXPECT_THROW(HistoryFromTrace(dir.Write("no.csv", "a,b\n1,2\n")), IoError);
-  const std::string r1 = dir.Write("R1.TXT", "head\r\n---------- rule\r\n" + std::string(15, ' ') +
-                                                 "\r\n");
+  const std::string r1 =
+      dir.Write("R1.TXT", "head\r\n---------- rule\r\n" + std::string(15, ' ') + "\r\n");
   EXPECT_THROW(HistoryFromResultFiles(r1, ""), IoError);  // a row without its 15 numbers
 }
 

@@ -51,10 +51,16 @@ TEST(Rounding, AgreesWithTheRuleWrittenOut) {
     bits ^= bits << 17;
     double x;
     switch (i % 4) {
-      case 0: x = static_cast<double>(static_cast<int64_t>(bits % 2000001) - 1000000) / 2; break;  // ties
-      case 1: x = static_cast<double>(static_cast<int64_t>(bits % 20000001) - 10000000) / 1000; break;
+      case 0:
+        x = static_cast<double>(static_cast<int64_t>(bits % 2000001) - 1000000) / 2;
+        break;  // ties
+      case 1:
+        x = static_cast<double>(static_cast<int64_t>(bits % 20000001) - 10000000) / 1000;
+        break;
       case 2: std::memcpy(&x, &bits, sizeof x); break;  // any bits
-      default: x = std::nextafter(static_cast<double>(static_cast<int64_t>(bits % 2001) - 1000) + 0.5, (i & 8) ? 1e9 : -1e9);
+      default:
+        x = std::nextafter(static_cast<double>(static_cast<int64_t>(bits % 2001) - 1000) + 0.5,
+                           (i & 8) ? 1e9 : -1e9);
     }
     ASSERT_EQ(RoundInt(x), ReferenceRound(x)) << x;
   }

@@ -170,9 +170,10 @@ void FollowToTheEnd(const std::string& name, const std::vector<CycleRow>& rows, 
   EXPECT_LE(Num(j, "traceMiss.maxExcess"), 4.0 * 3.6);
   EXPECT_GT(Num(j, "traceMiss.secondsOffBand"), 0);
   EXPECT_LT(Num(j, "traceMiss.secondsOffBand"), 0.2 * seconds);
-  std::printf("%s: distance error %.2f %%, shortfall %.1f km/h, excess %.1f km/h, %.0f s off the band\n",
-              name.c_str(), Num(j, "traceMiss.distanceError"), Num(j, "traceMiss.maxShortfall"),
-              Num(j, "traceMiss.maxExcess"), Num(j, "traceMiss.secondsOffBand"));
+  std::printf(
+      "%s: distance error %.2f %%, shortfall %.1f km/h, excess %.1f km/h, %.0f s off the band\n",
+      name.c_str(), Num(j, "traceMiss.distanceError"), Num(j, "traceMiss.maxShortfall"),
+      Num(j, "traceMiss.maxExcess"), Num(j, "traceMiss.secondsOffBand"));
 }
 
 TEST(Schedules, Wltc3bHasTheFourPhasesOfClass3bAndIsDrivenToItsEnd) {

@@ -68,8 +68,8 @@ TEST(StudyTrace, ChosenVariablesEveryNthStep) {
   BatchFolder f;
   f.Write("L10.CYK", kLevel10);
   ASSERT_EQ(f.Run(TimeCycle("L10.CYK", "0.5") + Args{"--max-steps", "100", "--trace", f / "t.csv",
-                                                    "--trace-vars", "ttot,gear,chargeState,Tbat",
-                                                    "--trace-every", "10"})
+                                                     "--trace-vars", "ttot,gear,chargeState,Tbat",
+                                                     "--trace-every", "10"})
                 .code,
             0);
   const auto csv = Csv(f.Read("t.csv"));
@@ -94,8 +94,8 @@ TEST(StudyTrace, ChosenVariablesEveryNthStep) {
 TEST(StudySummary, TraceMissOfACycleTheCarCanFollow) {
   BatchFolder f;
   f.Write("L10.CYK", kLevel10);
-  auto j = f.RunJson(TimeCycle("L10.CYK", "0.5") + Args{"--trace", f / "t.csv", "--trace-vars",
-                                                       "dt,v,vCycle,ltot"});
+  auto j = f.RunJson(TimeCycle("L10.CYK", "0.5") +
+                     Args{"--trace", f / "t.csv", "--trace-vars", "dt,v,vCycle,ltot"});
   // Recomputed from the trace: the requested speed over the steps.
   const auto csv = Csv(f.Read("t.csv"));
   double cycle = 0, shortfall = 0, excess = 0, offBand = 0;
@@ -137,7 +137,8 @@ TEST(StudySummary, ChargeBalanceAndCorrectedFuel) {
   BatchFolder f;
   f.Write("L10.CYK", kLevel10);
   // Charging forced on: the battery ends fuller than it started.
-  auto on = f.RunJson(TimeCycle("L10.CYK", "0.5") + Set({"chargeOnLimit=0.001", "chargeOffLimit=0"}));
+  auto on =
+      f.RunJson(TimeCycle("L10.CYK", "0.5") + Set({"chargeOnLimit=0.001", "chargeOffLimit=0"}));
   const double fuel = Num(on, "fuelUsed");
   ASSERT_GT(fuel, 0);
   const double change = Num(on, "chargeBalance.netEnergyChange");

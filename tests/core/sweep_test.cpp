@@ -74,9 +74,9 @@ std::map<std::string, std::map<std::string, std::string>> JsonlById(const std::s
 }
 
 TEST_F(SweepTest, EveryRowEqualsTheRunAlone) {
-  BatchResult r = Sweep(Common() + Args{"--grid", "chargeOnLimit=57,59", "--grid",
-                                        "chargeOffLimit=50:54:2", "-j", "2", data.path(), "--out",
-                                        out.path()});
+  BatchResult r =
+      Sweep(Common() + Args{"--grid", "chargeOnLimit=57,59", "--grid", "chargeOffLimit=50:54:2",
+                            "-j", "2", data.path(), "--out", out.path()});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "6/6 runs")) << r.err;  // the progress
   const auto rows = JsonlById(Out("summary.jsonl"));
@@ -98,7 +98,8 @@ TEST_F(SweepTest, EveryRowEqualsTheRunAlone) {
                                            "chargeOffLimit=" + row.at("settings.chargeOffLimit")}));
     for (const auto& [key, value] : j) {
       if (key == "wallSeconds" || key == "stepsPerSecond" || value == "{}" ||
-          (key.rfind("inputs.", 0) == 0 && key.size() > 5 && key.substr(key.size() - 5) == ".file")) {
+          (key.rfind("inputs.", 0) == 0 && key.size() > 5 &&
+           key.substr(key.size() - 5) == ".file")) {
         continue;
       }
       EXPECT_EQ(row.at("summary." + key), value) << key;
@@ -112,16 +113,17 @@ TEST_F(SweepTest, EveryRowEqualsTheRunAlone) {
 }
 
 TEST_F(SweepTest, ATableOfRunsAFailedRunAndResuming) {
-  data.Write("runs.csv",
-             "id,chargeOnLimit,batCapacity\nlow,57,-1\nhigh,59,-1\nbroken,58,1\n");
-  BatchResult r = Sweep(Common() + Args{"--runs", data / "runs.csv", data.path(), "--out", out.path()});
+  data.Write("runs.csv", "id,chargeOnLimit,batCapacity\nlow,57,-1\nhigh,59,-1\nbroken,58,1\n");
+  BatchResult r =
+      Sweep(Common() + Args{"--runs", data / "runs.csv", data.path(), "--out", out.path()});
   EXPECT_EQ(r.code, 1);  // one run failed
   EXPECT_TRUE(Contains(r.out, "1 failed")) << r.out;
   auto rows = JsonlById(Out("summary.jsonl"));
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows["low"]["exitCode"], "0");
   EXPECT_EQ(rows["broken"]["exitCode"], "3");  // a battery lookup beyond its table
-  EXPECT_TRUE(Contains(rows["broken"]["error"], "Avbrott p g a att TABR2")) << rows["broken"]["error"];
+  EXPECT_TRUE(Contains(rows["broken"]["error"], "Avbrott p g a att TABR2"))
+      << rows["broken"]["error"];
   EXPECT_EQ(rows["high"]["settings.chargeOnLimit"], "59");
 
   // An interrupted sweep: only the first finished row survived.
@@ -134,7 +136,8 @@ TEST_F(SweepTest, ATableOfRunsAFailedRunAndResuming) {
   std::getline(csv, header);
   std::getline(csv, row1);
   TempFolder::WriteBytes(Out("summary.csv"), header + "\n" + row1 + "\n");
-  r = Sweep(Common() + Args{"--runs", data / "runs.csv", "--resume", data.path(), "--out", out.path()});
+  r = Sweep(Common() +
+            Args{"--runs", data / "runs.csv", "--resume", data.path(), "--out", out.path()});
   EXPECT_TRUE(Contains(r.out, "2 runs (1 done before)")) << r.out;
   rows = JsonlById(Out("summary.jsonl"));
   EXPECT_EQ(rows.size(), 3u);
@@ -152,11 +155,12 @@ TEST_F(SweepTest, UsageErrors) {
 }
 
 TEST_F(SweepTest, ASlurmArrayRunsTheSameCommands) {
-  ASSERT_EQ(Sweep(Common() + Args{"--grid", "chargeOnLimit=57,58,59", "--emit-jobs", Out("jobs.txt"),
-                                  "--emit-slurm", Out("sweep.sbatch"), "--batch-program",
-                                  DRIVANTO_BATCH_PROGRAM, data.path(), "--out", out.path()})
-                .code,
-            0);
+  ASSERT_EQ(
+      Sweep(Common() + Args{"--grid", "chargeOnLimit=57,58,59", "--emit-jobs", Out("jobs.txt"),
+                            "--emit-slurm", Out("sweep.sbatch"), "--batch-program",
+                            DRIVANTO_BATCH_PROGRAM, data.path(), "--out", out.path()})
+          .code,
+      0);
   const std::string script = TempFolder::ReadBytes(Out("sweep.sbatch"));
   EXPECT_TRUE(Contains(script, "#SBATCH --array=1-3\n")) << script;
   EXPECT_TRUE(Contains(script, "sed -n \"${SLURM_ARRAY_TASK_ID}p\" '" + Out("jobs.txt") + "'"));
@@ -173,7 +177,8 @@ TEST_F(SweepTest, GnuParallelGivesTheSameTableAsTheSweepItself) {
   if (std::system("command -v parallel >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "GNU parallel is not installed (scripts/setup installs it)";
   }
-  const Args grid = Common() + Args{"--grid", "chargeOnLimit=56:59:1", "--grid", "chargeOffLimit=50,52,54"};
+  const Args grid =
+      Common() + Args{"--grid", "chargeOnLimit=56:59:1", "--grid", "chargeOffLimit=50,52,54"};
   TempFolder inProcess;
   ASSERT_EQ(Sweep(grid + Args{data.path(), "--out", inProcess.path()}).code, 0);
   ASSERT_EQ(Sweep(grid + Args{"--emit-jobs", Out("jobs.txt"), "--batch-program",

@@ -97,7 +97,7 @@ TEST(Charts, TheDiagramWindowFollowsTheRun) {
       coloured += QColor(p).saturation() > 100;
     }
   }
-  EXPECT_GT(black, 0);  // the points
+  EXPECT_GT(black, 0);                                                // the points
   EXPECT_GT(coloured, motorImage.width() * motorImage.height() / 4);  // the map
 }
 
@@ -116,11 +116,13 @@ class PlotTest : public ::testing::Test {
 };
 
 TEST_F(PlotTest, APngOfEveryChartFromATraceAndFromResultFiles) {
-  for (const std::string& input : {"'" + data.path("trace.csv") + "'",
-                                   "'" + data.path("RESULT1.TXT") + "' '" + data.path("RESULT2.TXT") + "'"}) {
+  for (const std::string& input :
+       {"'" + data.path("trace.csv") + "'",
+        "'" + data.path("RESULT1.TXT") + "' '" + data.path("RESULT2.TXT") + "'"}) {
     SCOPED_TRACE(input);
     const std::string png = data.path("plot.png");
-    ASSERT_EQ(Shell("'" DRIVANTO_PLOT_PROGRAM "' " + input + " --size 800x1000 -o '" + png + "'"), 0);
+    ASSERT_EQ(Shell("'" DRIVANTO_PLOT_PROGRAM "' " + input + " --size 800x1000 -o '" + png + "'"),
+              0);
     const QImage image(QString::fromStdString(png));
     ASSERT_EQ(image.size(), QSize(800, 1000));
     for (int chart = 0; chart < 4; ++chart) {
@@ -130,14 +132,15 @@ TEST_F(PlotTest, APngOfEveryChartFromATraceAndFromResultFiles) {
   // Two of the charts, in the order asked.
   const std::string png = data.path("two.png");
   ASSERT_EQ(Shell("'" DRIVANTO_PLOT_PROGRAM "' '" + data.path("trace.csv") +
-                "' --charts emissions,speed --size 600x600 -o '" + png + "'"),
+                  "' --charts emissions,speed --size 600x600 -o '" + png + "'"),
             0);
   EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(600, 600));
 }
 
 TEST_F(PlotTest, AnSvgWithItsTitlesAndAxisLabels) {
   const std::string svg = data.path("plot.svg");
-  ASSERT_EQ(Shell("'" DRIVANTO_PLOT_PROGRAM "' '" + data.path("trace.csv") + "' -o '" + svg + "'"), 0);
+  ASSERT_EQ(Shell("'" DRIVANTO_PLOT_PROGRAM "' '" + data.path("trace.csv") + "' -o '" + svg + "'"),
+            0);
   const std::string text = ReadFileBytes(svg);
   for (const char* words : {"Hastighet", "Batteri", "Laddning och motor", "Bränsle och utsläpp",
                             "Tid (s)", "Hastighet (km/h)", "Kapacitet (%)", "Bränsle (l)",
@@ -150,15 +153,20 @@ TEST_F(PlotTest, ErrorsOfThePlotProgram) {
   const std::string plot = "'" DRIVANTO_PLOT_PROGRAM "' ";
   EXPECT_EQ(Shell(plot + "'" + data.path("trace.csv") + "' -o x.bmp 2>/dev/null"), 2);
   EXPECT_EQ(Shell(plot + "'" + data.path("trace.csv") + "' --charts fog -o x.png 2>/dev/null"), 2);
-  EXPECT_EQ(Shell(plot + "'" + data.path("nope.csv") + "' -o '" + data.path("x.png") + "' 2>/dev/null"), 1);
-  EXPECT_EQ(Shell(plot + "'" + data.path("CONS.VAL") + "' -o '" + data.path("x.png") + "' 2>/dev/null"), 1);
+  EXPECT_EQ(
+      Shell(plot + "'" + data.path("nope.csv") + "' -o '" + data.path("x.png") + "' 2>/dev/null"),
+      1);
+  EXPECT_EQ(
+      Shell(plot + "'" + data.path("CONS.VAL") + "' -o '" + data.path("x.png") + "' 2>/dev/null"),
+      1);
 }
 
 TEST_F(PlotTest, TheBatchRunnersShortcut) {
   const std::string png = data.path("run.png");
-  ASSERT_EQ(Shell("'" DRIVANTO_BATCH_PROGRAM "' --set timeMode=D --set dt=0.5 --max-steps 400 --plot '" +
-                png + "' '" + data.folder() + "' >/dev/null"),
-            0);
+  ASSERT_EQ(
+      Shell("'" DRIVANTO_BATCH_PROGRAM "' --set timeMode=D --set dt=0.5 --max-steps 400 --plot '" +
+            png + "' '" + data.folder() + "' >/dev/null"),
+      0);
   const QImage image(QString::fromStdString(png));
   ASSERT_FALSE(image.isNull());
   EXPECT_GT(InkIn(image, QRect(0, 0, image.width(), image.height() / 4)), 2000);
@@ -189,7 +197,8 @@ TEST(DriveRecording, AReplayGivesTheWindowsResultFiles) {
     if (i == 40) QTest::keyClick(keys, '>');
     if (i == 80) QTest::keyClick(keys, 'M');
     if (i >= 80 && i % 20 == 0) {
-      QTest::mouseMove(window.windowHandle(), surface->mapTo(&window, QPoint(300 + i % 60, 100 + i % 90)));
+      QTest::mouseMove(window.windowHandle(),
+                       surface->mapTo(&window, QPoint(300 + i % 60, 100 + i % 90)));
     }
     if (i == 200) QTest::keyClick(keys, ' ');
     if (i == 230) QTest::keyClick(keys, '0');

@@ -267,9 +267,8 @@ TEST_F(WindowFaults, WindowAndBatchRunsLeaveIdenticalSnapshots) {
   window.reset();
   std::ostringstream out, err;
   const std::string batchSnapName = data.path("batch.snap");
-  ASSERT_EQ(RunBatch({"--max-steps", std::to_string(n), "--key", "50:>", "--key", "120:L",
-                      "--key", "200:0", "--key", "260:6", "--save-snapshot", batchSnapName,
-                      data.folder()},
+  ASSERT_EQ(RunBatch({"--max-steps", std::to_string(n), "--key", "50:>", "--key", "120:L", "--key",
+                      "200:0", "--key", "260:6", "--save-snapshot", batchSnapName, data.folder()},
                      out, err),
             0)
       << err.str();

@@ -2,10 +2,10 @@
 
 #include <QApplication>
 #include <QChart>
-#include <QGridLayout>
 #include <QChartView>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLegend>
 #include <QLineSeries>
@@ -136,7 +136,8 @@ QChart* MakeChart(ChartKind kind, const RunHistory& history) {
     right->setTitleText(U(plan.rightLabel));
     chart->addAxis(right, Qt::AlignRight);
   }
-  double t0 = INFINITY, t1 = -INFINITY, l0 = INFINITY, l1 = -INFINITY, r0 = INFINITY, r1 = -INFINITY;
+  double t0 = INFINITY, t1 = -INFINITY, l0 = INFINITY, l1 = -INFINITY, r0 = INFINITY,
+         r1 = -INFINITY;
   const std::size_t timeIndex = static_cast<std::size_t>(Quantity::Time);
   for (const Line& line : plan.lines) {
     auto* series = new QLineSeries();
@@ -291,7 +292,9 @@ ChartsWindow::ChartsWindow(Sim& sim, const RunHistory& history, QWidget* parent)
   auto* engineTitle = new QLabel(U("Förbränningsmotorns arbetspunkter i verkningsgradsdiagrammet"));
   engineMap_ = new QLabel();
   engineMap_->setObjectName("engineMap");
-  auto* motorTitle = new QLabel(U("Elmotorns arbetspunkter över dess verkningsgrad (varvtal åt höger, moment uppåt; blått 50 %, rött 100 %)"));
+  auto* motorTitle =
+      new QLabel(U("Elmotorns arbetspunkter över dess verkningsgrad (varvtal åt höger, moment "
+                   "uppåt; blått 50 %, rött 100 %)"));
   motorMap_ = new QLabel();
   motorMap_->setObjectName("motorMap");
   for (QWidget* w : {static_cast<QWidget*>(engineTitle), static_cast<QWidget*>(engineMap_),

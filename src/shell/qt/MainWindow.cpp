@@ -5,10 +5,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <QLayout>
-#include <QLocale>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -73,7 +73,6 @@ QString KeypadDigit(int key) {
 }
 
 }  // namespace
-
 
 MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), image_(800, 600, QImage::Format_RGB32) {
@@ -255,7 +254,8 @@ void MainWindow::BuildPanels() {
     auto* values = new ClickText([this] { ValueBoxClick(); }, surface_);
     values->setGeometry(geometry[i].values);
     values->hide();
-    for (QPlainTextEdit* box : {static_cast<QPlainTextEdit*>(labels), static_cast<QPlainTextEdit*>(values)}) {
+    for (QPlainTextEdit* box :
+         {static_cast<QPlainTextEdit*>(labels), static_cast<QPlainTextEdit*>(values)}) {
       box->setLineWrapMode(QPlainTextEdit::NoWrap);
       box->setFont(font());
     }
@@ -376,9 +376,10 @@ void MainWindow::DiagramClick() {
 }
 
 void MainWindow::RecordClick() {
-  const std::optional<QString> chosen = Choose({QString::fromUtf8("Spara körning som"),
-                                                QString::fromUtf8("Körningar (*.txt);;Alla filer (*)"),
-                                                "korning.txt", "txt", Q(sim_.s.startmapp), true});
+  const std::optional<QString> chosen =
+      Choose({QString::fromUtf8("Spara körning som"),
+              QString::fromUtf8("Körningar (*.txt);;Alla filer (*)"), "korning.txt", "txt",
+              Q(sim_.s.startmapp), true});
   if (!chosen) return;
   if (sim_.s.stegnr == 0) {
     // Before START the drive is recorded from START on.

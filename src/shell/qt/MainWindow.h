@@ -185,5 +185,4 @@ class MainWindow : public QMainWindow, public Display {
   bool startedUp_ = false;
 };
 
-
 }  // namespace drivanto

@@ -31,7 +31,9 @@ class QtCanvas : public Canvas {
  private:
   void Fill(long left, long top, long right, long bottom, Rgb c);
   // The rows drawing may reach (below the clip row, inside the image).
-  int Bottom() const { return clipBottom_ < 0 ? image_->height() : std::min(clipBottom_, image_->height()); }
+  int Bottom() const {
+    return clipBottom_ < 0 ? image_->height() : std::min(clipBottom_, image_->height());
+  }
   void Clip(QPainter& p) const;
   QImage* image_;
   QFont font_;

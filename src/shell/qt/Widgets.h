@@ -35,7 +35,9 @@ using ClickLabel = Clickable<QLabel>;
 using ClickText = Clickable<QPlainTextEdit>;
 using ClickLine = Clickable<QLineEdit>;
 
-inline QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+inline QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
 inline std::string S(const QString& q) { return q.toUtf8().toStdString(); }
 
 inline QString Lines(const std::vector<std::string>& rows) {
