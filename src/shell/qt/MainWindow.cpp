@@ -266,7 +266,7 @@ void MainWindow::BuildPanels() {
             &QScrollBar::setValue);
     labels->setObjectName(QString("panelLabels%1").arg(i));
     values->setObjectName(QString("panelValues%1").arg(i));
-    panels_[i] = {labels, values};
+    panels_[i] = {labels, values, {}};
   }
   memo3_ = new ClickText([this] { Memo3Click(); }, surface_);
   memo3_->setObjectName("carFolderLabels");
