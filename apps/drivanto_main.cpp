@@ -8,6 +8,7 @@
 // START as soon as the window has started up.
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
 #include <filesystem>
@@ -49,6 +50,9 @@ int main(int argc, char** argv) {
   // --version answer without a display.
   QApplication app(argc, argv);
   QApplication::setApplicationName("mavo");
+  // The installed desktop entry and its icon (the icon theme's "drivanto").
+  QGuiApplication::setDesktopFileName("drivanto");
+  QApplication::setWindowIcon(QIcon::fromTheme("drivanto"));
   drivanto::InstallSwedishTranslations(app);
   const drivanto::StartFolder start = drivanto::ChooseStartFolder(given);
   std::string folder = start.folder;
