@@ -37,7 +37,7 @@ struct WindowOptions {
   // A clock that advances 0.04 s per tick instead of the computer's clock.
   bool simulatedClock = false;
   // Records the drive from START on into this drive script (--record).
-  std::string recordFile;
+  std::string recordFile = {};
 };
 
 // A file dialog: returns the chosen name, or nothing when cancelled.
