@@ -19,7 +19,7 @@ constexpr int64_t kSteps = 34252;
 
 const std::vector<std::string> kUdds = {"--set", "cycleType=T",    "--set", "Ttidd=UDDS.CYK",
                                         "--set", "timeMode=D",     "--set", "dt=0.04",
-                                        "--set", "fullTime=100000"};
+                                        "--set", "fullTime=100000", "--set", "Spara=0000"};
 
 std::string TempDir() {
   char tmpl[] = "/tmp/drivanto-sweep-bench-XXXXXX";
