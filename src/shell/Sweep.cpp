@@ -118,24 +118,24 @@ void CheckSetting(const std::string& name, const std::string& value) {
   }
 }
 
-std::vector<std::string> GridValues(const std::string& name, const std::string& spec) {
+std::vector<std::string> GridValues(const std::string& name, const std::string& text) {
   std::vector<std::string> values;
-  const std::vector<std::string> range = Split(spec, ':');
+  const std::vector<std::string> range = Split(text, ':');
   if (range.size() == 3) {
     bool a = false, b = false, c = false;
     const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
                  step = ParseNumberPrefix(range[2], &c);
     if (!a || !b || !c || !(step > 0) || !(to >= from) || (to - from) / step > 100000) {
-      throw UsageError{"--grid " + name + "=" + spec +
+      throw UsageError{"--grid " + name + "=" + text +
                        ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
     }
     const long n = static_cast<long>(std::floor((to - from) / step + 1e-9));
     for (long i = 0; i <= n; ++i) values.push_back(NumberText(from + i * step));
   } else {
-    values = Split(spec, ',');
+    values = Split(text, ',');
   }
   for (const std::string& v : values) {
-    if (v.empty()) throw UsageError{"--grid " + name + "=" + spec + ": an empty value"};
+    if (v.empty()) throw UsageError{"--grid " + name + "=" + text + ": an empty value"};
     CheckSetting(name, v);
   }
   return values;
