@@ -1,5 +1,7 @@
 #include "base/Rounding.h"
 
+#include <math.h>
+
 #include <cmath>
 #include <limits>
 
@@ -18,7 +20,7 @@ int32_t Saturate(double r) {
 
 int32_t RoundInt(double x) {
   // Ties to even, independent of the floating-point rounding mode.
-  return Saturate(__builtin_roundeven(x));
+  return Saturate(::roundeven(x));
 }
 
 int32_t TruncInt(double x) { return Saturate(std::trunc(x)); }

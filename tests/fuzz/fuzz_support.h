@@ -302,12 +302,69 @@ struct BatchOutput {
   std::string out, err;
 };
 
+// Whether the bytes are UTF-8 text (well-formed, no surrogates, nothing above
+// U+10FFFF) without control bytes other than line feeds.
+inline bool IsCleanText(std::string_view t) {
+  std::size_t i = 0;
+  while (i < t.size()) {
+    const auto b = static_cast<unsigned char>(t[i]);
+    if (b < 0x80) {
+      if ((b < 0x20 && b != '\n') || b == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    uint32_t cp = 0, least = 0;
+    if (b >= 0xC2 && b <= 0xDF) extra = 1, cp = b & 0x1F, least = 0x80;
+    else if (b >= 0xE0 && b <= 0xEF) extra = 2, cp = b & 0x0F, least = 0x800;
+    else if (b >= 0xF0 && b <= 0xF4) extra = 3, cp = b & 0x07, least = 0x10000;
+    else return false;
+    if (i + static_cast<std::size_t>(extra) >= t.size()) return false;
+    for (int k = 1; k <= extra; ++k) {
+      const auto c = static_cast<unsigned char>(t[i + static_cast<std::size_t>(k)]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return true;
+}
+
+// The message of a run that failed with code 1 is its last line beginning
+// "drivanto-batch: ". An input/output or data error says "FILE: REASON" (the
+// reason after the last ": "); memory running out may name no file. A
+// message without its reason was cut short (a NUL byte in a C string cuts
+// what() there); an exception other than these that reaches the runner
+// ("... while reading this file", or no file at all) is a fault of the
+// program, not of its input.
+inline void CheckFailureMessage(const std::string& err) {
+  constexpr std::string_view kPrefix = "drivanto-batch: ";
+  std::string message;
+  std::istringstream in(err);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(kPrefix, 0) == 0) message = line.substr(kPrefix.size());
+  }
+  if (message.empty()) Fail("a run that failed with code 1 printed no \"drivanto-batch: \" message:\n" + err);
+  const bool memory = message.find("out of memory") != std::string::npos;
+  const std::string_view unexpected = " while reading this file";
+  if (!memory && message.size() >= unexpected.size() &&
+      message.compare(message.size() - unexpected.size(), unexpected.size(), unexpected) == 0) {
+    Fail("an unexpected exception ended the run: " + message);
+  }
+  const std::size_t colon = message.rfind(": ");
+  if (!memory && (colon == std::string::npos || colon + 2 >= message.size())) {
+    Fail("the failure message gives no reason (cut short?): \"" + message + "\"");
+  }
+}
+
 // Runs drivanto-batch with the arguments and checks what every run must do,
 // whatever its input: return 0, 1 or 3 (2 is a usage error, which the
 // harnesses never make), print a summary on success, say why on failure in
-// a message that no NUL byte cuts short, and let no exception escape. Then
-// puts the data copy back as it was. With DRIVANTO_FUZZ_VERBOSE set in the
-// environment, every run's exit code and output go to the error stream.
+// a whole message (no NUL byte, a reason: CheckFailureMessage) of clean
+// UTF-8 text (bytes of a file shown escaped), and let no exception escape.
+// Then puts the data copy back as it was. With DRIVANTO_FUZZ_VERBOSE set in
+// the environment, every run's exit code and output go to the error stream.
 inline BatchOutput CheckedBatchRun(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   BatchOutput r;
@@ -332,6 +389,10 @@ inline BatchOutput CheckedBatchRun(const std::vector<std::string>& args) {
   if (r.err.find('\0') != std::string::npos) {
     Fail("the error message holds a NUL byte, which cuts it short on a terminal:\n" + r.err);
   }
+  if (!IsCleanText(r.err)) {
+    Fail("the error output is not clean UTF-8 text (raw bytes of a file, control bytes):\n" + r.err);
+  }
+  if (r.code == 1) CheckFailureMessage(r.err);
   Data().Restore();
   return r;
 }
