@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -38,8 +39,8 @@ const char* const kHelp = R"(Usage: drivanto-sweep [options] FOLDER --out DIR
        drivanto-sweep --collect DIR
 
 Runs drivanto-batch once for every combination of the settings given (or
-every row of a table of runs), each in its own copy of FOLDER under
-DIR/runs/ID/, on all cores, and gathers their summaries in DIR/summary.csv and
+every row of a table of runs), each in its own copy of FOLDER (without its
+pictures and documents, which runs do not read) under DIR/runs/ID/, on all cores, and gathers their summaries in DIR/summary.csv and
 DIR/summary.jsonl, one row per run, written as each run finishes.
 
 What to run:
@@ -283,12 +284,29 @@ std::vector<std::string> BatchArgs(const Options& o, const SweepRun& run,
   return args;
 }
 
+// A run's working copy of the study's folder: everything but the pictures
+// and documents, which the batch runner never reads (most of the bytes and
+// files of the bundled folder).
+bool RunNeeds(const fs::path& file) {
+  std::string ext = file.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext != ".bmp" && ext != ".md" && ext != ".png" && ext != ".svg";
+}
+
 void CopyFolder(const std::string& from, const std::string& to) {
   std::error_code ec;
   fs::remove_all(to, ec);
   fs::create_directories(to, ec);
   if (ec) throw IoError(to, 0, ec.message());
-  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  for (auto it = fs::recursive_directory_iterator(from, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const fs::path target = fs::path(to) / fs::relative(it->path(), from);
+    if (it->is_directory()) {
+      fs::create_directories(target, ec);
+    } else if (RunNeeds(it->path())) {
+      fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
+    }
+  }
   if (ec) throw IoError(from, 0, "cannot be copied to " + to + ": " + ec.message());
 }
 
@@ -306,9 +324,9 @@ SweepOutcome RunOne(const Options& o, const SweepRun& run) {
   r.exitCode = RunBatch(BatchArgs(o, run, runDir), out, err);
   r.summary = r.exitCode == 0 ? JsonLine(out.str()) : JsonLine(err.str());
   r.error = r.exitCode == 0 ? std::string() : ErrorText(err.str());
-  WriteFilePlain(runDir + "/summary.json", r.summary + "\n");
-  WriteFilePlain(runDir + "/exitcode", std::to_string(r.exitCode) + "\n");
-  WriteFilePlain(runDir + "/stderr.txt", err.str());
+  // The run's row holds its summary and exit code; what it said on its
+  // error stream stays beside its files.
+  if (!err.str().empty()) WriteFilePlain(runDir + "/stderr.txt", err.str());
   return r;
 }
 
