@@ -69,8 +69,9 @@ void BM_Sweep40UddsRuns(benchmark::State& state) {
 
 BENCHMARK(BM_SingleUddsRun)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Sweep40UddsRuns)
-    ->Arg(1)
-    ->Arg(2)
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({2, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);
