@@ -14,6 +14,12 @@ constexpr double kModelTwoPi = 6.28;
 // model always has: rpm x 2 x pi / 60, in that order.
 inline double RpmToRadPerSec(double rpm) { return rpm * 2 * kModelPi / 60; }
 
+// The fuel the engine burns per joule of work at 100 % efficiency, in litres:
+// the fuel's energy is 1 / 3.18e-8 J/l (about 8.735 kWh/l).
+constexpr double kFuelLitresPerJoule = 3.18e-8;
+// The same as kWh per litre.
+constexpr double kFuelEnergyKWhPerLitre = 1 / (kFuelLitresPerJoule * 3600000);
+
 // Acceleration of gravity, m/s2.
 constexpr double kGravity = 9.81;
 

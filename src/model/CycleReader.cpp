@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "base/Errors.h"
+#include "base/Rounding.h"
 #include "model/Codes.h"
 #include "model/Modules.h"
 
@@ -49,6 +50,18 @@ void ReadCycleUntil(Sim& sim, const std::string& fileName, double x) {
     for (int k = 1; k <= 6; ++k) s.readRow[k] = row[k - 1];
     PublishActiveRow(sim);
     if (s.prevReadRow[4] == CycleMode::EngineOff) s.tangent = 'C';
+  }
+  // A file that closes with a single end row (mode 100) as its last row: no
+  // row follows to make it active, so once the position has passed it, it
+  // becomes the active row itself and the run ends there. Files that close
+  // with two end rows have made the first one active before this point.
+  if (s.readRow[1] < x && RoundInt(s.readRow[4]) == CycleMode::End &&
+      RoundInt(s.prevReadRow[4]) != CycleMode::End && !sim.cycleRowIsInitial &&
+      sim.cycleFile.AtEnd()) {
+    if (s.prevReadRow[4] == CycleMode::EngineOff) s.tangent = ' ';
+    for (int k = 1; k <= 6; ++k) s.prevReadRow[k] = s.readRow[k];
+    sim.cyclePrevRowIsInitial = false;
+    PublishActiveRow(sim);
   }
 }
 

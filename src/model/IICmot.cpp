@@ -48,8 +48,10 @@ void EngineStep(Sim& sim) {
   } else {
     s.icEff = TABR2(sim.tables, sim.sites.engineEfficiency, s.Tforb, "2", 'i', 'i', s.mic, s.nic);
   }
-  // Shaft power times 3.18e-8 litres per joule, divided by the efficiency.
-  if (s.icEff > 0.1) s.fuelFlow = RpmToRadPerSec(s.nic) * s.mic * 3.18e-8 * 100 / s.icEff;
+  // Shaft power times the litres per joule, divided by the efficiency.
+  if (s.icEff > 0.1) {
+    s.fuelFlow = RpmToRadPerSec(s.nic) * s.mic * kFuelLitresPerJoule * 100 / s.icEff;
+  }
 }
 
 void EngineEmissions(Sim& sim) {

@@ -27,6 +27,7 @@
 #include "shell/DriveScript.h"
 #include "shell/Run.h"
 #include "shell/RunControl.h"
+#include "shell/SettingText.h"
 #include "shell/Settings.h"
 #include "shell/StartFolder.h"
 #include "shell/Summary.h"
@@ -111,6 +112,9 @@ struct Options {
   bool version = false;
   std::vector<std::string> traceVars = DefaultTraceVariables();
   int64_t traceEvery = 1;
+  bool traceVarsGiven = false, traceEveryGiven = false;
+  // The options besides --set that change what the run computes, as given.
+  std::vector<std::string> runOptions;
 };
 
 struct UsageError {
@@ -139,11 +143,10 @@ bool ParseWhole(const std::string& text, int64_t* out) {
   return true;
 }
 
-std::string ValidNames() {
+std::string NameList(const std::vector<std::string>& names) {
   std::string list;
   int column = 0;
-  for (const NamedField& f : AllFields()) {
-    std::string n = f.name;
+  for (const std::string& n : names) {
     if (column + n.size() + 1 > 76) {
       list += "\n";
       column = 0;
@@ -152,6 +155,12 @@ std::string ValidNames() {
     column += static_cast<int>(n.size()) + 2;
   }
   return list;
+}
+
+std::string ValidNames() {
+  std::vector<std::string> names;
+  for (const NamedField& f : AllFields()) names.push_back(f.name);
+  return NameList(names);
 }
 
 Options Parse(const std::vector<std::string>& args) {
@@ -167,28 +176,30 @@ Options Parse(const std::vector<std::string>& args) {
       o.help = true;
     } else if (a == "--constants") {
       o.constants = value(i, a);
+      o.runOptions.push_back(a);
+      o.runOptions.push_back(Absolute(o.constants));
     } else if (a == "--set") {
       std::string v = value(i, a);
       std::size_t eq = v.find('=');
       if (eq == std::string::npos) throw UsageError{"--set takes NAME=VALUE, not \"" + v + "\""};
       std::string name = v.substr(0, eq);
-      const NamedField* f = FindField(name);
-      if (!f) {
-        throw UsageError{"unknown variable \"" + name + "\" in --set. Valid names:\n" +
+      if (!FindField(name)) {
+        throw UsageError{"unknown variable \"" + Printable(name) + "\" in --set. Valid names:\n" +
                          ValidNames()};
       }
-      State probe;
-      std::string why;
-      if (!SetFieldFromText(probe, f->field, v.substr(eq + 1), &why)) {
-        throw UsageError{"--set " + v + ": " + why};
-      }
+      const std::string why = CheckSetting(name, v.substr(eq + 1));
+      if (!why.empty()) throw UsageError{"--set " + why};
       o.actions.push_back({Options::Action::Set, name, v.substr(eq + 1)});
     } else if (a == "--load-snapshot") {
       o.actions.push_back({Options::Action::Load, Absolute(value(i, a)), {}});
+      o.runOptions.push_back(a);
+      o.runOptions.push_back(o.actions.back().a);
     } else if (a == "--script") {
       if (!o.script.empty()) throw UsageError{"only one --script may be given"};
       o.script = Absolute(value(i, a));
       o.actions.push_back({Options::Action::Script, o.script, {}});
+      o.runOptions.push_back(a);
+      o.runOptions.push_back(o.script);
     } else if (a == "--plot") {
       o.plot = Absolute(value(i, a));
     } else if (a == "--version") {
@@ -205,6 +216,8 @@ Options Parse(const std::vector<std::string>& args) {
         throw UsageError{"--key takes N:C (a tick number and one character), not \"" + v + "\""};
       }
       o.keys.emplace(n, FirstCharCp1252(ch));
+      o.runOptions.push_back(a);
+      o.runOptions.push_back(v);
     } else if (a == "--mouse") {
       std::string v = value(i, a);
       std::size_t colon = v.find(':');
@@ -218,19 +231,25 @@ Options Parse(const std::vector<std::string>& args) {
         throw UsageError{"--mouse takes N:X,Y (a tick number and a position), not \"" + v + "\""};
       }
       o.mouse.emplace(n, std::make_pair(static_cast<int32_t>(x), static_cast<int32_t>(y)));
+      o.runOptions.push_back(a);
+      o.runOptions.push_back(v);
     } else if (a == "--max-steps") {
       std::string v = value(i, a);
       if (!ParseWhole(v, &o.maxSteps) || o.maxSteps < 0) {
         throw UsageError{"--max-steps takes a whole number, not \"" + v + "\""};
       }
+      o.runOptions.push_back(a);
+      o.runOptions.push_back(v);
     } else if (a == "--realtime") {
       o.realtime = true;
+      o.runOptions.push_back(a);
     } else if (a == "--json") {
       o.json = true;
     } else if (a == "--trace") {
       o.trace = Absolute(value(i, a));
     } else if (a == "--trace-vars") {
       const std::string v = value(i, a);
+      o.traceVarsGiven = true;
       o.traceVars.clear();
       for (std::size_t start = 0; start <= v.size();) {
         std::size_t comma = v.find(',', start);
@@ -241,13 +260,15 @@ Options Parse(const std::vector<std::string>& args) {
       const std::string unknown = UnknownTraceVariable(o.traceVars);
       if (o.traceVars.empty() || !unknown.empty()) {
         throw UsageError{"--trace-vars: \"" + unknown +
-                         "\" is not a variable that can be traced. Valid names:\n" + ValidNames()};
+                         "\" is not a variable that can be traced. Valid names:\n" +
+                         NameList(TraceableVariables())};
       }
     } else if (a == "--trace-every") {
       const std::string v = value(i, a);
       if (!ParseWhole(v, &o.traceEvery) || o.traceEvery < 1) {
         throw UsageError{"--trace-every takes a whole number of 1 or more, not \"" + v + "\""};
       }
+      o.traceEveryGiven = true;
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       throw UsageError{"unknown option " + a};
     } else {
@@ -255,6 +276,10 @@ Options Parse(const std::vector<std::string>& args) {
       o.folder = a;
       folderSeen = true;
     }
+  }
+  if (o.trace.empty() && (o.traceVarsGiven || o.traceEveryGiven)) {
+    throw UsageError{std::string(o.traceVarsGiven ? "--trace-vars" : "--trace-every") +
+                     " needs --trace FILE.csv"};
   }
   return o;
 }
@@ -419,7 +444,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       Start(sim, nullptr);
     }
 
-    figures.Begin(s);
+    figures.Begin(sim, underWay);
     if (!o.trace.empty()) trace.Open(o.trace, o.traceVars, static_cast<long>(o.traceEvery));
     running = true;
     const auto stepsStarted = std::chrono::steady_clock::now();
@@ -449,6 +474,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stepsStarted).count();
     sim.result1.Close();
     sim.result2.Close();
+    trace.Finish(s, static_cast<long>(r.steps));
     trace.Close();
     if (!o.saveSnapshot.empty()) {
       // As the menu command does, the pause flag is set while saving.
@@ -475,8 +501,16 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     r.error = "drivanto-batch: " + DescribeUnexpected(e.what());
   }
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  for (const Options::Action& a : o.actions) {
+    if (a.kind == Options::Action::Set) r.settings.push_back({a.a, a.b});
+  }
+  r.runOptions = o.runOptions;
   if (r.exitCode == 0) {
-    WriteSummary(out, sim, r, figures, inputs, o.json);
+    const RunSummary summary = Summarise(sim, r, figures);
+    WriteSummary(out, summary, inputs, o.json);
+    if (const std::string w = CycleWarning(summary); !w.empty()) {
+      err << "drivanto-batch: warning: " << w << "\n";
+    }
     if (o.plot.empty()) return 0;
     const std::string why = Plot(o.trace, o.plot);
     if (temporaryTrace) ::unlink(o.trace.c_str());
@@ -496,7 +530,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   if (running && r.exitCode == 1) {
     r.reason = "failed";
-    WriteSummary(err, sim, r, figures, inputs, o.json);
+    WriteSummary(err, Summarise(sim, r, figures), inputs, o.json);
   }
   err << r.error << "\n";
   return r.exitCode;

@@ -1,7 +1,6 @@
 #include "shell/Trace.h"
 
 #include <charconv>
-#include <map>
 
 #include "base/Errors.h"
 #include "base/Files.h"
@@ -10,52 +9,6 @@
 namespace drivanto {
 
 namespace {
-
-const std::map<std::string, std::string>& Units() {
-  static const std::map<std::string, std::string> units = {
-      {"ttot", "s"},
-      {"dt", "s"},
-      {"cycleTime", "s"},
-      {"ltot", "m"},
-      {"mapPos", "m"},
-      {"height", "m"},
-      {"v", "m_per_s"},
-      {"vb", "m_per_s"},
-      {"vCycle", "m_per_s"},
-      {"vPrev", "m_per_s"},
-      {"slope", "pct"},
-      {"U", "V"},
-      {"Iaba", "A"},
-      {"Ila", "A"},
-      {"regenCurrent", "A"},
-      {"motorCurrent", "A"},
-      {"totalCurrent", "A"},
-      {"usedCapacity", "pct"},
-      {"nel", "rpm"},
-      {"mel", "Nm"},
-      {"nic", "rpm"},
-      {"mic", "Nm"},
-      {"fuelFlow", "l_per_s"},
-      {"fuelLeft", "l"},
-      {"CO", "g"},
-      {"NOx", "g"},
-      {"HC", "g"},
-      {"brakeForce", "N"},
-      {"resistForce", "N"},
-      {"motorPower", "W"},
-      {"auxPower", "W"},
-      {"elmEff", "pct"},
-      {"icEff", "pct"},
-      {"icMaxTorque", "Nm"},
-      {"netEnergy", "kWh"},
-      {"driveEnergy", "kWh"},
-      {"vehicleMass", "kg"},
-      {"batCapacity", "Ah"},
-      {"tankVolume", "l"},
-      {"Energi", "Ws"},
-  };
-  return units;
-}
 
 bool IsScalar(const Field& f) {
   return std::visit(
@@ -132,8 +85,33 @@ const std::vector<std::string>& DefaultTraceVariables() {
 }
 
 std::string TraceUnit(const std::string& name) {
-  auto it = Units().find(name);
-  return it == Units().end() ? std::string() : it->second;
+  const NamedField* f = FindField(name);
+  if (!f) return {};
+  // The catalogue's unit in a form that fits a column name: "m/s" becomes
+  // "m_per_s", "%" "pct", "rpm/(m/s)" "rpm_per_m_per_s", "A or kW" "A_or_kW".
+  std::string unit;
+  const std::string text = f->unit;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '%') {
+      unit += "pct";
+    } else if (c == '/') {
+      unit += "_per_";
+    } else if (c == ' ' || c == ',') {
+      if (!unit.empty() && unit.back() != '_') unit += '_';
+    } else if (c != '(' && c != ')') {
+      unit += c;
+    }
+  }
+  return unit;
+}
+
+std::vector<std::string> TraceableVariables() {
+  std::vector<std::string> names;
+  for (const NamedField& f : AllFields()) {
+    if (IsScalar(f.field)) names.push_back(f.name);
+  }
+  return names;
 }
 
 std::string UnknownTraceVariable(const std::vector<std::string>& names) {
@@ -163,6 +141,17 @@ void TraceWriter::Open(const std::string& fileName, const std::vector<std::strin
 
 void TraceWriter::Step(const State& s, long step) {
   if (!file_.IsOpen() || step % every_ != 0) return;
+  WriteRow(s);
+  lastWritten_ = step;
+}
+
+void TraceWriter::Finish(const State& s, long step) {
+  if (!file_.IsOpen() || step <= 0 || step == lastWritten_) return;
+  WriteRow(s);
+  lastWritten_ = step;
+}
+
+void TraceWriter::WriteRow(const State& s) {
   std::string& row = file_.BeginLine();
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (i) row += ',';

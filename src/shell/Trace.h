@@ -17,9 +17,12 @@ namespace drivanto {
 // fuel and emissions.
 const std::vector<std::string>& DefaultTraceVariables();
 
-// The unit of a variable as it appears in a header name ("m_per_s"), or ""
-// where the variable has none.
+// The unit of a variable (from the field catalogue) as it appears in a
+// header name ("m_per_s"), or "" for counts, codes, flags and texts.
 std::string TraceUnit(const std::string& name);
+
+// The names a trace can hold: every variable that is not a table.
+std::vector<std::string> TraceableVariables();
 
 // Checks a list of names; returns the first that is not a scalar variable of
 // the catalogue, or "".
@@ -35,6 +38,9 @@ class TraceWriter {
   void Open(const std::string& fileName, const std::vector<std::string>& names, long every);
   // One row for the step with this counter (written when it falls on `every`).
   void Step(const State& s, long step);
+  // The run's last step, when `every` left it out, so a trace always ends
+  // where the run ended.
+  void Finish(const State& s, long step);
   // Writes what is buffered and closes; throws IoError.
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
@@ -42,7 +48,9 @@ class TraceWriter {
  private:
   ResultFile file_;
   std::vector<Field> fields_;
+  void WriteRow(const State& s);
   long every_ = 1;
+  long lastWritten_ = 0;
 };
 
 }  // namespace drivanto

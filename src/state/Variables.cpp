@@ -11,8 +11,8 @@ namespace drivanto {
 
 const std::vector<NamedField>& AllFields() {
   static const std::vector<NamedField> fields = {
-#define FIELD(type, name, dflt, line, kind, constLine, constKind) {#name, &State::name},
-#define ARRAY(type, name, size, line, kind) {#name, &State::name},
+#define FIELD(type, name, dflt, line, kind, constLine, constKind, unit) {#name, &State::name, unit},
+#define ARRAY(type, name, size, line, kind, unit) {#name, &State::name, unit},
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY

@@ -21,6 +21,7 @@ using Field = std::variant<double State::*, int32_t State::*, uint8_t State::*, 
 struct NamedField {
   const char* name;
   Field field;
+  const char* unit;  // "m/s", "%", ...; "" for counts, codes, flags and texts
 };
 
 // Every field of State with its name, in catalogue order.

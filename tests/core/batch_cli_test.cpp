@@ -131,7 +131,27 @@ TEST(BatchCli, UsageErrors) {
     EXPECT_TRUE(Contains(r.err, "--help")) << r.err;
     EXPECT_TRUE(r.out.empty());
   }
+  // Values the model cannot run with name the setting and what it takes.
+  const std::pair<const char*, const char*> refused[] = {
+      {"cycleType=X", "T (a time cycle) or K (a map cycle)"},
+      {"timeMode=Q", "D (the fixed step dt), R (real time) or a blank"},
+      {"dt=0", "a time step in seconds above 0"},
+      {"dt=-0.1", "a time step in seconds above 0"}};
+  for (const auto& [setting, accepted] : refused) {
+    BatchResult r = f.Run(Set({setting}));
+    EXPECT_EQ(r.code, 2) << setting;
+    EXPECT_TRUE(Contains(r.err, std::string("--set ") + setting + ": " + accepted)) << r.err;
+  }
+  // A trace's options without a trace.
+  for (const Args& a : {Args{"--trace-vars", "ttot"}, Args{"--trace-every", "5"}}) {
+    BatchResult r = f.Run(a);
+    EXPECT_EQ(r.code, 2) << a[0];
+    EXPECT_TRUE(Contains(r.err, a[0] + " needs --trace FILE.csv")) << r.err;
+  }
   EXPECT_FALSE(f.Exists("RESULT2.TXT"));  // nothing ran
+  for (const char* fine : {"cycleType=k", "timeMode=d", "timeMode=", "dt=0,5"}) {
+    EXPECT_EQ(f.Run(Set({fine}) + Args{"--max-steps", "2"}).code, 0) << fine;
+  }
   BatchResult help = f.Run({"--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_TRUE(Contains(help.out, "Usage: drivanto-batch"));

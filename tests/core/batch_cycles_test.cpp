@@ -160,10 +160,56 @@ TEST(BatchCycles, FullTimeAndFullLengthEndTheRun) {
 TEST(BatchCycles, FixedIncrementOfZeroAdvancesByTheMinimum) {
   BatchFolder f;
   f.Write("L10.CYK", kLevel10);
-  auto j = f.RunJson(TimeCycle("L10.CYK", "0") + Args{"--max-steps", "100"});
+  // An increment of 0 comes from the constants file (line 57); on the
+  // command line it is refused.
+  std::string constants = f.Read("CONS.VAL");
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = constants.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    lines.push_back(constants.substr(start, end - start));
+  }
+  ASSERT_GE(lines.size(), 57u);
+  lines[56] = "0";
+  constants.clear();
+  for (const std::string& l : lines) constants += l + "\r\n";
+  f.Write("CONS.VAL", constants);
+  EXPECT_EQ(f.Run(TimeCycle("L10.CYK", "0")).code, 2);
+  auto j = f.RunJson(Set({"cycleType=T", "Ttidd=L10.CYK", "timeMode=D", "fullTime=100000"}) +
+                     Args{"--max-steps", "100"});
   // The screen set-up before the first step has already raised the
   // increment to its lower bound of 1 ms, so every step adds 0.001 s.
   EXPECT_NEAR(Num(j, "ttot"), 0.01 + 100 * 0.001, 1e-9);
+}
+
+// A cycle whose only end row is its last row ends there, like a cycle that
+// closes with two end rows; with neither it runs to the full time.
+TEST(BatchCycles, ASingleEndRowEndsTheRunAtTheCyclesEnd) {
+  BatchFolder f;
+  struct Case {
+    const char* name;
+    const char* rows;
+    const char* endReason;
+    double ttot;
+  };
+  const Case cases[] = {
+      {"one end row", "0 10 0 0 1 0\n550 5 0 0 1 0\n600 0 0 100 1 0\n", "mode100", 600},
+      {"two end rows", "0 10 0 0 1 0\n550 5 0 0 1 0\n600 0 0 100 1 0\n601 0 0 100 1 0\n",
+       "mode100", 601},
+      {"one end row and blank lines", "0 10 0 0 1 0\n550 5 0 0 1 0\n600 0 0 100 1 0\n\n  \n",
+       "mode100", 600},
+      {"no end row", "0 10 0 0 1 0\n550 5 0 0 1 0\n600 0 0 0 1 0\n", "fullTime", 2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    f.Write("C.CYK", c.rows);
+    auto j = f.RunJson(TimeCycle("C.CYK", "0.5") + Set({"fullTime=2000"}));
+    EXPECT_EQ(j["endReason"], c.endReason);
+    EXPECT_NEAR(Num(j, "ttot"), c.ttot, 1.01);
+    EXPECT_EQ(j["cycleCompleted"], std::string(c.endReason) == "mode100" ? "true" : "false");
+    // The map variant of the same rows (positions in metres).
+    auto m = f.RunJson(MapCycle("C.CYK", "0.5") + Set({"fullTime=2000"}));
+    EXPECT_EQ(m["endReason"], c.endReason);
+  }
 }
 
 TEST(BatchCycles, IncrementFromTheCycleRows) {

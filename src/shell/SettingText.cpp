@@ -1,0 +1,51 @@
+#include "shell/SettingText.h"
+
+#include <cmath>
+
+#include "base/NumberText.h"
+#include "base/Text.h"
+#include "state/Variables.h"
+
+namespace drivanto {
+
+namespace {
+
+// The one letter of a text, upper-cased; 0 when the text is not one letter.
+char OneLetter(const std::string& value) {
+  if (value.size() != 1) return 0;
+  return UpperAscii(value[0]);
+}
+
+}  // namespace
+
+std::string CheckSetting(const std::string& name, const std::string& value) {
+  const NamedField* f = FindField(name);
+  if (!f) return "unknown variable \"" + Printable(name) + "\"";
+  State probe;
+  std::string why;
+  if (!SetFieldFromText(probe, f->field, value, &why)) {
+    return name + "=" + Printable(value) + ": " + why;
+  }
+  // Values the variable holds but the model cannot run with.
+  if (name == "cycleType") {
+    const char c = OneLetter(value);
+    if (c != 'T' && c != 'K') {
+      return "cycleType=" + Printable(value) + ": T (a time cycle) or K (a map cycle)";
+    }
+  } else if (name == "timeMode") {
+    const char c = value.empty() ? ' ' : OneLetter(value);
+    if (c != 'D' && c != 'R' && c != ' ') {
+      return "timeMode=" + Printable(value) +
+             ": D (the fixed step dt), R (real time) or a blank (the cycle's own step)";
+    }
+  } else if (name == "dt") {
+    bool complete = false;
+    const double dt = ParseNumberEitherSeparator(value, &complete);
+    if (!(dt > 0) || !std::isfinite(dt)) {
+      return "dt=" + Printable(value) + ": a time step in seconds above 0";
+    }
+  }
+  return {};
+}
+
+}  // namespace drivanto
