@@ -315,28 +315,6 @@ std::string Plot(const std::string& trace, const std::string& image) {
   return {};
 }
 
-// --set: the value as the constants file would give it (letters upper-cased
-// where the file's rule says so); a file name or car constant is followed by
-// the reduced reading of the constants, as after a settings panel, so that
-// names are completed and the table files' constants are read again.
-void ApplySet(Sim& sim, const std::string& name, const std::string& value) {
-  State& s = sim.s;
-  const Field& field = FindField(name)->field;
-  SetFieldFromText(s, field, value, nullptr);
-  for (const ConstLine& c : ConstantLines()) {
-    if (c.kind == ConstKind::Empty || !(c.field == field)) continue;
-    if (c.kind == ConstKind::LetterUpper) {
-      char& ch = s.*std::get<char State::*>(field);
-      ch = UpperAscii(ch);
-    }
-    if (c.kind == ConstKind::CycleType) s.cycleType = (UpperAscii(s.cycleType) == 'T') ? 'T' : 'K';
-    if (c.line <= 34) {
-      RereadSettings(sim);
-      ComposeTitle(s);
-    }
-  }
-}
-
 }  // namespace
 
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -400,7 +378,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     bool underWay = false;
     for (const Options::Action& a : o.actions) {
       if (a.kind == Options::Action::Set) {
-        ApplySet(sim, a.a, a.b);
+        ApplySetting(sim, a.a, a.b);
       } else if (a.kind == Options::Action::Load) {
         sim.namedFiles.emplace_back("the snapshot loaded", a.a);
         underWay = LoadSnapshotIntoRun(sim, a.a);

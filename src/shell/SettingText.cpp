@@ -4,6 +4,9 @@
 
 #include "base/NumberText.h"
 #include "base/Text.h"
+#include "data/Constants.h"
+#include "shell/Run.h"
+#include "shell/Settings.h"
 #include "state/Variables.h"
 
 namespace drivanto {
@@ -46,6 +49,24 @@ std::string CheckSetting(const std::string& name, const std::string& value) {
     }
   }
   return {};
+}
+
+void ApplySetting(Sim& sim, const std::string& name, const std::string& value) {
+  State& s = sim.s;
+  const Field& field = FindField(name)->field;
+  SetFieldFromText(s, field, value, nullptr);
+  for (const ConstLine& c : ConstantLines()) {
+    if (c.kind == ConstKind::Empty || !(c.field == field)) continue;
+    if (c.kind == ConstKind::LetterUpper) {
+      char& ch = s.*std::get<char State::*>(field);
+      ch = UpperAscii(ch);
+    }
+    if (c.kind == ConstKind::CycleType) s.cycleType = (UpperAscii(s.cycleType) == 'T') ? 'T' : 'K';
+    if (c.line <= 34) {
+      RereadSettings(sim);
+      ComposeTitle(s);
+    }
+  }
 }
 
 }  // namespace drivanto

@@ -22,7 +22,12 @@
 #include "base/FixedFormat.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
+#include "model/Inputs.h"
+#include "base/Sha256.h"
 #include "base/Version.h"
+#include "shell/Run.h"
+#include "shell/SettingText.h"
+#include "shell/Trace.h"
 #include "shell/Batch.h"
 #include "shell/Json.h"
 #include "shell/Summary.h"
@@ -39,9 +44,14 @@ const char* const kHelp = R"(Usage: drivanto-sweep [options] FOLDER --out DIR
        drivanto-sweep --collect DIR
 
 Runs drivanto-batch once for every combination of the settings given (or
-every row of a table of runs), each in its own copy of FOLDER (without its
-pictures and documents, which runs do not read) under DIR/runs/ID/, on all cores, and gathers their summaries in DIR/summary.csv and
-DIR/summary.jsonl, one row per run, written as each run finishes.
+every row of a table of runs), each in its own folder DIR/runs/ID/ holding
+copies of the input files it reads from FOLDER (the constants file, the
+table files, the cycles: no pictures, no results of earlier runs), on all
+cores, and gathers their summaries in DIR/summary.csv and DIR/summary.jsonl,
+one row per run, written as each run finishes. DIR/plan.jsonl records the
+study: its folder, its options, its inputs' SHA-256 and its runs. The
+table's columns: id, one column per setting named set.NAME, exitCode, error
+(a failed run's figures stay empty), then the summary's figures.
 
 What to run:
   --grid NAME=V1,V2,...      values of a setting (repeatable: every
@@ -55,18 +65,30 @@ Options given to every run, as drivanto-batch takes them:
 How:
   --out DIR                  the study's folder (needed)
   -j N, --jobs N             runs at a time (default: the number of cores)
-  --resume                   run only what DIR/summary.jsonl does not hold
+  --resume                   run only what DIR/summary.jsonl does not hold; a
+                             study of other runs, options or inputs is refused
   --emit-jobs FILE           do not run: write one self-contained shell command
                              per run (for GNU parallel:
                              parallel --joblog J --resume -S hosts < FILE)
   --emit-slurm FILE          do not run: write a Slurm job-array script that
                              runs the same commands by SLURM_ARRAY_TASK_ID
+  --slurm-runs-per-task N    runs one array task makes, one after the other
+                             (default: as few as keep the array at 999 tasks
+                             or fewer, under Slurm's usual limit of 1000)
+  --slurm-time T             #SBATCH --time=T (e.g. 0:30:00 a task)
+  --slurm-partition P        #SBATCH --partition=P
+  --slurm-option TEXT        a further line #SBATCH TEXT (repeatable), e.g.
+                             --slurm-option "--mem=2G"
   --batch-program PATH       the drivanto-batch the emitted commands call
                              (default: the one beside this program)
   --collect DIR              build DIR/summary.csv and .jsonl from the runs'
                              folders (after emitted commands have run)
   --help                     print this text
   --version                  print the version
+
+An emitted command exits with its run's exit code (also kept in the run's
+folder as "exitcode" for --collect), so that GNU parallel's joblog and Slurm
+see a failed run.
 
 Exit codes: 0 every run ended well; 1 a run failed (its row says why) or a
 file could not be written; 2 a usage error.
@@ -78,6 +100,9 @@ struct UsageError {
 
 struct Options {
   std::string folder, out, runsFile, emitJobs, emitSlurm, collect, batchProgram;
+  std::string slurmTime, slurmPartition;
+  std::vector<std::string> slurmOptions;
+  int64_t runsPerTask = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> grid;
   std::vector<std::string> batchArgs;
   std::string trace, saveSnapshot;
@@ -102,21 +127,34 @@ std::vector<std::string> Split(const std::string& text, char sep) {
   }
 }
 
-// A shortest text of a number for grid values made from a range.
+// The text of a grid value made from a range: 15 significant digits, so
+// that 0.1 + 2 x 0.1 reads 0.3 and not as the nearest double's 17 digits.
 std::string NumberText(double x) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, x);
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 15);
   return std::string(buf, r.ptr);
 }
 
-void CheckSetting(const std::string& name, const std::string& value) {
-  const NamedField* f = FindField(name);
-  if (!f) throw UsageError{"unknown variable \"" + name + "\""};
-  State probe;
-  std::string why;
-  if (!SetFieldFromText(probe, f->field, value, &why)) {
-    throw UsageError{name + "=" + value + ": " + why};
+void RequireSetting(const std::string& name, const std::string& value) {
+  const std::string why = CheckSetting(name, value);
+  if (!why.empty()) throw UsageError{why};
+}
+
+// A whole number, all of the text.
+bool WholeNumber(const std::string& text, int64_t* out) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// A value that goes on an #SBATCH line: one line, no control characters.
+std::string SbatchValue(const std::string& option, const std::string& value) {
+  for (unsigned char c : value) {
+    if (c < 0x20 || c == 0x7f) {
+      throw UsageError{option + " takes one line of text, not \"" + Printable(value) + "\""};
+    }
   }
+  if (value.empty()) throw UsageError{option + " needs a value"};
+  return value;
 }
 
 std::vector<std::string> GridValues(const std::string& name, const std::string& text) {
@@ -137,7 +175,7 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
   }
   for (const std::string& v : values) {
     if (v.empty()) throw UsageError{"--grid " + name + "=" + text + ": an empty value"};
-    CheckSetting(name, v);
+    RequireSetting(name, v);
   }
   return values;
 }
@@ -167,14 +205,29 @@ Options Parse(const std::vector<std::string>& args) {
       o.grid.push_back({name, GridValues(name, v.substr(eq + 1))});
     } else if (a == "--runs") {
       o.runsFile = Absolute(value(i));
-    } else if (a == "-j" || a == "--jobs") {
-      const std::string v = value(i);
+    } else if (a == "-j" || a == "--jobs" || (a.rfind("-j", 0) == 0 && a.size() > 2) ||
+               a.rfind("--jobs=", 0) == 0) {
+      // -j N, -jN, --jobs N, --jobs=N
+      const std::string v = a == "-j" || a == "--jobs" ? value(i)
+                            : a[1] == 'j'              ? a.substr(2)
+                                                       : a.substr(7);
       int64_t n = 0;
-      bool complete = false;
-      n = static_cast<int64_t>(ParseNumberPrefix(v, &complete));
-      if (!complete || n < 1 || n > 1024)
-        throw UsageError{a + " takes a number of runs at a time, not \"" + v + "\""};
+      if (!WholeNumber(v, &n) || n < 1 || n > 1024) {
+        throw UsageError{"-j takes a number of runs at a time from 1 to 1024, not \"" +
+                         Printable(v) + "\""};
+      }
       o.jobs = static_cast<unsigned>(n);
+    } else if (a == "--slurm-runs-per-task") {
+      const std::string v = value(i);
+      if (!WholeNumber(v, &o.runsPerTask) || o.runsPerTask < 1) {
+        throw UsageError{a + " takes a number of runs of 1 or more, not \"" + Printable(v) + "\""};
+      }
+    } else if (a == "--slurm-time") {
+      o.slurmTime = SbatchValue(a, value(i));
+    } else if (a == "--slurm-partition") {
+      o.slurmPartition = SbatchValue(a, value(i));
+    } else if (a == "--slurm-option") {
+      o.slurmOptions.push_back(SbatchValue(a, value(i)));
     } else if (a == "--resume") {
       o.resume = true;
     } else if (a == "--emit-jobs") {
@@ -194,6 +247,20 @@ Options Parse(const std::vector<std::string>& args) {
                a == "--constants") {
       std::string v = value(i);
       if (a == "--load-snapshot" || a == "--constants") v = Absolute(v);
+      if (a == "--set") {
+        const std::size_t eq = v.find('=');
+        if (eq == std::string::npos) {
+          throw UsageError{"--set takes NAME=VALUE, not \"" + Printable(v) + "\""};
+        }
+        RequireSetting(v.substr(0, eq), v.substr(eq + 1));
+      }
+      if (a == "--trace-vars") {
+        const std::string unknown = UnknownTraceVariable(Split(v, ','));
+        if (!unknown.empty()) {
+          throw UsageError{"--trace-vars: \"" + Printable(unknown) +
+                           "\" is not a variable that can be traced"};
+        }
+      }
       o.batchArgs.push_back(a);
       o.batchArgs.push_back(v);
     } else if (a == "--realtime") {
@@ -204,6 +271,13 @@ Options Parse(const std::vector<std::string>& args) {
       if (!o.folder.empty()) throw UsageError{"only one FOLDER may be given"};
       o.folder = Absolute(a);
     }
+  }
+  const bool traceOptions = std::find(o.batchArgs.begin(), o.batchArgs.end(), "--trace-vars") !=
+                                o.batchArgs.end() ||
+                            std::find(o.batchArgs.begin(), o.batchArgs.end(), "--trace-every") !=
+                                o.batchArgs.end();
+  if (traceOptions && o.trace.empty()) {
+    throw UsageError{"--trace-vars and --trace-every need --trace FILE.csv"};
   }
   return o;
 }
@@ -232,7 +306,7 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
                        "\" is not a new id (letters, digits, - and _)"};
     }
     for (std::size_t c = 1; c < header.size(); ++c) {
-      CheckSetting(header[c], cells[c]);
+      RequireSetting(header[c], cells[c]);
       r.settings.push_back({header[c], cells[c]});
     }
     runs.push_back(std::move(r));
@@ -284,37 +358,137 @@ std::vector<std::string> BatchArgs(const Options& o, const SweepRun& run,
   return args;
 }
 
-// A run's working copy of the study's folder: everything but the pictures
-// and documents, which the batch runner never reads (most of the bytes and
-// files of the bundled folder).
-bool RunNeeds(const fs::path& file) {
-  std::string ext = file.extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext != ".bmp" && ext != ".md" && ext != ".png" && ext != ".svg";
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
 }
 
-void CopyFolder(const std::string& from, const std::string& to) {
+// The files a run reads from the study's folder, as names in the folder
+// (letter case as on disk): found by a start-up in memory with the run's
+// settings, so that a run's folder gets its inputs and nothing else (no
+// pictures, no result files of earlier runs). Runs whose file settings agree
+// share one start-up.
+class RunInputs {
+ public:
+  explicit RunInputs(const Options& o) : o_(o) {}
+
+  const std::vector<std::string>& Of(const SweepRun& run) {
+    std::string key;
+    for (const auto& [name, value] : run.settings) {
+      const NamedField* f = FindField(name);
+      if (f && std::holds_alternative<std::string State::*>(f->field)) {
+        key += name + "=" + value + '\n';
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = known_.find(key);
+    if (it == known_.end()) it = known_.emplace(key, Find(run)).first;
+    return it->second;
+  }
+
+ private:
+  std::vector<std::string> Find(const SweepRun& run) const {
+    Sim sim;
+    std::vector<std::string> files;
+    const fs::path folder = fs::weakly_canonical(o_.folder);
+    auto add = [&](const std::string& name) {
+      if (name.empty()) return;
+      std::error_code ec;
+      const fs::path real = fs::weakly_canonical(ResolveCase(name), ec);
+      if (ec || !fs::is_regular_file(real, ec)) return;
+      const fs::path rel = real.lexically_relative(folder);
+      if (rel.empty() || *rel.begin() == "..") return;  // outside the folder: read where it is
+      if (std::find(files.begin(), files.end(), rel.string()) == files.end()) {
+        files.push_back(rel.string());
+      }
+    };
+    std::string constants = "CONS.VAL";
+    for (std::size_t i = 0; i + 1 < o_.batchArgs.size(); ++i) {
+      if (o_.batchArgs[i] == "--constants") constants = o_.batchArgs[i + 1];
+    }
+    add(IsAbsolutePath(constants) ? constants : JoinPath(o_.folder, constants));
+    try {
+      StartUp(sim, o_.folder, constants);
+      for (std::size_t i = 0; i + 1 < o_.batchArgs.size(); ++i) {
+        if (o_.batchArgs[i] != "--set") continue;
+        const std::string& v = o_.batchArgs[i + 1];
+        const std::size_t eq = v.find('=');
+        ApplySetting(sim, v.substr(0, eq), v.substr(eq + 1));
+      }
+      for (const auto& [name, value] : run.settings) ApplySetting(sim, name, value);
+    } catch (const std::exception&) {
+      // The run itself will fail and say why; what was found is copied.
+    }
+    for (const RunInput& input : InputsOf(sim)) {
+      const std::string key = input.key;
+      if (key != "map" && key != "snapshot" && key != "named") add(input.file);
+    }
+    return files;
+  }
+
+  const Options& o_;
+  std::mutex mutex_;
+  std::map<std::string, std::vector<std::string>> known_;
+};
+
+// The run's folder, made anew with copies of its input files.
+void CopyInputs(const std::string& from, const std::vector<std::string>& files,
+                const std::string& to) {
   std::error_code ec;
   fs::remove_all(to, ec);
   fs::create_directories(to, ec);
-  if (ec) throw IoError(to, 0, ec.message());
-  for (auto it = fs::recursive_directory_iterator(from, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    const fs::path target = fs::path(to) / fs::relative(it->path(), from);
-    if (it->is_directory()) {
-      fs::create_directories(target, ec);
-    } else if (RunNeeds(it->path())) {
-      fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
-    }
+  if (ec) throw IoError(to, 0, "cannot be made: " + ec.message());
+  for (const std::string& f : files) {
+    const fs::path target = fs::path(to) / f;
+    fs::create_directories(target.parent_path(), ec);
+    if (!ec) fs::copy_file(fs::path(from) / f, target, fs::copy_options::overwrite_existing, ec);
+    if (ec) throw IoError(JoinPath(from, f), 0, "cannot be copied to " + to + ": " + ec.message());
   }
-  if (ec) throw IoError(from, 0, "cannot be copied to " + to + ": " + ec.message());
 }
 
-SweepOutcome RunOne(const Options& o, const SweepRun& run) {
+// The SHA-256 of every input file of the study's runs, by name in the folder.
+std::vector<std::pair<std::string, std::string>> InputPrintsOf(
+    const Options& o, RunInputs& inputs, const std::vector<SweepRun>& runs) {
+  std::map<std::string, std::string> prints;
+  for (const SweepRun& run : runs) {
+    for (const std::string& f : inputs.Of(run)) {
+      if (prints.count(f)) continue;
+      try {
+        prints[f] = Sha256OfFile(JoinPath(o.folder, f));
+      } catch (const IoError&) {
+        prints[f] = "";
+      }
+    }
+  }
+  return {prints.begin(), prints.end()};
+}
+
+// The options every run is given, as one line of words.
+std::string OptionsText(const Options& o) {
+  std::vector<std::string> words = o.batchArgs;
+  if (!o.trace.empty()) words.insert(words.end(), {"--trace", o.trace});
+  if (!o.saveSnapshot.empty()) words.insert(words.end(), {"--save-snapshot", o.saveSnapshot});
+  std::string text;
+  for (const std::string& w : words) {
+    if (!text.empty()) text += ' ';
+    const bool plain = !w.empty() && w.find_first_of(" \t'\"\\$`;&|<>()*?") == std::string::npos;
+    text += plain ? w : Quote(w);
+  }
+  return text;
+}
+
+SweepOutcome RunOne(const Options& o, RunInputs& inputs, const SweepRun& run) {
   const std::string runDir = o.out + "/runs/" + run.id;
   SweepOutcome r;
   try {
-    CopyFolder(o.folder, runDir);
+    CopyInputs(o.folder, inputs.Of(run), runDir);
   } catch (const IoError& e) {
     r.exitCode = 1;
     r.error = std::string("drivanto-sweep: ") + e.what();
@@ -330,17 +504,6 @@ SweepOutcome RunOne(const Options& o, const SweepRun& run) {
   return r;
 }
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
 
 std::string ProgramBeside(const std::string& name) {
   std::error_code ec;
@@ -349,36 +512,64 @@ std::string ProgramBeside(const std::string& name) {
   return (self.parent_path() / name).string();
 }
 
-void EmitJobs(const Options& o, const std::vector<SweepRun>& runs, std::ostream& out) {
+void EmitJobs(const Options& o, RunInputs& inputs, const std::vector<SweepRun>& runs,
+              std::ostream& out) {
   const std::string batch =
       o.batchProgram.empty() ? ProgramBeside("drivanto-batch") : o.batchProgram;
   std::string jobs;
   for (const SweepRun& run : runs) {
+    // The run's folder with copies of its inputs, the run, its exit code
+    // kept for --collect and handed on to whoever ran the command.
     const std::string runDir = o.out + "/runs/" + run.id;
-    std::string cmd = "rm -rf " + Quote(runDir) + " && mkdir -p " + Quote(runDir) + " && cp -R " +
-                      Quote(o.folder + "/.") + " " + Quote(runDir + "/") + " && { " + Quote(batch);
+    std::string cmd = "rm -rf " + Quote(runDir) + " && mkdir -p " + Quote(runDir);
+    const std::vector<std::string>& files = inputs.Of(run);
+    if (!files.empty()) {
+      cmd += " && (cd " + Quote(o.folder) + " && cp --parents --";
+      for (const std::string& f : files) cmd += " " + Quote(f);
+      cmd += " " + Quote(runDir + "/") + ")";
+    }
+    cmd += " && { " + Quote(batch);
     for (const std::string& a : BatchArgs(o, run, runDir)) cmd += " " + Quote(a);
     cmd += " >" + Quote(runDir + "/stdout.txt") + " 2>" + Quote(runDir + "/stderr.txt") +
-           "; echo $? >" + Quote(runDir + "/exitcode") + "; }";
+           "; rc=$?; echo $rc >" + Quote(runDir + "/exitcode") + "; exit $rc; }";
     jobs += cmd + "\n";
   }
   const std::string jobsFile = o.emitJobs.empty() ? o.out + "/jobs.txt" : o.emitJobs;
   WriteFileAtomic(jobsFile, jobs);
   out << "wrote " << runs.size() << " commands to " << jobsFile << "\n";
   if (!o.emitSlurm.empty()) {
+    // Slurm's usual MaxArraySize is 1001 (task ids up to 1000): by default
+    // each task makes as many runs as keep the array at 999 tasks or fewer.
+    const int64_t total = static_cast<int64_t>(runs.size());
+    const int64_t perTask = o.runsPerTask > 0 ? o.runsPerTask : (total + 998) / 999;
+    const int64_t tasks = (total + perTask - 1) / perTask;
     std::string script = "#!/bin/bash\n";
     script += "#SBATCH --job-name=drivanto-sweep\n";
-    script += "#SBATCH --array=1-" + std::to_string(runs.size()) + "\n";
+    script += "#SBATCH --array=1-" + std::to_string(tasks) + "\n";
     script += "#SBATCH --ntasks=1\n#SBATCH --cpus-per-task=1\n";
     script += "#SBATCH --output=" + o.out + "/slurm-%A_%a.out\n";
-    script += "# One run of the sweep per array task: the task's line of the commands.\n";
-    script += "set -euo pipefail\n";
-    script += "line=$(sed -n \"${SLURM_ARRAY_TASK_ID}p\" " + Quote(jobsFile) + ")\n";
-    script += "exec bash -c \"$line\"\n";
+    if (!o.slurmTime.empty()) script += "#SBATCH --time=" + o.slurmTime + "\n";
+    if (!o.slurmPartition.empty()) script += "#SBATCH --partition=" + o.slurmPartition + "\n";
+    for (const std::string& line : o.slurmOptions) script += "#SBATCH " + line + "\n";
+    script += "# " + std::to_string(perTask) + " run" + (perTask == 1 ? "" : "s") +
+              " of the sweep per array task: lines (task - 1) x " + std::to_string(perTask) +
+              " + 1 to task x " + std::to_string(perTask) +
+              " of the commands, one after the other.\n"
+              "# The task fails when one of its runs failed.\n";
+    script += "set -uo pipefail\n";
+    script += "per=" + std::to_string(perTask) + "\n";
+    script += "first=$(( (SLURM_ARRAY_TASK_ID - 1) * per + 1 ))\n";
+    script += "last=$(( SLURM_ARRAY_TASK_ID * per ))\n";
+    script += "status=0\n";
+    script += "while IFS= read -r line; do\n";
+    script += "  bash -c \"$line\" || status=$?\n";
+    script += "done < <(sed -n \"${first},${last}p\" " + Quote(jobsFile) + ")\n";
+    script += "exit $status\n";
     WriteFileAtomic(o.emitSlurm, script);
     fs::permissions(o.emitSlurm, fs::perms::owner_exec | fs::perms::group_exec,
                     fs::perm_options::add);
-    out << "wrote the Slurm script " << o.emitSlurm << " (sbatch " << o.emitSlurm << ")\n";
+    out << "wrote the Slurm script " << o.emitSlurm << " (" << tasks << " array tasks of "
+        << perTask << " run" << (perTask == 1 ? "" : "s") << "; sbatch " << o.emitSlurm << ")\n";
   }
   out << "afterwards: drivanto-sweep --collect " << o.out << "\n";
 }
@@ -423,9 +614,22 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     std::error_code ec;
     fs::create_directories(o.out + "/runs", ec);
     if (ec) throw IoError(o.out, 0, ec.message());
-    WritePlan(o.out, runs);
+    RunInputs inputs(o);
+    SweepPlan plan{o.folder, OptionsText(o), InputPrintsOf(o, inputs, runs), runs};
+    if (o.resume && fs::exists(o.out + "/plan.jsonl", ec)) {
+      // A resumed study must be the same study: its runs, options and inputs.
+      const std::string why = PlanDifference(ReadPlan(o.out), plan);
+      if (!why.empty()) {
+        err << "drivanto-sweep: " << o.out << " cannot be resumed by this sweep: " << why
+            << "\n(resume it with the options it was made with, or start the sweep in another "
+               "folder)\n";
+        return 2;
+      }
+    } else {
+      WritePlan(o.out, plan);
+    }
     if (!o.emitJobs.empty() || !o.emitSlurm.empty()) {
-      EmitJobs(o, runs, out);
+      EmitJobs(o, inputs, runs, out);
       return 0;
     }
     SweepTable table(o.out, SettingNames(runs));
@@ -462,7 +666,7 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         const SweepRun& run = *todo[i];
         SweepOutcome o1;
         try {
-          o1 = RunOne(o, run);
+          o1 = RunOne(o, inputs, run);
           table.Add(run, o1);
         } catch (const IoError& e) {
           std::lock_guard<std::mutex> lock(progressMutex);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "batch_harness.h"
@@ -49,6 +50,29 @@ class SweepTest : public ::testing::Test {
 
 using Table = std::vector<std::map<std::string, std::string>>;
 
+// The rows of a summary.csv by id, each cell by its column's name (cells
+// without quotes).
+std::map<std::string, std::map<std::string, std::string>> CsvTable(const std::string& file) {
+  std::istringstream in(TempFolder::ReadBytes(file));
+  auto cells = [](const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream cs(line);
+    for (std::string cell; std::getline(cs, cell, ',');) out.push_back(cell);
+    if (!line.empty() && line.back() == ',') out.push_back("");
+    return out;
+  };
+  std::string line;
+  std::getline(in, line);
+  const std::vector<std::string> header = cells(line);
+  std::map<std::string, std::map<std::string, std::string>> rows;
+  while (std::getline(in, line)) {
+    const std::vector<std::string> row = cells(line);
+    EXPECT_EQ(row.size(), header.size()) << line;
+    for (std::size_t c = 0; c < header.size() && c < row.size(); ++c) rows[row[0]][header[c]] = row[c];
+  }
+  return rows;
+}
+
 // The rows of a summary.jsonl, by id, without the figures of timing and the
 // folders the files were in.
 std::map<std::string, std::map<std::string, std::string>> JsonlById(const std::string& file) {
@@ -61,7 +85,7 @@ std::map<std::string, std::map<std::string, std::string>> JsonlById(const std::s
     std::map<std::string, std::string> row;
     for (const JsonValue& v : *flat) {
       if (v.key.find("wallSeconds") != std::string::npos ||
-          v.key.find("stepsPerSecond") != std::string::npos ||
+          v.key.find("stepsPerSecond") != std::string::npos || v.key == "summary.cycleFile" ||
           (v.key.rfind("summary.inputs.", 0) == 0 && v.key.size() > 5 &&
            v.key.substr(v.key.size() - 5) == ".file")) {
         continue;
@@ -85,7 +109,8 @@ TEST_F(SweepTest, EveryRowEqualsTheRunAlone) {
   std::istringstream csv(TempFolder::ReadBytes(Out("summary.csv")));
   std::string header;
   std::getline(csv, header);
-  EXPECT_EQ(header.rfind("id,chargeOnLimit,chargeOffLimit,exitCode,error,endReason,steps,", 0), 0u);
+  EXPECT_EQ(header.rfind("id,set.chargeOnLimit,set.chargeOffLimit,exitCode,error,endReason,", 0),
+            0u);
   int lines = 0;
   for (std::string line; std::getline(csv, line);) ++lines;
   EXPECT_EQ(lines, 6);
@@ -97,7 +122,7 @@ TEST_F(SweepTest, EveryRowEqualsTheRunAlone) {
     auto j = alone.RunJson(Common() + Set({"chargeOnLimit=" + row.at("settings.chargeOnLimit"),
                                            "chargeOffLimit=" + row.at("settings.chargeOffLimit")}));
     for (const auto& [key, value] : j) {
-      if (key == "wallSeconds" || key == "stepsPerSecond" || value == "{}" ||
+      if (key == "wallSeconds" || key == "stepsPerSecond" || value == "{}" || key == "cycleFile" ||
           (key.rfind("inputs.", 0) == 0 && key.size() > 5 &&
            key.substr(key.size() - 5) == ".file")) {
         continue;
@@ -105,6 +130,7 @@ TEST_F(SweepTest, EveryRowEqualsTheRunAlone) {
       EXPECT_EQ(row.at("summary." + key), value) << key;
     }
     EXPECT_TRUE(fs::exists(Out("runs/" + id + "/CONS.VAL")));
+    EXPECT_EQ(row.at("summary.settings.chargeOnLimit"), row.at("settings.chargeOnLimit"));
   }
   // The settings make a difference: not every run used the same fuel.
   std::set<std::string> fuels;
@@ -125,6 +151,17 @@ TEST_F(SweepTest, ATableOfRunsAFailedRunAndResuming) {
   EXPECT_TRUE(Contains(rows["broken"]["error"], "Avbrott p g a att TABR2"))
       << rows["broken"]["error"];
   EXPECT_EQ(rows["high"]["settings.chargeOnLimit"], "59");
+  // The failed run's figures stay out of the table and out of the row's
+  // summary in summary.jsonl.
+  EXPECT_EQ(rows["broken"]["summary"], "null");
+  const auto table = CsvTable(Out("summary.csv"));
+  for (const auto& [column, value] : table.at("broken")) {
+    if (column != "id" && column.rfind("set.", 0) != 0 && column != "exitCode" &&
+        column != "error") {
+      EXPECT_EQ(value, "") << column;
+    }
+  }
+  EXPECT_FALSE(table.at("low").at("chargeBalance.correctedFuelPer100km").empty());
 
   // An interrupted sweep: only the first finished row survived.
   std::istringstream jsonl(TempFolder::ReadBytes(Out("summary.jsonl")));
@@ -163,7 +200,6 @@ TEST_F(SweepTest, ASlurmArrayRunsTheSameCommands) {
       0);
   const std::string script = TempFolder::ReadBytes(Out("sweep.sbatch"));
   EXPECT_TRUE(Contains(script, "#SBATCH --array=1-3\n")) << script;
-  EXPECT_TRUE(Contains(script, "sed -n \"${SLURM_ARRAY_TASK_ID}p\" '" + Out("jobs.txt") + "'"));
   // Task 2 of the array, as Slurm would start it.
   ASSERT_EQ(std::system(("cd '" + out.path() + "' && SLURM_ARRAY_TASK_ID=2 bash '" +
                          Out("sweep.sbatch") + "'")
@@ -171,6 +207,140 @@ TEST_F(SweepTest, ASlurmArrayRunsTheSameCommands) {
             0);
   EXPECT_EQ(TempFolder::ReadBytes(Out("runs/run002/exitcode")), "0\n");
   EXPECT_FALSE(fs::exists(Out("runs/run001/exitcode")));
+}
+
+// Many runs an array task, the task's time, partition and further lines; a
+// failed run fails its command and its task.
+TEST_F(SweepTest, SlurmTasksOfSeveralRunsAndFailedRunsSeenByTheScheduler) {
+  ASSERT_EQ(Sweep(Common() + Args{"--grid", "chargeOnLimit=56:60:1", "--grid", "batCapacity=-1,1",
+                                  "--emit-slurm", Out("s.sbatch"), "--slurm-runs-per-task", "4",
+                                  "--slurm-time", "0:10:00", "--slurm-partition", "short",
+                                  "--slurm-option", "--mem=500M", "--batch-program",
+                                  DRIVANTO_BATCH_PROGRAM, data.path(), "--out", out.path()})
+                .code,
+            0);
+  const std::string script = TempFolder::ReadBytes(Out("s.sbatch"));
+  for (const char* line : {"#SBATCH --array=1-3\n", "#SBATCH --time=0:10:00\n",
+                           "#SBATCH --partition=short\n", "#SBATCH --mem=500M\n"}) {
+    EXPECT_TRUE(Contains(script, line)) << line << script;
+  }
+  // Task 3 makes runs 9 and 10 (batCapacity 1 fails: a battery lookup beyond
+  // its table) and fails with its failed run.
+  const int status = std::system(
+      ("cd '" + out.path() + "' && SLURM_ARRAY_TASK_ID=3 bash '" + Out("s.sbatch") + "'").c_str());
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  for (int run = 1; run <= 10; ++run) {
+    const std::string id = "runs/run" + std::string(run < 10 ? "00" : "0") + std::to_string(run);
+    EXPECT_EQ(fs::exists(Out(id + "/exitcode")), run >= 9) << id;
+  }
+  EXPECT_EQ(TempFolder::ReadBytes(Out("runs/run010/exitcode")), "3\n");
+  // Each emitted command ends with its run's exit code.
+  std::istringstream jobs(TempFolder::ReadBytes(Out("jobs.txt")));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(jobs, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 10u);
+  TempFolder::WriteBytes(Out("one.sh"), lines[1]);
+  EXPECT_EQ(WEXITSTATUS(std::system(("bash '" + Out("one.sh") + "'").c_str())), 3);
+  TempFolder::WriteBytes(Out("one.sh"), lines[0]);
+  EXPECT_EQ(WEXITSTATUS(std::system(("bash '" + Out("one.sh") + "'").c_str())), 0);
+  // Without a number, the array stays at 999 tasks or fewer.
+  TempFolder big;
+  ASSERT_EQ(Sweep(Common() + Args{"--grid", "chargeOnLimit=1:2500:1", "--emit-slurm",
+                                  big.path() + "/b.sbatch", data.path(), "--out", big.path()})
+                .code,
+            0);
+  EXPECT_TRUE(Contains(TempFolder::ReadBytes(big.path() + "/b.sbatch"), "#SBATCH --array=1-834\n"));
+}
+
+// A run's folder holds the files it reads, not the folder's pictures,
+// documents or results of earlier runs.
+TEST_F(SweepTest, ARunsFolderHoldsItsInputsOnly) {
+  for (const char* stale : {"RESULT1.TXT", "RESULT2.TXT", "ERROR.TAB", "notes.txt", "old.snp"}) {
+    data.Write(stale, "left from before\n");
+  }
+  ASSERT_EQ(Sweep(Common() + Args{"--grid", "Ttidd=SHORT.CYK,TID.CYK", "-j1", data.path(), "--out",
+                                  out.path()})
+                .code,
+            0);
+  std::set<std::string> first, second;
+  for (const auto& e : fs::recursive_directory_iterator(Out("runs/run001"))) {
+    if (e.is_regular_file()) first.insert(fs::relative(e.path(), Out("runs/run001")).string());
+  }
+  for (const auto& e : fs::recursive_directory_iterator(Out("runs/run002"))) {
+    if (e.is_regular_file()) second.insert(fs::relative(e.path(), Out("runs/run002")).string());
+  }
+  const std::set<std::string> inputs = {"CONS.VAL",         "BIL1/BATTERI.TAB", "BIL1/FORBR.TAB",
+                                        "BIL1/ELMOTOR.TAB", "BIL1/FORDON.TAB",  "BIL1/VAXEL.TAB",
+                                        "BIL1/BROMS.TAB",   "KARTA.CYK"};
+  std::set<std::string> expected = inputs;
+  expected.insert({"SHORT.CYK", "RESULT2.TXT"});  // the run's own result file 2
+  EXPECT_EQ(first, expected);
+  expected = inputs;
+  expected.insert({"TID.CYK", "RESULT2.TXT"});
+  EXPECT_EQ(second, expected);
+  EXPECT_EQ(TempFolder::ReadBytes(Out("runs/run001/RESULT2.TXT")).find("left from before"),
+            std::string::npos);
+}
+
+// A resumed study is the same study: other runs, options or inputs are
+// refused, naming what differs, and the table is left as it was.
+TEST_F(SweepTest, AResumeOfAnotherStudyIsRefused) {
+  const Args grid = Common() + Args{"--grid", "chargeOnLimit=57,58"};
+  ASSERT_EQ(Sweep(grid + Args{data.path(), "--out", out.path()}).code, 0);
+  const std::string table = TempFolder::ReadBytes(Out("summary.csv"));
+  struct Case {
+    const char* name;
+    Args args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"another grid", Common() + Args{"--grid", "chargeOnLimit=57,59"},
+       "run 2 was run002 (chargeOnLimit=58), now run002 (chargeOnLimit=59)"},
+      {"another setting for every run", grid + Set({"vehicleMass=1500"}),
+       "its options were \""},
+      {"more runs", Common() + Args{"--grid", "chargeOnLimit=57,58,59"},
+       "it has 2 runs, this sweep 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BatchResult r = Sweep(c.args + Args{"--resume", data.path(), "--out", out.path()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(Contains(r.err, "cannot be resumed by this sweep: ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, c.says)) << r.err;
+    EXPECT_EQ(TempFolder::ReadBytes(Out("summary.csv")), table);
+  }
+  // An input edited since.
+  data.Write("SHORT.CYK", std::string(kShort) + "\n");
+  BatchResult r = Sweep(grid + Args{"--resume", data.path(), "--out", out.path()});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(Contains(r.err, "SHORT.CYK has changed since")) << r.err;
+  // The same study resumes.
+  data.Write("SHORT.CYK", kShort);
+  r = Sweep(grid + Args{"--resume", data.path(), "--out", out.path()});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "0 runs (2 done before)")) << r.out;
+}
+
+// Grid values from ranges read as written; a setting swept that is also a
+// figure's name keeps its own column.
+TEST_F(SweepTest, GridTextsAndColumnsThatCannotClash) {
+  ASSERT_EQ(Sweep(Common() + Args{"--grid", "usedCapacity=50.1:50.5:0.1", "-j2", "--max-steps",
+                                  "20", data.path(), "--out", out.path()})
+                .code,
+            0);
+  const auto table = CsvTable(Out("summary.csv"));
+  std::set<std::string> values;
+  for (const auto& [id, row] : table) values.insert(row.at("set.usedCapacity"));
+  EXPECT_EQ(values, (std::set<std::string>{"50.1", "50.2", "50.3", "50.4", "50.5"}));
+  for (const auto& [id, row] : table) {
+    EXPECT_NE(row.at("usedCapacity"), row.at("set.usedCapacity"));  // the end's, not the start's
+    EXPECT_EQ(row.at("chargeBalance.startUsedCapacity"), row.at("set.usedCapacity"));
+  }
+  for (const Args& bad : {Args{"--grid", "cycleType=T,X"}, Args{"--grid", "dt=0:1:0.5"},
+                          Args{"-j0"}, Args{"--jobs=abc"}, Args{"--trace-vars", "ttot"},
+                          Args{"--grid", "dt=1", "--slurm-runs-per-task", "0"}}) {
+    EXPECT_EQ(Sweep(Common() + bad + Args{data.path(), "--out", out.path()}).code, 2) << bad[0];
+  }
 }
 
 TEST_F(SweepTest, GnuParallelGivesTheSameTableAsTheSweepItself) {
