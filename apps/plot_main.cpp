@@ -3,8 +3,9 @@
 // and 2.
 
 #include <QApplication>
-#include <QImageWriter>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -19,18 +20,25 @@ namespace {
 
 const char* const kHelp = R"(Usage: drivanto-plot [options] INPUT [INPUT2] -o FILE.png|FILE.svg
 
-Draws the charts of a run, one above the other, without a window: speed,
-requested speed and the cycle's speed (km/h); used capacity (%), battery
-voltage and current; charging, charging current and engine power; fuel and
-CO, NOx, HC - all against driven time. INPUT is a step trace
+Draws the charts of a run, one above the other, without a window, all against
+driven time: speed, requested speed and the cycle's speed (km/h); used
+capacity (%), battery voltage (V) and current (A); charging current (A) and
+engine power (kW), with the time charging is on shaded; fuel used (l) and CO,
+NOx, HC (g). Each unit has an axis of its own. INPUT is a step trace
 (drivanto-batch --trace FILE.csv) or result file 1 and/or result file 2
-(INPUT2): a quantity the files do not hold is left out of its chart.
+(INPUT2): a quantity the files do not hold is left out of its chart and its
+legend. Where the time goes back (a run resumed from an earlier point and
+written on), a line starts anew. A line is drawn with the points the picture's
+width can show: every peak stays, an SVG stays small.
 
 Options:
-  -o FILE          the picture: .png or .svg (needed)
+  -o FILE          the picture: .png or .svg (needed); never one of the inputs
   --charts LIST    which charts, in order: speed,battery,charging,emissions
                    (default: all four)
   --size WxH       the picture's size in pixels (default 1000x1400)
+  --lang en|sv     the language of titles, axes and legends, with the decimal
+                   point (en) or comma (sv); default English, Swedish when the
+                   locale (LC_ALL, else LC_MESSAGES, else LANG) begins with sv
   --title TEXT     the SVG's title (default: the input's name)
   --help           print this text
   --version        print the version
@@ -48,6 +56,34 @@ bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
+// The language of the user's locale, as the C library chooses the one of
+// messages: LC_ALL, else LC_MESSAGES, else LANG, the first that is set.
+drivanto::ChartLanguage LanguageOfLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) {
+      return std::string(value).rfind("sv", 0) == 0 ? drivanto::ChartLanguage::Swedish
+                                                    : drivanto::ChartLanguage::English;
+    }
+  }
+  return drivanto::ChartLanguage::English;
+}
+
+// The toolkit's own notes (no XDG_RUNTIME_DIR, fonts, ...) concern no one
+// who draws a picture without a window; its critical errors still show. The
+// program's own messages do not pass through here.
+void QuietToolkit(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    std::cerr << "drivanto-plot: " << message.toLocal8Bit().constData() << "\n";
+  }
+}
+
+// Whether two names are the same file (an output not yet there is none).
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +94,7 @@ int main(int argc, char** argv) {
   std::string output, title;
   std::vector<drivanto::ChartKind> kinds = drivanto::AllChartKinds();
   int width = 1000, height = 1400;
+  drivanto::ChartLanguage language = LanguageOfLocale();
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
@@ -75,6 +112,15 @@ int main(int argc, char** argv) {
       const std::string* v = value();
       if (!v) return Usage("--title needs a text");
       title = *v;
+    } else if (a == "--lang") {
+      const std::string* v = value();
+      if (v && *v == "en") {
+        language = drivanto::ChartLanguage::English;
+      } else if (v && *v == "sv") {
+        language = drivanto::ChartLanguage::Swedish;
+      } else {
+        return Usage("--lang takes en or sv");
+      }
     } else if (a == "--charts") {
       const std::string* v = value();
       if (!v) return Usage("--charts needs a list");
@@ -111,6 +157,10 @@ int main(int argc, char** argv) {
   if (!svg && !EndsWith(output, ".png") && !EndsWith(output, ".PNG")) {
     return Usage("the picture must be a .png or an .svg file");
   }
+  // A picture larger than the files may grow is an error to report, not a
+  // signal that ends the program.
+  std::signal(SIGXFSZ, SIG_IGN);
+  qInstallMessageHandler(QuietToolkit);
   QApplication app(argc, argv);
   try {
     // A result file's second line is a rule of dashes; a trace's first line
@@ -123,25 +173,28 @@ int main(int argc, char** argv) {
     auto isFirst = [](const std::string& file) {
       return drivanto::ReadFileBytes(file).rfind("1 Varvt", 0) == 0;
     };
+    // The picture never replaces what it is drawn from.
+    auto refuseToReplace = [&output](const std::string& input, const std::string& role) {
+      if (SameFile(output, input)) {
+        throw drivanto::IoError(
+            output, 0, "is " + role + " the charts are drawn from; the picture needs another name");
+      }
+    };
     drivanto::RunHistory history;
     if (!isResult(inputs[0])) {
       if (inputs.size() > 1) return Usage("a trace comes alone");
+      refuseToReplace(inputs[0], "the trace");
       history = drivanto::HistoryFromTrace(inputs[0]);
     } else {
       std::string first, second;
       for (const std::string& in : inputs) (isFirst(in) ? first : second) = in;
+      if (!first.empty()) refuseToReplace(first, "result file 1");
+      if (!second.empty()) refuseToReplace(second, "result file 2");
       history = drivanto::HistoryFromResultFiles(first, second);
     }
-    const QSize size(width, height);
-    if (svg) {
-      drivanto::WriteChartsSvg(kinds, history, size, output,
-                               QString::fromStdString(title.empty() ? inputs[0] : title));
-    } else {
-      const QImage image = drivanto::RenderCharts(kinds, history, size);
-      if (!image.save(QString::fromStdString(output), "PNG")) {
-        throw drivanto::IoError(output, 0, "cannot be written");
-      }
-    }
+    drivanto::WriteChartsPicture(kinds, history, QSize(width, height),
+                                 drivanto::PictureChartStyle(language, width), output,
+                                 QString::fromStdString(title.empty() ? inputs[0] : title));
   } catch (const drivanto::IoError& e) {
     std::cerr << "drivanto-plot: " << e.what() << "\n";
     return 1;

@@ -7,12 +7,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QChart>
 #include <QChartView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSvgGenerator>
 #include <QTest>
 #include <QValueAxis>
 #include <filesystem>
@@ -101,6 +105,41 @@ TEST(Charts, TheDiagramWindowFollowsTheRun) {
   EXPECT_GT(coloured, motorImage.width() * motorImage.height() / 4);  // the map
 }
 
+// Under a Swedish locale the charts' numbers have the decimal comma.
+TEST(Charts, TheDiagramWindowWritesTheLocalesDecimalSign) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::Swedish, QLocale::Sweden));
+  TempData data;
+  MainWindow window(WindowOptions{data.folder(), true});
+  window.setMessageSink([](const QString& m) { ADD_FAILURE() << m.toStdString(); });
+  ASSERT_TRUE(window.StartUpSequence());
+  window.show();
+  QTest::mouseClick(Find<QPushButton>(window, "startButton"), Qt::LeftButton);
+  window.timer().stop();
+  for (int i = 0; i < 200; ++i) window.Timer1Timer();
+  window.action("Diagram")->trigger();
+  auto* charts = window.findChild<QWidget*>("chartsWindow");
+  ASSERT_NE(charts, nullptr);
+  int comma = 0, point = 0;
+  for (QChartView* view : charts->findChildren<QChartView*>()) {
+    // The numbers as drawn: the view into an SVG.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator svg;
+    svg.setOutputDevice(&buffer);
+    svg.setSize(view->size());
+    QPainter painter(&svg);
+    view->render(&painter);
+    painter.end();
+    const QString text = QString::fromUtf8(buffer.data());
+    comma += static_cast<int>(text.count(QRegularExpression(R"(>[-−]?\d+,\d+</text>)")));
+    point += static_cast<int>(text.count(QRegularExpression(R"(>-?\d+\.\d+</text>)")));
+  }
+  QLocale::setDefault(before);
+  EXPECT_GT(comma, 0);
+  EXPECT_EQ(point, 0);
+}
+
 class PlotTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,12 +178,15 @@ TEST_F(PlotTest, APngOfEveryChartFromATraceAndFromResultFiles) {
 
 TEST_F(PlotTest, AnSvgWithItsTitlesAndAxisLabels) {
   const std::string svg = data.path("plot.svg");
-  ASSERT_EQ(Shell("'" DRIVANTO_PLOT_PROGRAM "' '" + data.path("trace.csv") + "' -o '" + svg + "'"),
+  ASSERT_EQ(Shell("'" DRIVANTO_PLOT_PROGRAM "' --lang sv '" + data.path("trace.csv") + "' -o '" +
+                  svg + "'"),
             0);
   const std::string text = ReadFileBytes(svg);
-  for (const char* words : {"Hastighet", "Batteri", "Laddning och motor", "Bränsle och utsläpp",
-                            "Tid (s)", "Hastighet (km/h)", "Kapacitet (%)", "Bränsle (l)",
-                            "Utsläpp (g)", "Begärd hastighet", "Körcykelns hastighet"}) {
+  for (const char* words :
+       {">Hastighet<", ">Batteri<", ">Laddning och motor<", ">Bränsle och utsläpp<", ">Tid (s)<",
+        ">Hastighet (km/h)<", ">Kapacitet (%)<", ">Spänning (V)<", ">Ström (A)<", ">Effekt (kW)<",
+        ">Bränsle (l)<", ">Utsläpp (g)<", ">Begärd hastighet<", ">Körcykelns hastighet<",
+        ">Laddning på<"}) {
     EXPECT_NE(text.find(words), std::string::npos) << words;
   }
 }

@@ -1,11 +1,15 @@
 #pragma once
 // Charts of a run's course (Qt Charts): speed, battery, charging and engine,
-// fuel and emissions, all against driven time, with Swedish titles and axis
-// labels; the window of the menu "Diagram" that shows them while the run goes
-// on, with the operating points of the engine and the motor on their maps;
-// and the same charts rendered to PNG or SVG without a window.
+// fuel and emissions, all against driven time, each unit on an axis of its
+// own; the window of the menu "Diagram" that shows them in Swedish while the
+// run goes on, with the operating points of the engine and the motor on their
+// maps; and the same charts rendered to PNG or SVG without a window, in
+// Swedish or English.
 
+#include <QByteArray>
 #include <QImage>
+#include <QLocale>
+#include <QPointF>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -30,14 +34,50 @@ std::vector<ChartKind> AllChartKinds();
 const char* ChartName(ChartKind kind);
 bool ChartKindByName(const std::string& name, ChartKind* kind);
 
-// A new chart of the history.
-QChart* MakeChart(ChartKind kind, const RunHistory& history);
+enum class ChartLanguage { Swedish, English };
+
+// How the charts are drawn.
+struct ChartStyle {
+  // Titles, axis titles and the names of the lines.
+  ChartLanguage language = ChartLanguage::Swedish;
+  // The axis numbers' decimal sign.
+  QLocale numbers = QLocale::c();
+  // Each line is reduced to the points that this many pixel columns across
+  // the run's time can show (0: every point).
+  int columns = 2000;
+  // For a picture file: narrow margins, and each line drawn as one path.
+  bool picture = false;
+};
+
+// The window's: Swedish, with the numbers of the user's locale.
+ChartStyle WindowChartStyle();
+// A picture's of the given width: Swedish with the decimal comma or English
+// with the point.
+ChartStyle PictureChartStyle(ChartLanguage language, int width);
+
+// A new chart of the history. A quantity the history does not hold (no
+// finite value) is neither drawn nor named in the legend, and an axis left
+// without lines is left out. Where the time goes back (a run resumed from an
+// earlier point), a line starts anew.
+QChart* MakeChart(ChartKind kind, const RunHistory& history, const ChartStyle& style);
+
+// The points of a line (time non-decreasing) that `columns` equal columns
+// across t0..t1 can show: in each column the first, the lowest, the highest
+// and the last, in their order; of a level stretch only its ends. Fewer than
+// 4 points a column come back unchanged.
+std::vector<QPointF> ReduceToColumns(const std::vector<QPointF>& points, double t0, double t1,
+                                     int columns);
 
 // The charts one above the other in an image of the given size (offscreen).
-QImage RenderCharts(const std::vector<ChartKind>& kinds, const RunHistory& history, QSize size);
-// The same as SVG; throws IoError when the file cannot be written.
-void WriteChartsSvg(const std::vector<ChartKind>& kinds, const RunHistory& history, QSize size,
-                    const std::string& file, const QString& title);
+QImage RenderCharts(const std::vector<ChartKind>& kinds, const RunHistory& history, QSize size,
+                    const ChartStyle& style);
+// The same as the bytes of an SVG file.
+QByteArray ChartsSvg(const std::vector<ChartKind>& kinds, const RunHistory& history, QSize size,
+                     const ChartStyle& style, const QString& title);
+// A PNG or SVG file (by its ending), replaced only when complete; throws
+// IoError when it cannot be written.
+void WriteChartsPicture(const std::vector<ChartKind>& kinds, const RunHistory& history, QSize size,
+                        const ChartStyle& style, const std::string& file, const QString& title);
 
 // The engine's operating points of a history over the efficiency-map
 // picture (20 rpm a pixel to the right, the map's torque scale over 200
