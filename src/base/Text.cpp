@@ -239,4 +239,26 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
+std::string ShellQuoted(std::string_view word) {
+  std::string out = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+std::string ShellLine(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& w : words) {
+    if (!line.empty()) line += ' ';
+    const bool plain = !w.empty() && w.find_first_of(" \t\n'\"\\$`;&|<>()*?[]#~{}!") == std::string::npos;
+    line += plain ? w : ShellQuoted(w);
+  }
+  return line;
+}
+
 }  // namespace drivanto

@@ -42,6 +42,11 @@ std::string Printable(std::string_view bytes);
 // within the first line.
 bool LooksLikeUtf16(std::string_view bytes);
 
+// A word as a POSIX shell reads it back: in single quotes (a quote inside as
+// '\''), and words as one line of them, each quoted only where it needs it.
+std::string ShellQuoted(std::string_view word);
+std::string ShellLine(const std::vector<std::string>& words);
+
 // Splits decoded text into lines at CR LF, LF or a lone CR.
 // A final line end does not start another line.
 std::vector<std::string> SplitLines(std::string_view text);

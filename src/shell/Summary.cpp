@@ -369,23 +369,6 @@ std::string JsonString(const std::string& text) {
 
 namespace {
 
-// The run options as one line of words, quoted as a shell would need them.
-std::string RunOptionsText(const RunOutcome& r) {
-  std::string text;
-  for (const std::string& word : r.runOptions) {
-    if (!text.empty()) text += ' ';
-    const bool plain = !word.empty() && word.find_first_of(" \t'\"\\$`*?;&|<>()") == std::string::npos;
-    if (plain) {
-      text += word;
-      continue;
-    }
-    text += '\'';
-    for (char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    text += '\'';
-  }
-  return text;
-}
-
 std::string JsonOptional(const std::optional<double>& x) { return x ? JsonNumber(*x) : "null"; }
 
 void WriteJson(std::ostream& out, const RunSummary& m, const std::vector<InputPrint>& inputs) {
@@ -442,7 +425,7 @@ void WriteJson(std::ostream& out, const RunSummary& m, const std::vector<InputPr
     out << (i ? ", " : "") << JsonString(r.settings[i].first) << ": "
         << JsonString(r.settings[i].second);
   }
-  out << "}, \"runOptions\": " << JsonString(RunOptionsText(r)) << ", \"inputs\": {";
+  out << "}, \"runOptions\": " << JsonString(ShellLine(r.runOptions)) << ", \"inputs\": {";
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     out << (i ? ", " : "") << "\"" << inputs[i].key
         << "\": {\"file\": " << JsonString(inputs[i].file) << ", \"sha256\": "
@@ -515,7 +498,7 @@ void WriteText(std::ostream& out, const RunSummary& m) {
     for (const auto& [name, value] : r.settings) out << " " << name << "=" << Printable(value);
     out << "\n";
   }
-  if (!r.runOptions.empty()) out << "run options     " << Printable(RunOptionsText(r)) << "\n";
+  if (!r.runOptions.empty()) out << "run options     " << Printable(ShellLine(r.runOptions)) << "\n";
   line("wall time       ", m.wallSeconds, 3, " s");
   line("steps/second    ", m.stepsPerSecond, 0, "");
   out << "version         " << kVersion << "\n";

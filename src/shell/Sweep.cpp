@@ -358,17 +358,7 @@ std::vector<std::string> BatchArgs(const Options& o, const SweepRun& run,
   return args;
 }
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
+std::string Quote(const std::string& s) { return ShellQuoted(s); }
 
 // The files a run reads from the study's folder, as names in the folder
 // (letter case as on disk): found by a start-up in memory with the run's
@@ -475,13 +465,7 @@ std::string OptionsText(const Options& o) {
   std::vector<std::string> words = o.batchArgs;
   if (!o.trace.empty()) words.insert(words.end(), {"--trace", o.trace});
   if (!o.saveSnapshot.empty()) words.insert(words.end(), {"--save-snapshot", o.saveSnapshot});
-  std::string text;
-  for (const std::string& w : words) {
-    if (!text.empty()) text += ' ';
-    const bool plain = !w.empty() && w.find_first_of(" \t'\"\\$`;&|<>()*?") == std::string::npos;
-    text += plain ? w : Quote(w);
-  }
-  return text;
+  return ShellLine(words);
 }
 
 SweepOutcome RunOne(const Options& o, RunInputs& inputs, const SweepRun& run) {
