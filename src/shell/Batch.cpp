@@ -429,7 +429,22 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (int64_t tick = 0; tick < o.maxSteps; ++tick) {
       simulatedClock.now += 0.04;
       const int64_t next = static_cast<int64_t>(s.stegnr) + 1;
-      if (scriptedClock) scriptedClock->BeginTick(next);
+      if (scriptedClock) {
+        // A replay ends where its drive ended.
+        if (next > script.lastTick) {
+          r.reason = "scriptEnd";
+          break;
+        }
+        scriptedClock->BeginTick(next);
+        // What happened to the time base between the drive's ticks.
+        if (auto it = script.times.find(next); it != script.times.end()) {
+          s.ttot = it->second.ttot;
+          s.cycleTime = it->second.cycleTime;
+          s.clockNow = it->second.clockNow;
+          s.clockPrev = it->second.clockPrev;
+          s.dt = it->second.dt;
+        }
+      }
       for (auto [it, end] = o.keys.equal_range(next); it != end; ++it) s.tangent = it->second;
       for (auto [it, end] = o.mouse.equal_range(next); it != end; ++it) {
         s.musx = it->second.first;
@@ -486,6 +501,16 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   if (r.exitCode == 0) {
     const RunSummary summary = Summarise(sim, r, figures);
     WriteSummary(out, summary, inputs, o.json);
+    if (scriptedClock && !script.ended) {
+      err << "drivanto-batch: warning: the drive script " << Printable(o.script)
+          << " has no end line: its recording was cut short; it was replayed as far as it goes, "
+             "to tick "
+          << script.lastTick << "\n";
+    }
+    if (scriptedClock && scriptedClock->extraReadings() > 0) {
+      err << "drivanto-batch: warning: the replay read the clock " << scriptedClock->extraReadings()
+          << " times more than the drive did: its steps may differ from the drive's\n";
+    }
     if (const std::string w = CycleWarning(summary); !w.empty()) {
       err << "drivanto-batch: warning: " << w << "\n";
     }

@@ -11,9 +11,17 @@
 //   key N:C                   the key C typed before tick N (as --key)
 //   mouse N:X,Y               the mouse at X,Y before tick N (as --mouse)
 //   clock N:T1,T2,...         the clock readings of tick N in the order the
-//                             time base made them (N = 0: at START)
+//                             time base made them (N = 0: at START); a
+//                             reading repeated K times is written T*K
+//   time N:TTOT,CYCLE,NOW,PREV,DT
+//                             between ticks, before tick N, the time base's
+//                             values were changed (a pause, a dialog, a
+//                             panel): ttot, cycleTime, clockNow, clockPrev
+//                             and dt as they were when tick N began
+//   end N                     the recording stopped after tick N
 //
-// Lines beginning with "#" are comments.
+// Lines beginning with "#" are comments. Clock readings are seconds of the
+// day: finite, not below 0, and never going back but across midnight.
 
 #include <cstdint>
 #include <cstdio>
@@ -29,9 +37,20 @@ namespace drivanto {
 
 struct DriveScript {
   std::string snapshot;  // the snapshot's bytes
+  int snapshotLine = 0;  // the script's line that holds the snapshot's line 1
   std::multimap<int64_t, char> keys;
   std::multimap<int64_t, std::pair<int32_t, int32_t>> mouse;
   std::map<int64_t, std::vector<double>> clock;
+  // The time base's values where something between ticks changed them,
+  // before the tick of the key.
+  struct TimeBase {
+    double ttot, cycleTime, clockNow, clockPrev, dt;
+  };
+  std::map<int64_t, TimeBase> times;
+  // The last tick of the drive: the end line's, else (a recording cut short)
+  // the last tick any line names.
+  int64_t lastTick = 0;
+  bool ended = false;  // the script holds the end line of its recording
 };
 
 // Reads a script; throws IoError naming the file and the line.
@@ -84,13 +103,21 @@ class DriveRecorder {
   void AfterTick(int64_t tick, const State& s);
   // Readings made outside a tick (a hold, a dialog) belong to no step.
   void DropReadings() { readings_.clear(); }
+  // Stops recording after tick `lastTick`: writes the end line.
+  void End(int64_t lastTick);
+  // Stops without an end line (the drive's file is closed as it is).
   void End();
 
  private:
   void Write(const std::string& line);
+  // The time base's values as the last tick left them.
+  void NoteTimeBase(const State& s);
   std::FILE* file_ = nullptr;
   std::string name_;
+  long long whole_ = 0;  // bytes of whole lines in the file
+  int64_t lastTick_ = 0;
   std::vector<double> readings_;
+  double ttot_ = 0, cycleTime_ = 0, clockNow_ = 0, clockPrev_ = 0, dt_ = 0;
   char lastKey_ = '.';
   int32_t lastX_ = 0, lastY_ = 0;
 };

@@ -1,0 +1,72 @@
+// A recorded drive with a pause: the replay goes on from the pause as the
+// window did (the time base's values taken up between the ticks), to the
+// same result files, and ends where the recording ended.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <sstream>
+
+#include "base/Files.h"
+#include "gui/FindWidget.h"
+#include "gui/TempData.h"
+#include "shell/Batch.h"
+#include "shell/qt/MainWindow.h"
+
+namespace drivanto {
+namespace {
+
+using testing::Find;
+using testing::TempData;
+
+TEST(DriveRecording, APausedDriveReplaysAsTheWindowDroveIt) {
+  TempData data;
+  const std::string script = data.path("drive.txt");
+  std::string windowRows1, windowRows2;
+  {
+    MainWindow window(WindowOptions{data.folder(), false, script});  // the computer's clock
+    window.setMessageSink([](const QString& m) { ADD_FAILURE() << m.toStdString(); });
+    ASSERT_TRUE(window.StartUpSequence());
+    window.show();
+    State& s = window.sim().s;
+    s.timeMode = 'R';
+    s.Spara.Set(1, '1');
+    QTest::mouseClick(Find<QPushButton>(window, "startButton"), Qt::LeftButton);
+    window.timer().stop();
+    QLineEdit* keys = Find<QLineEdit>(window, "keyBox");
+    for (int i = 1; i <= 200; ++i) {
+      if (i == 30) QTest::keyClick(keys, '>');
+      if (i == 100) {
+        // A pause of a third of a second: "Stopp/Start" twice.
+        window.action("Stopp/Start")->trigger();
+        QTest::qWait(330);
+        window.action("Stopp/Start")->trigger();
+        window.timer().stop();
+      }
+      QTest::qWait(i % 5 == 0 ? 2 : 0);
+      window.Timer1Timer();
+    }
+    windowRows1 = ReadFileBytes(s.Tresultat);
+  }  // closing the window ends the recording
+  const std::string text = ReadFileBytes(script);
+  EXPECT_NE(text.find("\ntime 100:"), std::string::npos);
+  EXPECT_NE(text.find("\nend 200\n"), std::string::npos);
+  std::ostringstream out, err;
+  const std::string replay1 = data.path("REPLAY1.TXT");
+  ASSERT_EQ(RunBatch({"--script", script, "--set", "Tresultat=" + replay1, "--json",
+                      data.folder()},
+                     out, err),
+            0)
+      << err.str();
+  EXPECT_TRUE(ReadFileBytes(replay1) == windowRows1) << "result file 1 differs";
+  EXPECT_NE(out.str().find("\"endReason\": \"scriptEnd\""), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("\"steps\": 200,"), std::string::npos) << out.str();
+  EXPECT_EQ(err.str().find("no end line"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("more than the drive did"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace drivanto
