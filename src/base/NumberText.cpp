@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -59,6 +58,22 @@ double Convert(std::string_view number) {
   return negative ? -value : value;
 }
 
+// x as printf("%.*e" or "%.*f") writes it in the C locale, in any locale.
+std::string CharsOf(double x, std::chars_format format, int precision) {
+  char buf[400];  // a fixed-point double takes at most 309 digits before the point
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, format, precision);
+  return std::string(buf, res.ptr);
+}
+
+// The exponent after the "e" at `e` of to_chars' scientific form.
+int ExponentOf(const std::string& sci, std::size_t e) {
+  std::size_t i = e + 1;
+  if (i < sci.size() && sci[i] == '+') ++i;
+  int exponent = 0;
+  std::from_chars(sci.data() + i, sci.data() + sci.size(), exponent);
+  return exponent;
+}
+
 }  // namespace
 
 double ParseNumberPrefix(std::string_view text, bool* complete) {
@@ -101,12 +116,10 @@ std::string FormatGeneral15(double x, char decimalSeparator) {
   if (std::isnan(x)) return "NAN";
   if (std::isinf(x)) return x > 0 ? "INF" : "-INF";
   if (x == 0.0) return "0";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14E", x);
-  // buf: [-]d.ddddddddddddddE[+-]xx
-  std::string s(buf);
-  std::size_t e = s.find('E');
-  int exponent = std::atoi(s.c_str() + e + 1);
+  // 15 significant digits as d.dddddddddddddde[+-]xx, whatever the locale.
+  const std::string s = CharsOf(x, std::chars_format::scientific, 14);
+  const std::size_t e = s.find('e');
+  const int exponent = ExponentOf(s, e);
   std::string out;
   if (exponent < -4 || exponent >= 15) {
     std::string mant = s.substr(0, e);
@@ -114,8 +127,7 @@ std::string FormatGeneral15(double x, char decimalSeparator) {
     if (!mant.empty() && mant.back() == '.') mant.pop_back();
     out = mant + "E" + (exponent < 0 ? "-" : "") + std::to_string(std::abs(exponent));
   } else {
-    std::snprintf(buf, sizeof buf, "%.*f", 14 - exponent, x);
-    out = buf;
+    out = CharsOf(x, std::chars_format::fixed, 14 - exponent);
     if (out.find('.') != std::string::npos) {
       while (!out.empty() && out.back() == '0') out.pop_back();
       if (!out.empty() && out.back() == '.') out.pop_back();
@@ -138,7 +150,7 @@ std::string FormatShortest(double x, char decimalSeparator) {
   const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
   std::string sci(buf, res.ptr);
   const std::size_t e = sci.find('e');
-  const int exponent = std::atoi(sci.c_str() + e + 1);
+  const int exponent = ExponentOf(sci, e);
   const bool negative = sci[0] == '-';
   std::string digits;
   for (std::size_t i = negative ? 1 : 0; i < e; ++i) {
@@ -178,16 +190,14 @@ std::string FormatSci23(double x) {
     std::string s = std::isnan(x) ? " NAN" : (x > 0 ? " INF" : "-INF");
     return std::string(23 - s.size(), ' ') + s;
   }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14E", x);
-  std::string s(buf);
-  std::size_t e = s.find('E');
-  int exponent = std::atoi(s.c_str() + e + 1);
+  const std::string s = CharsOf(x, std::chars_format::scientific, 14);
+  const std::size_t e = s.find('e');
+  const int exponent = ExponentOf(s, e);
   std::string mant = s.substr(0, e);
   if (mant[0] != '-') mant = " " + mant;
-  char ex[16];
-  std::snprintf(ex, sizeof ex, "E%c%04d", exponent < 0 ? '-' : '+', std::abs(exponent));
-  return mant + ex;
+  std::string digits = std::to_string(std::abs(exponent));
+  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
+  return mant + "E" + (exponent < 0 ? "-" : "+") + digits;
 }
 
 }  // namespace drivanto

@@ -9,6 +9,7 @@
 #include "base/Files.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
+#include "base/Words.h"
 
 namespace drivanto {
 
@@ -150,9 +151,16 @@ RunHistory HistoryFromResultFiles(const std::string& result1, const std::string&
       throw IoError(file, 0, "not a result file: its second line is not the rule of dashes");
     }
     for (std::size_t n = 2; n < lines.size(); ++n) {
-      std::istringstream in(lines[n]);
+      // The numbers up to the first word that is none (read with the
+      // decimal point, whatever the locale).
       std::vector<double> row;
-      for (double x; in >> x;) row.push_back(x);
+      std::size_t at = 0;
+      for (std::string_view word = NextWord(lines[n], &at); !word.empty();
+           word = NextWord(lines[n], &at)) {
+        double x = 0;
+        if (!IsPlainNumber(word, &x)) break;
+        row.push_back(x);
+      }
       if (row.size() != 15) {
         throw IoError(file, static_cast<int>(n + 1),
                       "a row of " + std::to_string(row.size()) + " numbers, not 15");

@@ -1,7 +1,8 @@
 #include "shell/Settings.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "base/NumberText.h"
 #include "base/Text.h"
@@ -125,17 +126,22 @@ void RereadSettings(Sim& sim) {
 
 std::string PanelNumber(double x, int decimals, char decimalSeparator) {
   if (!std::isfinite(x)) return "0";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.5e", x);
-  const double rounded = std::strtod(buf, nullptr);
+  // As printf's "%.5e", "%.5E" and "%.*f" in the C locale, whatever the
+  // user's locale (the separator is the caller's choice).
+  char buf[400];
+  auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 5);
+  double rounded = 0;
+  std::from_chars(buf, res.ptr, rounded);
   if (std::fabs(rounded) >= 1e6) {
-    std::snprintf(buf, sizeof buf, "%.5E", rounded);
+    res = std::to_chars(buf, buf + sizeof buf, rounded, std::chars_format::scientific, 5);
   } else {
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, rounded);
+    res = std::to_chars(buf, buf + sizeof buf, rounded, std::chars_format::fixed,
+                        std::clamp(decimals, 0, 20));
   }
-  std::string text = buf;
+  std::string text(buf, res.ptr);
   for (char& c : text) {
     if (c == '.') c = decimalSeparator;
+    if (c == 'e') c = 'E';
   }
   return text;
 }

@@ -11,6 +11,7 @@
 #include "base/Errors.h"
 #include "base/Text.h"
 #include "data/Constants.h"
+#include "gui/SwedishLocale.h"
 #include "state/Snapshot.h"
 #include "state/State.h"
 
@@ -463,6 +464,53 @@ TEST_F(ConstantsFile, WrittenFileLayout) {
   EXPECT_EQ(lines[57], "A");
   s.gearMode = 10;
   EXPECT_EQ(SplitLines(ConstantsText(s))[57], "M");
+}
+
+// Under a Swedish locale (decimal comma in the C library) the file keeps its
+// own form: the decimal point and the shortest text of up to 15 significant
+// digits, which reads back as the value written.
+TEST_F(ConstantsFile, WrittenNumbersDoNotFollowTheLocale) {
+  dir.Write("CONS.VAL", Join(BaseLines()));
+  State s = Fresh();
+  ReadConstants(s, tables);
+  const std::string inC = ConstantsText(s);
+  testing::SwedishLocale swedish;
+  ASSERT_TRUE(swedish.ok()) << "no Swedish locale (Debian: the package locales)";
+  EXPECT_EQ(ConstantsText(s), inC);
+  const struct {
+    double value;
+    const char* text;
+  } numbers[] = {{0.7, "0.7"},
+                 {0.04, "0.04"},
+                 {7000, "7000"},
+                 {-0.5, "-0.5"},
+                 {0.1 + 0.2, "0.3"},
+                 {1.0 / 3.0, "0.333333333333333"},
+                 {-123456.789, "-123456.789"},
+                 {999999999999999, "999999999999999"},
+                 {1e15, "1E15"},
+                 {0.0001, "0.0001"},
+                 {0.00012345, "0.00012345"},
+                 {0.000012345, "1.2345E-5"},
+                 {2.5e20, "2.5E20"},
+                 {0.9999999999999999, "1"}};
+  for (const auto& n : numbers) {
+    SCOPED_TRACE(n.text);
+    s.cdA = n.value;  // line 27
+    s.dt = n.value;   // line 57
+    const std::string text = ConstantsText(s);
+    WriteConstants(s, P("SAVED.VAL"));
+    EXPECT_EQ(testing::TempFolder::ReadBytes(P("SAVED.VAL")), text);
+    const std::vector<std::string> lines = SplitLines(text);
+    ASSERT_EQ(lines.size(), 58u);
+    EXPECT_EQ(lines[26], n.text);
+    EXPECT_EQ(lines[56], n.text);
+    State r = Fresh();
+    r.konsfil = "SAVED.VAL";
+    ReadConstants(r, tables);
+    EXPECT_NEAR(r.cdA, n.value, std::fabs(n.value) * 1e-14);
+    EXPECT_NEAR(r.dt, n.value, std::fabs(n.value) * 1e-14);
+  }
 }
 
 TEST_F(ConstantsFile, FailedWriteLeavesTheEarlierFile) {

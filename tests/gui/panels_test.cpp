@@ -9,6 +9,7 @@
 #include <csignal>
 
 #include <QAction>
+#include <QLocale>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,7 +20,9 @@
 #include <sstream>
 
 #include "base/Files.h"
+#include "base/Text.h"
 #include "gui/FindWidget.h"
+#include "gui/SwedishLocale.h"
 #include "gui/TempData.h"
 #include "shell/qt/MainWindow.h"
 #include "state/Snapshot.h"
@@ -419,6 +422,70 @@ TEST_F(PanelTest, AFileThatIsNotASnapshotIsRefusedAndChangesNothing) {
   window->action("Konstanter och variabler")->trigger();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], answer + ", line 148: Invalid numeric input");
+}
+
+// A Swedish user edits with the decimal comma, saves the constants and reads
+// them back: every panel shows what it showed, and the file has the decimal
+// point. The start values (lines 45 to 51) are not saved.
+TEST_F(PanelTest, ConstantsSavedUnderASwedishLocaleReadBackTheSame) {
+  testing::SwedishLocale swedish;
+  ASSERT_TRUE(swedish.ok()) << "no Swedish locale (Debian: the package locales)";
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::Swedish, QLocale::Sweden));
+  struct Restore {
+    QLocale locale;
+    ~Restore() { QLocale::setDefault(locale); }
+  } restore{before};
+  window->action("Bilkonstanter.")->trigger();
+  SetRow(Values(Panel::CarConstants), 2, "150,5");
+  SetRow(Values(Panel::CarConstants), 13, "0,65");
+  ClosePanel(Panel::CarConstants);
+  window->action("Moder")->trigger();
+  SetRow(Values(Panel::Modes), 4, "0,04");
+  ClosePanel(Panel::Modes);
+  ASSERT_EQ(s().cdA, 0.65);
+  ASSERT_EQ(s().dt, 0.04);
+  static const Panel all[] = {Panel::Files, Panel::CarConstants, Panel::ProgramConstants,
+                              Panel::StartValues, Panel::Modes};
+  auto shown = [](MainWindow& w) {
+    std::vector<std::vector<std::string>> rows;
+    for (Panel panel : all) {
+      w.action(panel == Panel::Files              ? "Använda filer"
+               : panel == Panel::CarConstants     ? "Bilkonstanter."
+               : panel == Panel::ProgramConstants ? "Programkonstanter"
+               : panel == Panel::StartValues      ? "Utgångsvärden"
+                                                  : "Moder")
+          ->trigger();
+      const auto* box =
+          w.findChild<QPlainTextEdit*>(QString("panelValues%1").arg(static_cast<int>(panel)));
+      rows.push_back(Rows(box));
+      if (panel == Panel::StartValues) {
+        for (int unsaved : {6, 7, 8}) rows.back()[unsaved].clear();
+      }
+    }
+    return rows;
+  };
+  const auto edited = shown(*window);
+  EXPECT_EQ(edited[1][13], "0,65");
+  answer = data.path("SAVED.VAL");
+  window->action("Spara konstanter som")->trigger();
+  const std::vector<std::string> lines = SplitLines(Slurp(answer));
+  ASSERT_EQ(lines.size(), 58u);
+  EXPECT_EQ(lines[15], "150.5");
+  EXPECT_EQ(lines[26], "0.65");
+  EXPECT_EQ(lines[56], "0.04");
+
+  MainWindow fresh(WindowOptions{data.folder(), true});
+  fresh.setMessageSink([](const QString& m) { ADD_FAILURE() << m.toStdString(); });
+  fresh.setFileChooser([this](const FileRequest&) {
+    return std::optional<QString>(QString::fromStdString(answer));
+  });
+  ASSERT_TRUE(fresh.StartUpSequence());
+  fresh.action(QString::fromUtf8("Hämta/Konstanter"))->trigger();
+  EXPECT_EQ(fresh.sim().s.cdA, 0.65);
+  EXPECT_EQ(fresh.sim().s.dt, 0.04);
+  EXPECT_EQ(fresh.sim().s.maxCurrentElectric, 150.5);
+  EXPECT_EQ(shown(fresh), edited);
 }
 
 TEST_F(PanelTest, PrintNoticeShowsAndHides) {
