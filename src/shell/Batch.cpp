@@ -381,16 +381,22 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         ApplySetting(sim, a.a, a.b);
       } else if (a.kind == Options::Action::Load) {
         sim.namedFiles.emplace_back("the snapshot loaded", a.a);
-        underWay = LoadSnapshotIntoRun(sim, a.a);
+        std::vector<MovedFile> moved;
+        underWay = LoadSnapshotIntoRun(sim, a.a, &moved);
         if (!underWay) s.skarmstatus = 'S';
+        if (!moved.empty()) {
+          err << "drivanto-batch: " << MovedFilesNotice(moved, "the snapshot " + a.a) << "\n";
+        }
       } else {
         // A drive script: its starting state, its keys, mouse and clock.
         script = ReadDriveScript(a.a);
         sim.namedFiles.emplace_back("the drive script", a.a);
-        LoadSnapshotText(s, script.snapshot, a.a);
-        s.ValueFileName = Cut250(a.a);
-        underWay = s.stegnr > 1;
+        std::vector<MovedFile> moved;
+        underWay = LoadScriptStateIntoRun(sim, a.a, script.snapshot, script.snapshotLine, &moved);
         if (!underWay) s.skarmstatus = 'S';
+        if (!moved.empty()) {
+          err << "drivanto-batch: " << MovedFilesNotice(moved, "the drive script " + a.a) << "\n";
+        }
         o.keys.insert(script.keys.begin(), script.keys.end());
         o.mouse.insert(script.mouse.begin(), script.mouse.end());
         scriptedClock = std::make_unique<ScriptedClock>(script);

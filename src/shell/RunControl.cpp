@@ -3,6 +3,10 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <filesystem>
+
+#include "base/Errors.h"
+#include "base/Files.h"
 #include "base/Rounding.h"
 #include "base/Text.h"
 #include "model/Modules.h"
@@ -10,11 +14,146 @@
 
 namespace drivanto {
 
-bool LoadSnapshotIntoRun(Sim& sim, const std::string& fileName) {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsFile(const std::string& name) {
+  std::error_code ec;
+  return !name.empty() && fs::is_regular_file(ResolveCase(name), ec);
+}
+bool IsFolder(const std::string& name) {
+  std::error_code ec;
+  return !name.empty() && fs::is_directory(ResolveCase(name), ec);
+}
+
+// The snapshot line of a text variable.
+int SnapshotLineOf(std::string State::*field) {
+  for (const SnapshotLine& l : SnapshotLines()) {
+    if (l.field == Field(field)) return l.line;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<MovedFile> FindMovedFiles(
+    State& s, const std::string& workingFolder,
+    const std::function<std::string(int line, const std::string& variable)>& origin) {
+  std::vector<MovedFile> moved;
+  auto missing = [&](std::string State::*field, const char* variable, const std::string& where) {
+    const std::string& name = s.*field;
+    return IoError(name, 0,
+                   "not found; the name comes from " + origin(SnapshotLineOf(field), variable) +
+                       ". Put the file there, or use the snapshot in a folder that holds " +
+                       where);
+  };
+  // The car folder first: the tables are looked for in it.
+  if (!IsFolder(s.Bilmapp)) {
+    const std::string here = JoinPath(workingFolder, LastPathPart(s.Bilmapp));
+    if (!LastPathPart(s.Bilmapp).empty() && IsFolder(here)) {
+      moved.push_back({"Bilmapp", s.Bilmapp, here});
+      s.Bilmapp = Cut250(here);
+    } else {
+      throw missing(&State::Bilmapp, "Bilmapp",
+                    "the car folder " + Printable(LastPathPart(s.Bilmapp)));
+    }
+  }
+  struct Named {
+    std::string State::*field;
+    const char* variable;
+    bool table;     // in the car folder
+    bool required;  // the run cannot go without it
+  };
+  const Named named[] = {
+      {&State::Tbat, "Tbat", true, true},       {&State::Tforb, "Tforb", true, true},
+      {&State::Telm, "Telm", true, true},       {&State::Tford, "Tford", true, true},
+      {&State::Tvx, "Tvx", true, true},         {&State::Tbr, "Tbr", true, true},
+      {&State::Ttidd, "Ttidd", false, s.cycleType == 'T'},
+      {&State::Tkarta, "Tkarta", false, s.cycleType != 'T'},
+      {&State::Mussfil, "Mussfil", true, false}, {&State::konsfil, "konsfil", false, false},
+  };
+  for (const Named& n : named) {
+    std::string& name = s.*n.field;
+    if (name.empty() || IsFile(name)) continue;
+    const std::string last = LastPathPart(name);
+    std::string here = JoinPath(n.table ? s.Bilmapp : workingFolder, last);
+    if (!IsFile(here) && n.table) here = JoinPath(workingFolder, last);
+    if (!last.empty() && IsFile(here)) {
+      moved.push_back({n.variable, name, here});
+      name = Cut250(here);
+    } else if (n.required) {
+      throw missing(n.field, n.variable,
+                    Printable(last) + (n.table ? " in its car folder " +
+                                                     Printable(LastPathPart(s.Bilmapp))
+                                               : std::string()));
+    }
+  }
+  // Result files go to the working folder when their folder is gone.
+  for (auto [field, variable] : {std::pair{&State::Tresultat, "Tresultat"},
+                                 std::pair{&State::Tresultatp, "Tresultatp"}}) {
+    std::string& name = s.*field;
+    if (name.empty()) continue;
+    const std::string parent = fs::path(name).parent_path().string();
+    if (parent.empty() || IsFolder(parent)) continue;
+    const std::string here = JoinPath(workingFolder, LastPathPart(name));
+    moved.push_back({variable, name, here});
+    name = Cut250(here);
+  }
+  return moved;
+}
+
+std::string MovedFilesNotice(const std::vector<MovedFile>& moved, const std::string& source) {
+  if (moved.empty()) return {};
+  std::string text = Printable(source) + " names files where they are not; used instead:";
+  for (const MovedFile& m : moved) text += " " + m.variable + " " + Printable(m.to) + ";";
+  text.back() = '.';
+  return text;
+}
+
+bool LoadSnapshotIntoRun(Sim& sim, const std::string& fileName, std::vector<MovedFile>* moved) {
   State& s = sim.s;
   CheckIsSnapshot(fileName);
+  State loaded = s;
+  LoadSnapshot(loaded, fileName);
+  std::vector<MovedFile> found =
+      FindMovedFiles(loaded, s.startmapp, [&](int line, const std::string& variable) {
+        return "the snapshot " + Printable(fileName) + ", line " + std::to_string(line) + " (" +
+               variable + ")";
+      });
+  s = std::move(loaded);
   s.ValueFileName = Cut250(fileName);
-  LoadSnapshot(s, fileName);
+  if (moved) *moved = std::move(found);
+  return s.stegnr > 1;
+}
+
+bool LoadScriptStateIntoRun(Sim& sim, const std::string& scriptFile, const std::string& snapshot,
+                            int firstLine, std::vector<MovedFile>* moved) {
+  State& s = sim.s;
+  const std::size_t lines = SplitLines(snapshot).size();
+  if (lines < kSnapshotLines) {
+    throw IoError(scriptFile, firstLine,
+                  "the starting snapshot holds " + std::to_string(lines) + " lines, a snapshot " +
+                      std::to_string(kSnapshotLines) +
+                      " (a line lost shifts every value after it)");
+  }
+  State loaded = s;
+  try {
+    LoadSnapshotText(loaded, snapshot, scriptFile);
+  } catch (const IoError& e) {
+    // The snapshot's line within the script.
+    throw IoError(scriptFile, e.line() > 0 ? firstLine + e.line() - 1 : 0,
+                  "(the starting snapshot's line " + std::to_string(e.line()) + "): " + e.reason());
+  }
+  std::vector<MovedFile> found =
+      FindMovedFiles(loaded, s.startmapp, [&](int line, const std::string& variable) {
+        return "drive script " + Printable(scriptFile) + ", line " +
+               std::to_string(firstLine + line - 1) + " (the snapshot's line " +
+               std::to_string(line) + ", " + variable + ")";
+      });
+  s = std::move(loaded);
+  s.ValueFileName = Cut250(scriptFile);
+  if (moved) *moved = std::move(found);
   return s.stegnr > 1;
 }
 

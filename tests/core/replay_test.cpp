@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "base/Errors.h"
 #include "batch_harness.h"
 #include "model/Sim.h"
@@ -137,6 +139,68 @@ TEST(DriveScriptReplay, ARecordingCutByAFailedWriteKeepsItsWholeLines) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Num(ParseFlatJson(r.out), "steps"), d.lastTick);
   EXPECT_TRUE(Contains(r.err, "to tick " + std::to_string(d.lastTick))) << r.err;
+}
+
+}  // namespace
+}  // namespace drivanto::testing
+
+namespace drivanto::testing {
+namespace {
+
+// A snapshot and a drive script made in one folder, used in another (a
+// moved folder, a colleague's copy): the files of the same names there are
+// used, with one notice; a file that is nowhere is named with the line its
+// name came from.
+TEST(MovedFolder, SnapshotsAndScriptsFindTheirFilesInTheFolderTheyRunIn) {
+  namespace fs = std::filesystem;
+  BatchFolder a;
+  ASSERT_EQ(a.Run(TimeCycle("UDDS.CYK", "0.1") + Args{"--max-steps", "500", "--save-snapshot",
+                                                      a / "half.snp"})
+                .code,
+            0);
+  const std::string snapshot = a.Read("half.snp");
+  std::string script = "drivanto drive script 1\n# made elsewhere\nsnapshot\n" + snapshot +
+                       "end snapshot\nend 600\n";
+  BatchFolder b;  // the same files, in another folder
+  b.Write("half.snp", snapshot);
+  b.Write("drive.txt", script);
+  fs::remove_all(a.path());  // the folder it was made in is gone
+  for (const char* option : {"--load-snapshot", "--script"}) {
+    SCOPED_TRACE(option);
+    const std::string file = b / (std::string(option) == "--script" ? "drive.txt" : "half.snp");
+    BatchResult r = b.Run({option, file, "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "names files where they are not; used instead: Bilmapp " +
+                                    b / "BIL1" + "; Tbat " + b / "BIL1/BATTERI.TAB"))
+        << r.err;
+    EXPECT_EQ(ParseFlatJson(r.out)["inputs.timeCycle.file"], b / "UDDS.CYK");
+  }
+  // A table that is nowhere: the message says where its name came from.
+  // (The folder's own constants name a car folder that is whole.)
+  fs::copy(b / "BIL1", b / "BIL2");
+  std::string constants = b.Read("CONS.VAL");
+  constants.replace(constants.find("\r\nBIL1\r\n"), 8, "\r\nBIL2\r\n");
+  b.Write("CONS.VAL", constants);
+  fs::remove(b / "BIL1/FORBR.TAB");
+  BatchResult r = b.Run({"--load-snapshot", b / "half.snp"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.err, "FORBR.TAB: not found; the name comes from the snapshot " +
+                                  b / "half.snp" + ", line 87 (Tforb)"))
+      << r.err;
+  r = b.Run({"--script", b / "drive.txt"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.err, "drive script " + b / "drive.txt" +
+                                  ", line 90 (the snapshot's line 87, Tforb)"))
+      << r.err;
+  // A snapshot in a script that lost a line: refused before its values
+  // shift into other variables.
+  const std::size_t cut = script.find("\r\n", script.find("snapshot\n") + 9);
+  b.Write("shifted.txt", script.substr(0, cut + 2) + script.substr(script.find("\r\n", cut + 2) + 2));
+  r = b.Run({"--script", b / "shifted.txt"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.err, b / "shifted.txt" + ", line 4: the starting snapshot holds 1049 "
+                                                   "lines, a snapshot 1050"))
+      << r.err;
 }
 
 }  // namespace
