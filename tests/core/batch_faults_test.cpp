@@ -12,6 +12,7 @@
 
 #include "base/Text.h"
 #include "batch_harness.h"
+#include "model/ResultFile.h"
 
 namespace drivanto::testing {
 namespace {
@@ -304,6 +305,33 @@ TEST(BatchFaults, TheSummaryPrintsEveryMagnitude) {
   char expected[400];
   std::snprintf(expected, sizeof expected, "ttot            %.2f s\n", 1.7e308);
   EXPECT_TRUE(Contains(r.out, expected)) << r.out;
+}
+
+}  // namespace
+}  // namespace drivanto::testing
+
+namespace drivanto::testing {
+namespace {
+
+// A result file or trace another run is writing is refused, naming it, and
+// the other run's rows stay as they are; once it is closed, the run goes on.
+TEST(BatchFaults, AFileAnotherRunWritesIsRefused) {
+  BatchFolder f;
+  const Args run = TimeCycle("TID.CYK", "0.5") + Set({"Spara=0100"});
+  for (const std::string name : {"RESULT2.TXT", "trace.csv"}) {
+    SCOPED_TRACE(name);
+    ResultFile other;
+    other.Create(f / name);
+    other.WriteLine("the other run's row");
+    other.Flush();
+    BatchResult r = f.Run(run + Args{"--trace", f / "trace.csv"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(f / name + ": is being written by another run"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(f.Read(name), "the other run's row\r\n");
+    other.Close();
+    EXPECT_EQ(f.Run(run + Args{"--trace", f / "trace.csv"}).code, 0);
+  }
 }
 
 }  // namespace

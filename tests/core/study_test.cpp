@@ -275,8 +275,9 @@ TEST(StudySummary, CorrectedFuelMeetsTheRegressionInterceptOfItsRuns) {
       std::vector<Run> runs(10);
       auto one = [&](int i) {
         const int start = 30 + 5 * i;
+        // Two runs at a time in one folder: no result files.
         BatchResult r = f.Run(TimeCycle(cycle, "0.1") +
-                              Set({"usedCapacity=" + std::to_string(start),
+                              Set({"Spara=0000", "usedCapacity=" + std::to_string(start),
                                    "chargeOnLimit=" + std::to_string(on),
                                    "chargeOffLimit=" + std::to_string(off)}) +
                               Args{"--json"});
