@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -484,7 +485,13 @@ SweepOutcome RunOne(const Options& o, RunInputs& inputs, const SweepRun& run) {
   r.error = r.exitCode == 0 ? std::string() : ErrorText(err.str());
   // The run's row holds its summary and exit code; what it said on its
   // error stream stays beside its files.
-  if (!err.str().empty()) WriteFilePlain(runDir + "/stderr.txt", err.str());
+  if (!err.str().empty()) {
+    try {
+      WriteFilePlain(runDir + "/stderr.txt", err.str());
+    } catch (const IoError&) {
+      // A copy for convenience: the row holds the message.
+    }
+  }
   return r;
 }
 
@@ -594,10 +601,14 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 1;
   }
 
+  // A file-size limit ends a write with an error (a row not written, a copy
+  // not made) instead of killing the sweep.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     std::error_code ec;
     fs::create_directories(o.out + "/runs", ec);
-    if (ec) throw IoError(o.out, 0, ec.message());
+    if (ec) throw IoError(o.out, 0, "cannot be made: " + ec.message());
+    const StudyLock lock(o.out);
     RunInputs inputs(o);
     SweepPlan plan{o.folder, OptionsText(o), InputPrintsOf(o, inputs, runs), runs};
     if (o.resume && fs::exists(o.out + "/plan.jsonl", ec)) {
@@ -617,9 +628,8 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       return 0;
     }
     SweepTable table(o.out, SettingNames(runs));
-    table.Start(o.resume);
+    const std::set<std::string> done = table.Start(o.resume, runs);
     std::vector<const SweepRun*> todo;
-    const std::set<std::string> done = o.resume ? FinishedIds(o.out) : std::set<std::string>{};
     for (const SweepRun& r : runs) {
       if (!done.count(r.id)) todo.push_back(&r);
     }
@@ -645,20 +655,26 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       err.flush();
     };
     std::string firstError;
+    std::size_t unwritten = 0;  // runs whose rows could not be written
     auto worker = [&] {
       for (std::size_t i; (i = next++) < todo.size();) {
         const SweepRun& run = *todo[i];
         SweepOutcome o1;
+        bool written = true;
         try {
           o1 = RunOne(o, inputs, run);
           table.Add(run, o1);
         } catch (const IoError& e) {
-          std::lock_guard<std::mutex> lock(progressMutex);
+          std::lock_guard<std::mutex> guard(progressMutex);
           if (firstError.empty()) firstError = e.what();
-          o1.exitCode = 1;
+          written = false;
         }
-        std::lock_guard<std::mutex> lock(progressMutex);
-        failed += o1.exitCode != 0;
+        std::lock_guard<std::mutex> guard(progressMutex);
+        if (!written) {
+          ++unwritten;
+        } else {
+          failed += o1.exitCode != 0;
+        }
         ++finished;
         progress();
       }
@@ -669,13 +685,17 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       threads.emplace_back(worker);
     for (std::thread& t : threads) t.join();
     err << "\n";
-    if (!firstError.empty()) err << "drivanto-sweep: " << firstError << "\n";
     out << todo.size() << " runs";
     if (done.size()) out << " (" << done.size() << " done before)";
     out << " in " << o.out << "/summary.csv";
     if (failed) out << "; " << failed << " failed (see their rows)";
     out << "\n";
-    return failed ? 1 : 0;
+    if (unwritten) {
+      err << "drivanto-sweep: " << unwritten << " run" << (unwritten == 1 ? " has" : "s have")
+          << " no row: " << firstError << "\n(--resume runs "
+          << (unwritten == 1 ? "it" : "them") << " again once the cause is mended)\n";
+    }
+    return failed || unwritten ? 1 : 0;
   } catch (const IoError& e) {
     err << "drivanto-sweep: " << e.what() << "\n";
     return 1;

@@ -1,6 +1,12 @@
 #include "shell/SweepTable.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,11 +26,40 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Append(const std::string& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  out << text;
-  out.flush();
-  if (!out) throw IoError(file, 0, "cannot be written");
+// Appends text whole or not at all: what a failed write (a full disk, the
+// file-size limit) left of it is cut off again. Returns the file's size
+// before, for a caller that must take a pair of appends back.
+off_t AppendWhole(const std::string& file, const std::string& text) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) throw IoError(file, 0, "cannot be written: " + ErrnoReason(errno));
+  struct stat st;
+  const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+  std::size_t done = 0;
+  int err = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (err != 0) {
+    if (::ftruncate(fd, before) != 0) {
+      // The cut line stays; a resume drops it.
+    }
+    ::close(fd);
+    throw IoError(file, 0, "cannot be written: " + ErrnoReason(err));
+  }
+  ::close(fd);
+  return before;
+}
+
+void CutBack(const std::string& file, off_t size) {
+  if (::truncate(file.c_str(), size) != 0) {
+    // As above: a resume drops a line without its row.
+  }
 }
 
 // The summary keys that make the table's columns, in order.
@@ -112,49 +147,88 @@ std::string SweepTable::Header() const {
   return h + "\n";
 }
 
-void SweepTable::Start(bool resume) {
-  const std::string csv = dir_ + "/summary.csv";
-  if (resume && fs::exists(csv)) {
-    const std::string text = ReadFileBytes(csv);
-    if (text.substr(0, text.find('\n') + 1) != Header()) {
-      throw IoError(csv, 1, "its columns are not this sweep's; start it in another folder");
-    }
-    return;
-  }
-  WriteFileAtomic(csv, Header());
-  WriteFileAtomic(dir_ + "/summary.jsonl", "");
-}
-
-void SweepTable::Add(const SweepRun& run, const SweepOutcome& o) {
+std::string SweepTable::CsvRow(const std::vector<JsonValue>& flat) const {
   std::map<std::string, std::string> values;
-  if (auto flat = FlattenJson(o.summary)) {
-    for (const JsonValue& v : *flat) values[v.key] = v.text;
-  }
-  std::string row = CsvCell(run.id);
-  for (const std::string& n : names_) {
-    std::string v;
-    for (const auto& [name, value] : run.settings) {
-      if (name == n) v = value;
-    }
-    row += "," + CsvCell(v);
-  }
-  row += "," + std::to_string(o.exitCode) + "," + CsvCell(o.error);
+  for (const JsonValue& v : flat) values[v.key] = v.text;
+  auto value = [&](const std::string& key) {
+    auto it = values.find(key);
+    return it == values.end() || it->second == "null" ? std::string() : it->second;
+  };
+  std::string row = CsvCell(value("id"));
+  for (const std::string& n : names_) row += "," + CsvCell(value("settings." + n));
+  const std::string exitCode = value("exitCode");
+  row += "," + exitCode + "," + CsvCell(value("error"));
   // A failed run's figures stay empty: its partial run is no result.
   for (const std::string& k : SummaryColumns()) {
-    auto it = values.find(k);
-    const bool empty = o.exitCode != 0 || it == values.end() || it->second == "null";
-    row += "," + (empty ? std::string() : CsvCell(it->second));
+    row += "," + (exitCode == "0" ? CsvCell(value("summary." + k)) : std::string());
   }
+  return row + "\n";
+}
+
+std::string SweepTable::JsonRow(const SweepRun& run, const SweepOutcome& o) {
   const std::string summary = o.summary.empty() ? std::string("null") : o.summary;
   std::string json = "{\"id\": " + JsonString(run.id) + ", \"settings\": {" +
                      PlanText(run.settings) + "}, \"exitCode\": " + std::to_string(o.exitCode) +
                      ", \"error\": " + JsonString(o.error) + ", \"summary\": " +
                      (o.exitCode == 0 ? summary : "null");
   if (o.exitCode != 0) json += ", \"partialSummary\": " + summary;
-  json += "}\n";
+  return json + "}\n";
+}
+
+std::set<std::string> SweepTable::Start(bool resume, const std::vector<SweepRun>& runs) {
+  std::vector<std::string> kept;
+  std::set<std::string> ids;
+  const std::string jsonl = dir_ + "/summary.jsonl";
+  std::error_code ec;
+  if (resume && fs::exists(jsonl, ec)) {
+    // The rows that came through whole, once each, of the runs planned: a
+    // line cut by a failed write or a row written twice are dropped, and the
+    // table is written anew from them.
+    std::set<std::string> planned;
+    for (const SweepRun& r : runs) planned.insert(r.id);
+    const std::string bytes = ReadFileBytes(jsonl);
+    RejectUtf16(jsonl, bytes);
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string line = bytes.substr(start, end - start);
+      auto flat = FlattenJson(line);
+      if (!flat || flat->empty() || flat->front().key != "id") continue;
+      const std::string& id = flat->front().text;
+      if (!planned.count(id) || !ids.insert(id).second) continue;
+      kept.push_back(line + "\n");
+    }
+  }
+  std::string csv = Header(), json;
+  for (const std::string& line : kept) {
+    csv += CsvRow(*FlattenJson(line));
+    json += line;
+  }
+  WriteFileAtomic(jsonl, json);
+  WriteFileAtomic(dir_ + "/summary.csv", csv);
+  return ids;
+}
+
+void SweepTable::Add(const SweepRun& run, const SweepOutcome& o) {
+  const std::string json = JsonRow(run, o);
+  const std::string csv = CsvRow(*FlattenJson(json));
   std::lock_guard<std::mutex> lock(mutex_);
-  Append(dir_ + "/summary.csv", row + "\n");
-  Append(dir_ + "/summary.jsonl", json);
+  const off_t before = AppendWhole(dir_ + "/summary.jsonl", json);
+  try {
+    AppendWhole(dir_ + "/summary.csv", csv);
+  } catch (const IoError&) {
+    CutBack(dir_ + "/summary.jsonl", before);  // both files hold the row, or neither
+    throw;
+  }
+}
+
+void SweepTable::WriteAll(const std::vector<std::string>& jsonRows) {
+  std::string csv = Header(), json;
+  for (const std::string& line : jsonRows) {
+    csv += CsvRow(*FlattenJson(line));
+    json += line;
+  }
+  WriteFileAtomic(dir_ + "/summary.jsonl", json);
+  WriteFileAtomic(dir_ + "/summary.csv", csv);
 }
 
 std::vector<std::string> SettingNames(const std::vector<SweepRun>& runs) {
@@ -184,20 +258,6 @@ std::string ErrorText(const std::string& err) {
     message += (message.empty() ? "" : " ") + line;
   }
   return message;
-}
-
-std::set<std::string> FinishedIds(const std::string& dir) {
-  std::set<std::string> ids;
-  std::error_code ec;
-  if (!fs::exists(dir + "/summary.jsonl", ec)) return ids;
-  for (const std::string& line : SplitLines(ReadFileBytes(dir + "/summary.jsonl"))) {
-    auto flat = FlattenJson(line);
-    if (!flat) continue;
-    for (const JsonValue& v : *flat) {
-      if (v.key == "id") ids.insert(v.text);
-    }
-  }
-  return ids;
 }
 
 std::string SettingColumn(const std::string& name) { return "set." + name; }
@@ -297,36 +357,129 @@ std::string PlanDifference(const SweepPlan& study, const SweepPlan& now) {
   return text;
 }
 
-int Collect(const std::string& dir, std::ostream& out, std::ostream& err) {
-  const std::vector<SweepRun> runs = ReadPlan(dir).runs;
-  SweepTable table(dir, SettingNames(runs));
-  table.Start(false);
-  int missing = 0, failed = 0;
-  for (const SweepRun& run : runs) {
-    const std::string runDir = dir + "/runs/" + run.id;
-    SweepOutcome o;
-    std::error_code ec;
-    if (!fs::exists(runDir + "/exitcode", ec)) {
-      ++missing;
-      continue;
+StudyLock::StudyLock(const std::string& dir) {
+  const std::string file = dir + "/lock";
+  fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) throw IoError(file, 0, "cannot be made: " + ErrnoReason(errno));
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
+    const int err = errno;
+    char holder[64] = {};
+    const ssize_t n = ::pread(fd_, holder, sizeof holder - 1, 0);
+    ::close(fd_);
+    fd_ = -1;
+    if (err == EAGAIN || err == EACCES) {
+      std::string pid = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "";
+      while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+      throw IoError(dir, 0,
+                    "is being written by another drivanto-sweep" +
+                        (pid.empty() ? std::string() : " (process " + Printable(pid) + ")") +
+                        "; wait until it ends, or give this sweep another --out");
     }
-    bool complete = false;
-    o.exitCode =
-        static_cast<int>(ParseNumberPrefix(ReadFileBytes(runDir + "/exitcode"), &complete));
-    const std::string stdoutText =
-        fs::exists(runDir + "/stdout.txt") ? ReadFileBytes(runDir + "/stdout.txt") : std::string();
-    const std::string stderrText =
-        fs::exists(runDir + "/stderr.txt") ? ReadFileBytes(runDir + "/stderr.txt") : std::string();
-    o.summary = o.exitCode == 0 ? JsonLine(stdoutText) : JsonLine(stderrText);
-    if (o.exitCode == 0 && fs::exists(runDir + "/summary.json")) {
-      o.summary = JsonLine(ReadFileBytes(runDir + "/summary.json"));
-    }
-    o.error = o.exitCode == 0 ? std::string() : ErrorText(stderrText);
-    failed += o.exitCode != 0;
-    table.Add(run, o);
+    if (err == EINVAL || err == ENOLCK || err == EOPNOTSUPP) return;  // no locks here
+    throw IoError(file, 0, ErrnoReason(err));
   }
-  out << "collected " << runs.size() - missing << " of " << runs.size() << " runs into " << dir
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
+    // The lock holds without the process named.
+  }
+}
+
+StudyLock::~StudyLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
+// A run's outcome as its folder holds it after its emitted command ran:
+// nullopt while it has not run.
+std::optional<SweepOutcome> OutcomeInFolder(const std::string& runDir) {
+  std::error_code ec;
+  const std::string codeFile = runDir + "/exitcode";
+  if (!fs::exists(codeFile, ec)) return std::nullopt;
+  SweepOutcome o;
+  auto text = [&](const std::string& name) {
+    const std::string file = runDir + "/" + name;
+    return fs::exists(file, ec) ? ReadFileBytes(file) : std::string();
+  };
+  std::string code = text("exitcode");
+  while (!code.empty() && (code.back() == '\n' || code.back() == '\r' || code.back() == ' ')) {
+    code.pop_back();
+  }
+  int64_t value = -1;
+  const auto [end, errc] = std::from_chars(code.data(), code.data() + code.size(), value);
+  if (errc != std::errc() || end != code.data() + code.size() || value < 0 || value > 255) {
+    o.exitCode = 1;
+    o.error = "drivanto-sweep: " + codeFile + ": \"" + Printable(code.substr(0, 40)) +
+              "\" is no exit code (0 to 255)";
+    return o;
+  }
+  o.exitCode = static_cast<int>(value);
+  const std::string stdoutText = text("stdout.txt"), stderrText = text("stderr.txt");
+  o.summary = o.exitCode == 0 ? JsonLine(stdoutText) : JsonLine(stderrText);
+  if (o.exitCode == 0 && fs::exists(runDir + "/summary.json", ec)) {
+    o.summary = JsonLine(text("summary.json"));
+  }
+  o.error = o.exitCode == 0 ? std::string() : ErrorText(stderrText);
+  // Only a summary that reads as one goes into the table.
+  if (!o.summary.empty() && !FlattenJson(o.summary)) {
+    o.summary.clear();
+    if (o.exitCode == 0) {
+      o.exitCode = 1;
+      o.error = "drivanto-sweep: the run's summary in " + runDir + " cannot be read";
+    }
+  }
+  if (o.exitCode == 0 && o.summary.empty()) {
+    o.exitCode = 1;
+    o.error = "drivanto-sweep: the run in " + runDir + " ended without its summary";
+  }
+  return o;
+}
+
+}  // namespace
+
+int Collect(const std::string& dir, std::ostream& out, std::ostream& err) {
+  // The plan must read before anything is written.
+  const std::vector<SweepRun> runs = ReadPlan(dir).runs;
+  StudyLock lock(dir);
+  // The rows the table holds now stay where a run's folder has no outcome
+  // (a study made in process, a run not yet made).
+  std::map<std::string, std::string> rows;
+  std::error_code ec;
+  if (fs::exists(dir + "/summary.jsonl", ec)) {
+    const std::string bytes = ReadFileBytes(dir + "/summary.jsonl");
+    RejectUtf16(dir + "/summary.jsonl", bytes);
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string line = bytes.substr(start, end - start);
+      auto flat = FlattenJson(line);
+      if (flat && !flat->empty() && flat->front().key == "id") {
+        rows.emplace(flat->front().text, line + "\n");
+      }
+    }
+  }
+  std::vector<std::string> table;
+  int missing = 0, failed = 0, collected = 0;
+  for (const SweepRun& run : runs) {
+    const std::optional<SweepOutcome> o = OutcomeInFolder(dir + "/runs/" + run.id);
+    if (o) {
+      ++collected;
+      failed += o->exitCode != 0;
+      table.push_back(SweepTable::JsonRow(run, *o));
+    } else if (auto it = rows.find(run.id); it != rows.end()) {
+      table.push_back(it->second);
+    } else {
+      ++missing;
+    }
+  }
+  SweepTable(dir, SettingNames(runs)).WriteAll(table);
+  out << "collected " << collected << " of " << runs.size() << " runs into " << dir
       << "/summary.csv";
+  if (table.size() > static_cast<std::size_t>(collected)) {
+    out << " (" << table.size() - collected << " rows kept from before)";
+  }
   if (failed) out << "; " << failed << " failed";
   out << "\n";
   if (missing) err << "drivanto-sweep: " << missing << " runs have not run yet\n";

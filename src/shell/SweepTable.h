@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "shell/Json.h"
+
 namespace drivanto {
 
 struct SweepRun {
@@ -42,15 +44,37 @@ class SweepTable {
  public:
   SweepTable(std::string dir, std::vector<std::string> settingNames);
   std::string Header() const;
-  // Creates both files, or keeps them when resuming (their header checked).
-  void Start(bool resume);
-  // Appends a run's row to both files (safe from several threads).
+  // Creates both files anew; when resuming, with the rows of the planned
+  // runs that came through whole (once each), whose ids it returns. Throws
+  // IoError.
+  std::set<std::string> Start(bool resume, const std::vector<SweepRun>& runs);
+  // Appends a run's row to both files, whole or not at all (safe from
+  // several threads). Throws IoError naming the file and the reason.
   void Add(const SweepRun& run, const SweepOutcome& o);
+  // Both files anew from rows of summary.jsonl.
+  void WriteAll(const std::vector<std::string>& jsonRows);
+  // The row of summary.jsonl for a run (a line).
+  static std::string JsonRow(const SweepRun& run, const SweepOutcome& o);
 
  private:
+  std::string CsvRow(const std::vector<JsonValue>& flat) const;
   std::string dir_;
   std::vector<std::string> names_;
   std::mutex mutex_;
+};
+
+// The study folder held by one sweep at a time: a lock (released when the
+// program ends) on DIR/lock, which names the process holding it. Throws
+// IoError when another process or sweep holds it.
+class StudyLock {
+ public:
+  explicit StudyLock(const std::string& dir);
+  ~StudyLock();
+  StudyLock(const StudyLock&) = delete;
+  StudyLock& operator=(const StudyLock&) = delete;
+
+ private:
+  int fd_ = -1;
 };
 
 // The setting names of the runs, in order of appearance.
@@ -62,8 +86,6 @@ std::string SettingColumn(const std::string& name);
 // message.
 std::string JsonLine(const std::string& text);
 std::string ErrorText(const std::string& err);
-// The ids summary.jsonl already holds.
-std::set<std::string> FinishedIds(const std::string& dir);
 void WritePlan(const std::string& dir, const SweepPlan& plan);
 SweepPlan ReadPlan(const std::string& dir);
 // How a study's plan and the plan of a sweep asked to resume it differ, in

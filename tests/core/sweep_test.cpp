@@ -2,7 +2,9 @@
 // own, the summary table written as runs finish, resumed sweeps, failed runs
 // as rows, and the same study through GNU parallel and collected afterwards.
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "batch_harness.h"
 #include "shell/Json.h"
 #include "shell/Sweep.h"
+#include "shell/SweepTable.h"
 
 namespace drivanto::testing {
 namespace {
@@ -365,6 +368,126 @@ TEST_F(SweepTest, GnuParallelGivesTheSameTableAsTheSweepItself) {
   const auto b = JsonlById(Out("summary.jsonl"));
   ASSERT_EQ(a.size(), 12u);
   EXPECT_EQ(a, b);
+}
+
+}  // namespace
+}  // namespace drivanto::testing
+
+namespace drivanto::testing {
+namespace {
+
+// Collecting never takes away rows it cannot replace, and reads only what
+// reads as a run's outcome.
+TEST_F(SweepTest, CollectKeepsWhatItCannotReplace) {
+  const Args grid = Common() + Args{"--grid", "chargeOnLimit=57,58,59"};
+  ASSERT_EQ(Sweep(grid + Args{data.path(), "--out", out.path()}).code, 0);
+  const std::string csv = TempFolder::ReadBytes(Out("summary.csv"));
+  const std::string jsonl = TempFolder::ReadBytes(Out("summary.jsonl"));
+  // A study made in process: its runs' folders hold no exit codes.
+  BatchResult r = Sweep({"--collect", out.path()});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "collected 0 of 3 runs")) << r.out;
+  EXPECT_EQ(TempFolder::ReadBytes(Out("summary.csv")), csv);
+  EXPECT_EQ(TempFolder::ReadBytes(Out("summary.jsonl")), jsonl);
+  // A plan that does not read is an error, and the table stays.
+  const std::string plan = TempFolder::ReadBytes(Out("plan.jsonl"));
+  for (const std::string& broken :
+       {std::string(), std::string("\xff\xfe{\0\"\0", 6), std::string("{\"id\": \"run001\"\n")}) {
+    TempFolder::WriteBytes(Out("plan.jsonl"), broken);
+    r = Sweep({"--collect", out.path()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Contains(r.err, "plan.jsonl")) << r.err;
+    EXPECT_EQ(TempFolder::ReadBytes(Out("summary.csv")), csv);
+  }
+  TempFolder::WriteBytes(Out("plan.jsonl"), plan);
+  // Exit codes and summaries as a run's folder may hold them.
+  struct Case {
+    const char* exitcode;
+    const char* stdoutText;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"2147483648\n", "", "is no exit code (0 to 255)"},
+      {"1e300\n", "", "is no exit code (0 to 255)"},
+      {"-1\n", "", "is no exit code"},
+      {"0\n", "{\"endReason\": \"mode100\", \"steps\": }\n", "cannot be read"},
+      {"0\n", "", "ended without its summary"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exitcode);
+    TempFolder::WriteBytes(Out("runs/run002/exitcode"), c.exitcode);
+    TempFolder::WriteBytes(Out("runs/run002/stdout.txt"), c.stdoutText);
+    r = Sweep({"--collect", out.path()});
+    EXPECT_EQ(r.code, 1);
+    const auto rows = JsonlById(Out("summary.jsonl"));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_TRUE(Contains(rows.at("run002").at("error"), c.says)) << rows.at("run002").at("error");
+    EXPECT_EQ(rows.at("run002").at("summary"), "null");
+    EXPECT_EQ(rows.at("run001").at("exitCode"), "0");  // kept from the sweep
+  }
+}
+
+// One sweep at a time writes a study folder.
+TEST_F(SweepTest, ASecondSweepIntoAStudyBeingWrittenIsRefused) {
+  const Args grid = Common() + Args{"--grid", "chargeOnLimit=57,58"};
+  ASSERT_EQ(Sweep(grid + Args{data.path(), "--out", out.path()}).code, 0);
+  const std::string csv = TempFolder::ReadBytes(Out("summary.csv"));
+  {
+    StudyLock first(out.path());
+    for (const Args& second : {grid + Args{data.path(), "--out", out.path()},
+                               grid + Args{"--resume", data.path(), "--out", out.path()},
+                               Args{"--collect", out.path()}}) {
+      BatchResult r = Sweep(second);
+      EXPECT_EQ(r.code, 1);
+      EXPECT_TRUE(Contains(r.err, out.path() + ": is being written by another drivanto-sweep "
+                                               "(process " +
+                                      std::to_string(getpid()) + ")"))
+          << r.err;
+      EXPECT_EQ(TempFolder::ReadBytes(Out("summary.csv")), csv);
+    }
+  }
+  EXPECT_EQ(Sweep(grid + Args{"--resume", data.path(), "--out", out.path()}).code, 0);
+}
+
+// The file-size limit reached while the table grows: rows are whole or
+// absent, the runs without rows are counted and the reason named, and a
+// resume makes the table whole.
+TEST_F(SweepTest, RowsAreWholeOrAbsentAndAResumeRepairsTheTable) {
+  const Args grid = Common() + Args{"--grid", "chargeOnLimit=51:62:1", "-j", "2",
+                                    "--max-steps", "30", data.path(), "--out", out.path()};
+  const pid_t child = fork();
+  if (child == 0) {
+    // Big enough for the runs' folders, too small for twelve rows.
+    const rlimit limit{26000, 26000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::ostringstream o, e;
+    const int code = RunSweep(grid, o, e);
+    const bool said = e.str().find("no row: ") != std::string::npos &&
+                      e.str().find("file too large") != std::string::npos;
+    _exit(code == 1 && said ? 0 : 10 + code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string jsonl = TempFolder::ReadBytes(Out("summary.jsonl"));
+  ASSERT_FALSE(jsonl.empty());
+  EXPECT_EQ(jsonl.back(), '\n');
+  const auto rows = JsonlById(Out("summary.jsonl"));  // every line reads
+  EXPECT_LT(rows.size(), 12u);
+  EXPECT_EQ(CsvTable(Out("summary.csv")).size(), rows.size());
+  BatchResult r = Sweep(Args{"--resume"} + grid);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(JsonlById(Out("summary.jsonl")).size(), 12u);
+  EXPECT_EQ(CsvTable(Out("summary.csv")).size(), 12u);
+  // A line cut short and a row twice, as an older program could leave them.
+  const std::string whole = TempFolder::ReadBytes(Out("summary.jsonl"));
+  const std::string first = whole.substr(0, whole.find('\n') + 1);
+  TempFolder::WriteBytes(Out("summary.jsonl"), whole + first + "{\"id\": \"run0");
+  r = Sweep(Args{"--resume"} + grid);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "0 runs (12 done before)")) << r.out;
+  EXPECT_EQ(TempFolder::ReadBytes(Out("summary.jsonl")).size(), whole.size());
 }
 
 }  // namespace
