@@ -225,8 +225,17 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
   return rows;
 }
 
-void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
-                   const std::vector<std::string>& shown) {
+std::string TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
+                          const std::vector<std::string>& shown) {
+  if (!shown.empty() && rows.size() != shown.size()) {
+    const std::string why =
+        rows.size() < shown.size() ? "rader har slagits ihop" : "rader har delats";
+    return "Värdena har inte tagits över: rutan har " + std::to_string(rows.size()) +
+           " rader men ska ha " + std::to_string(shown.size()) + " (" + why +
+           "), så värdena skulle hamna på fel rader. Ställ tillbaka raderna så att varje värde "
+           "står på sin egen rad, eller välj panelen i menyn igen för att börja om med de "
+           "gamla värdena.";
+  }
   State& s = sim.s;
   // A row the user left as it was shown keeps its value exactly (the panel
   // shows numbers rounded); an edited row is taken over by its rule.
@@ -285,6 +294,7 @@ void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
       }
       break;
   }
+  return {};
 }
 
 std::vector<std::string> CarFolderRows() {

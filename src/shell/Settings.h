@@ -24,8 +24,12 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char decima
 // reader in its reduced form and the map's torque scale, the program-constants panel re-positions
 // the drive cycle. The caller redraws and restarts the timer. Throws IoError (a table or cycle file
 // that cannot be read).
-void TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
-                   const std::vector<std::string>& shown = {});
+//
+// The rows are taken by their positions, so they are taken over only when the
+// box still has as many rows as it showed; otherwise nothing changes and the
+// reason comes back (in Swedish, for the window), else "".
+std::string TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
+                          const std::vector<std::string>& shown = {});
 
 // After a file name or car constant has changed: the reduced reading of the
 // constants (names completed, the table files' constants read again) and the

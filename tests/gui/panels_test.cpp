@@ -9,6 +9,8 @@
 #include <csignal>
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QLocale>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -16,6 +18,8 @@
 #include <QTest>
 #include <QTextBlock>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -486,6 +490,153 @@ TEST_F(PanelTest, ConstantsSavedUnderASwedishLocaleReadBackTheSame) {
   EXPECT_EQ(fresh.sim().s.dt, 0.04);
   EXPECT_EQ(fresh.sim().s.maxCurrentElectric, 150.5);
   EXPECT_EQ(shown(fresh), edited);
+}
+
+// The centre of a row of a box, where a click lands on it.
+QPoint RowPoint(QPlainTextEdit* box, int row) {
+  return box->cursorRect(QTextCursor(box->document()->findBlockByNumber(row))).center() +
+         QPoint(2, 0);
+}
+
+// Editing one row of a value box never moves another row's value: whatever
+// the keys, the box keeps its number of rows and the rows after the edited
+// ones keep their places.
+TEST_F(PanelTest, EditingARowNeverMovesAnotherRowsValue) {
+  struct Case {
+    const char* what;
+    std::function<void(QPlainTextEdit*)> edit;
+    std::map<int, std::string> rows;  // the rows that change, as they become
+  };
+  // Car constants: row 13 is CdA, 14 the lowest voltage, 15 the motor's torque.
+  const Case cases[] = {
+      {"a triple click takes the row's line break; typing replaces the value only",
+       [](QPlainTextEdit* box) {
+         QTest::mouseDClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 13));
+         QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 13));
+         ASSERT_TRUE(box->textCursor().selectedText().contains(QChar::ParagraphSeparator))
+             << "the triple click took no line break";
+         QTest::keyClicks(box, "0,8");
+       },
+       {{13, "0,8"}}},
+      {"Backspace at a row's start and Delete at its end",
+       [](QPlainTextEdit* box) {
+         QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 14));
+         QTest::keyClick(box, Qt::Key_Home);
+         QTest::keyClick(box, Qt::Key_Backspace);
+         QTest::keyClick(box, Qt::Key_Backspace, Qt::ControlModifier);
+         QTest::keyClick(box, Qt::Key_End);
+         QTest::keyClick(box, Qt::Key_Delete);
+         QTest::keyClick(box, Qt::Key_Delete, Qt::ControlModifier);
+       },
+       {}},
+      {"Enter moves to the next row",
+       [](QPlainTextEdit* box) {
+         QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 13));
+         QTest::keyClick(box, Qt::Key_End);
+         QTest::keyClick(box, Qt::Key_Return);
+         QTest::keyClick(box, Qt::Key_Home);
+         QTest::keyClicks(box, "1");
+       },
+       {{14, "1" + std::string("230.0")}}},
+      {"a selection over three rows, typed over, empties them and keeps them",
+       [](QPlainTextEdit* box) {
+         QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 13));
+         QTest::keyClick(box, Qt::Key_Home);
+         QTest::keyClick(box, Qt::Key_Down, Qt::ShiftModifier);
+         QTest::keyClick(box, Qt::Key_Down, Qt::ShiftModifier);
+         QTest::keyClick(box, Qt::Key_End, Qt::ShiftModifier);
+         QTest::keyClicks(box, "7");
+       },
+       {{13, "7"}, {14, ""}, {15, ""}}},
+      {"pasted line breaks become blanks",
+       [](QPlainTextEdit* box) {
+         QApplication::clipboard()->setText("0,9\n180\r\n");
+         QTest::mouseDClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 13));
+         QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 13));
+         QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+       },
+       {{13, "0,9 180"}}},
+      {"cut over a row's line break, then undo and redo",
+       [](QPlainTextEdit* box) {
+         QTest::mouseDClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 14));
+         QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(box, 14));
+         QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
+         QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+         QTest::keyClick(box, Qt::Key_Y, Qt::ControlModifier);
+         QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+       },
+       {{14, ""}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    window->action("Bilkonstanter.")->trigger();
+    QPlainTextEdit* box = Values(Panel::CarConstants);
+    const std::vector<std::string> before = Rows(box);
+    ASSERT_EQ(before[13], "0.64");
+    ASSERT_EQ(before[14], "230.0");
+    ASSERT_EQ(before[15], "180.0");
+    const double minVoltage = s().minVoltage, torque = s().elmMaxTorque, speed = s().maxRpm;
+    c.edit(box);
+    std::vector<std::string> expected = before;
+    for (const auto& [row, text] : c.rows) expected[static_cast<std::size_t>(row)] = text;
+    EXPECT_EQ(Rows(box), expected);
+    ClosePanel(Panel::CarConstants);
+    EXPECT_TRUE(messages.empty());
+    if (!c.rows.count(14)) {
+      EXPECT_EQ(s().minVoltage, minVoltage);
+    } else if (c.rows.at(14).empty()) {
+      EXPECT_EQ(s().minVoltage, 0);  // an emptied row reads as 0
+    }
+    if (!c.rows.count(15)) {
+      EXPECT_EQ(s().elmMaxTorque, torque);
+    }
+    EXPECT_EQ(s().maxRpm, speed);  // the last row
+    // The values as they were for the next case.
+    s().minVoltage = minVoltage;
+    s().elmMaxTorque = torque;
+    s().cdA = 0.64;
+  }
+  EXPECT_DOUBLE_EQ(s().cdA, 0.64);
+}
+
+// Should the rows no longer be where they were, closing the panel refuses
+// with a message, changes nothing and leaves the panel open to be mended.
+TEST_F(PanelTest, RowsThatNoLongerLineUpAreRefused) {
+  window->action("Bilkonstanter.")->trigger();
+  QPlainTextEdit* box = Values(Panel::CarConstants);
+  std::vector<std::string> rows = Rows(box);
+  const State before = s();
+  for (const bool fewer : {true, false}) {
+    std::vector<std::string> changed = rows;
+    if (fewer) {
+      changed[13] += changed[14];  // CdA and the lowest voltage on one row
+      changed.erase(changed.begin() + 14);
+    } else {
+      changed.insert(changed.begin() + 13, "0,8");
+    }
+    box->setPlainText(QString::fromStdString([&] {
+      std::string text;
+      for (const std::string& r : changed) text += (text.empty() ? "" : "\n") + r;
+      return text;
+    }()));
+    messages.clear();
+    ClosePanel(Panel::CarConstants);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(fewer ? "slagits ihop" : "delats"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("fel rader"), std::string::npos) << messages[0];
+    EXPECT_FALSE(Labels(Panel::CarConstants)->isHidden());
+    EXPECT_EQ(s().cdA, before.cdA);
+    EXPECT_EQ(s().minVoltage, before.minVoltage);
+    EXPECT_EQ(s().maxRpm, before.maxRpm);
+  }
+  // Chosen again from the menu, the panel starts over with the values as
+  // they are.
+  window->action("Bilkonstanter.")->trigger();
+  EXPECT_EQ(Rows(box), rows);
+  messages.clear();
+  ClosePanel(Panel::CarConstants);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(Labels(Panel::CarConstants)->isHidden());
 }
 
 TEST_F(PanelTest, PrintNoticeShowsAndHides) {

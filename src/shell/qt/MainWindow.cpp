@@ -251,7 +251,7 @@ void MainWindow::BuildPanels() {
     labels->setReadOnly(true);
     labels->setPlainText(Lines(PanelLabelRows(panel)));
     labels->hide();
-    auto* values = new ClickText([this] { ValueBoxClick(); }, surface_);
+    auto* values = new RowBox([this] { ValueBoxClick(); }, surface_);
     values->setGeometry(geometry[i].values);
     values->hide();
     for (QPlainTextEdit* box :

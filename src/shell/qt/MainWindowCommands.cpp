@@ -41,10 +41,13 @@ void MainWindow::ValueBoxClick() { timer_.stop(); }
 void MainWindow::LabelBoxClick(Panel panel) {
   PanelBoxes& boxes = panels_[static_cast<int>(panel)];
   const std::vector<std::string> rows = Rows(boxes.values);
-  // A row the reader cannot use leaves the panel open to be mended.
-  const bool taken = Guarded([&] { TakeOverPanel(sim_, panel, rows, boxes.shown); });
+  // A row the reader cannot use, or rows that are no longer where they were,
+  // leave the panel open to be mended.
+  std::string refused;
+  const bool taken = Guarded([&] { refused = TakeOverPanel(sim_, panel, rows, boxes.shown); });
+  if (!refused.empty()) ShowError(Q(refused));
   SetTitle(ComposeTitle(sim_.s));
-  if (!taken) return;
+  if (!taken || !refused.empty()) return;
   boxes.labels->hide();
   boxes.values->hide();
   ResumeAfterPanel();
