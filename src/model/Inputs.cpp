@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "data/Constants.h"
+#include "model/Modules.h"
 
 namespace drivanto {
 
@@ -23,9 +24,11 @@ std::vector<RunInput> InputsOf(const Sim& sim) {
       {"map", "the efficiency-map picture", s.Mussfil},
       {"timeCycle", "the time-cycle file", s.Ttidd},
       {"mapCycle", "the map-cycle file", s.Tkarta},
-      {"snapshot", "the snapshot", s.ValueFileName},
   };
+  // What the runner names (a drive script, a snapshot loaded) before the
+  // snapshot the state names, which may be the same file.
   for (const auto& [role, file] : sim.namedFiles) all.push_back({"named", role, file});
+  all.push_back({"snapshot", "the snapshot", s.ValueFileName});
   std::vector<RunInput> inputs;
   for (RunInput& i : all) {
     if (!i.file.empty()) inputs.push_back(std::move(i));
@@ -55,6 +58,19 @@ void CheckOutputFile(const Sim& sim, const std::string& name, const std::string&
                       "another name for " +
                       role + ")");
   }
+  for (const auto& [otherRole, file] : sim.namedOutputs) {
+    if (otherRole == role || !SameFile(name, file)) continue;
+    throw IoError(name, 0,
+                  role + " and " + otherRole +
+                      " are the same file; each output needs a file of its own (choose another "
+                      "name for " +
+                      role + ")");
+  }
+}
+
+void CheckOutputs(const Sim& sim) {
+  for (const auto& [role, file] : sim.namedOutputs) CheckOutputFile(sim, file, role);
+  CheckResultFiles(sim);
 }
 
 }  // namespace drivanto

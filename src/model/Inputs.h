@@ -26,7 +26,12 @@ std::vector<RunInput> InputsOf(const Sim& sim);
 bool SameFile(const std::string& a, const std::string& b);
 
 // Throws IoError when the output file `name` (in the role `role`, e.g.
-// "result file 1") is one of the run's inputs.
+// "result file 1") is one of the run's inputs, or another output the runner
+// names (Sim::namedOutputs) in another role.
 void CheckOutputFile(const Sim& sim, const std::string& name, const std::string& role);
+
+// Every output the runner names and the result files the settings switch
+// on, each checked as above, before anything is written.
+void CheckOutputs(const Sim& sim);
 
 }  // namespace drivanto

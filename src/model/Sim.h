@@ -38,9 +38,13 @@ struct Sim {
   ResultFile result1;
   ResultFile result2;
   Clock* clock = nullptr;
-  // Files the runner names besides those of the settings (a snapshot to load
-  // or to save), each with its role; no result file may overwrite them.
+  // Files the runner reads besides those of the settings (a snapshot to
+  // load, a drive script), each with its role; no output may overwrite them.
   std::vector<std::pair<std::string, std::string>> namedFiles;
+  // Files the runner writes besides the result files (a trace, a snapshot
+  // to save, a picture, a recording), each with its role: no output may be
+  // another's file.
+  std::vector<std::pair<std::string, std::string>> namedOutputs;
 
   // The two row buffers of the cycle reader still hold the values they had
   // before the first row was read (not a row of any file).

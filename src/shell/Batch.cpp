@@ -403,14 +403,16 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         sim.clock = scriptedClock.get();
       }
     }
+    // Every output is checked against every input and every other output
+    // before anything is written.
     if (!o.saveSnapshot.empty()) {
-      sim.namedFiles.emplace_back("the snapshot to save", o.saveSnapshot);
+      sim.namedOutputs.emplace_back("the snapshot to save", o.saveSnapshot);
     }
     if (!o.trace.empty()) {
-      CheckOutputFile(sim, o.trace, "the trace");
-      sim.namedFiles.emplace_back("the trace", o.trace);
+      sim.namedOutputs.emplace_back(temporaryTrace ? "the plot's trace" : "the trace", o.trace);
     }
-    CheckResultFiles(sim);
+    if (!o.plot.empty()) sim.namedOutputs.emplace_back("the plot", o.plot);
+    CheckOutputs(sim);
     inputs = InputPrints(sim);
     if (underWay) {
       // A run under way goes on with its next tick; its clock resumes, unless

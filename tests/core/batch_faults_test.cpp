@@ -81,6 +81,16 @@ TEST(BatchFaults, AResultFileNeverOverwritesAnInput) {
        "result file 1 and result file 2"},
       {Set({"Spara=0100", "Tresultatp=NEW.SNAP"}) + Args{"--save-snapshot", f / "NEW.SNAP"},
        "result file 2 and the snapshot to save"},
+      // Every other output against the inputs and against each other.
+      {Args{"--save-snapshot", f / "CONS.VAL"}, "the snapshot to save and the constants file"},
+      {Args{"--save-snapshot", f / "BIL1/FORDON.TAB"},
+       "the snapshot to save and the vehicle table file"},
+      {Args{"--save-snapshot", f / "KARTA.CYK"}, "the snapshot to save and the map-cycle file"},
+      {Args{"--trace", f / "t.csv", "--plot", f / "t.csv"}, "the trace and the plot"},
+      {Set({"Spara=0100"}) + Args{"--plot", f / "RESULT2.TXT"}, "result file 2 and the plot"},
+      {Args{"--save-snapshot", f / "NEW.SNAP", "--plot", f / "NEW.SNAP"},
+       "the snapshot to save and the plot"},
+      {Args{"--plot", f / "KARTA.CYK"}, "the plot and the map-cycle file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.roles);
@@ -102,6 +112,17 @@ TEST(BatchFaults, AResultFileNeverOverwritesAnInput) {
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(Contains(r.err, "result file 2 and the snapshot")) << r.err;
   EXPECT_EQ(f.Read("a.snap"), snapshot);
+  // The drive script replayed is an input too.
+  BatchFolder g;
+  ASSERT_EQ(g.Run(Args{"--max-steps", "0", "--save-snapshot", g / "s.snap"}).code, 0);
+  g.Write("drive.txt",
+          "drivanto drive script 1\nsnapshot\n" + g.Read("s.snap") + "end snapshot\nend 3\n");
+  const std::string drive = g.Read("drive.txt");
+  r = g.Run({"--script", g / "drive.txt", "--save-snapshot", g / "drive.txt"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.err, "the snapshot to save and the drive script are the same file"))
+      << r.err;
+  EXPECT_EQ(g.Read("drive.txt"), drive);
   // A result file switched off may bear any name.
   EXPECT_EQ(f.Run(Set({"Spara=0100", "Tresultat=CONS.VAL"}) + Args{"--max-steps", "5"}).code, 0);
   EXPECT_EQ(f.Read("CONS.VAL"), constants);

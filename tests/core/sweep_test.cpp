@@ -381,14 +381,16 @@ namespace {
 TEST_F(SweepTest, CollectKeepsWhatItCannotReplace) {
   const Args grid = Common() + Args{"--grid", "chargeOnLimit=57,58,59"};
   ASSERT_EQ(Sweep(grid + Args{data.path(), "--out", out.path()}).code, 0);
-  const std::string csv = TempFolder::ReadBytes(Out("summary.csv"));
-  const std::string jsonl = TempFolder::ReadBytes(Out("summary.jsonl"));
-  // A study made in process: its runs' folders hold no exit codes.
+  const auto table = CsvTable(Out("summary.csv"));
+  const auto rowsBefore = JsonlById(Out("summary.jsonl"));
+  // A study made in process: its runs' folders hold no exit codes. The rows
+  // stay (in the plan's order).
   BatchResult r = Sweep({"--collect", out.path()});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Contains(r.out, "collected 0 of 3 runs")) << r.out;
-  EXPECT_EQ(TempFolder::ReadBytes(Out("summary.csv")), csv);
-  EXPECT_EQ(TempFolder::ReadBytes(Out("summary.jsonl")), jsonl);
+  EXPECT_EQ(CsvTable(Out("summary.csv")), table);
+  EXPECT_EQ(JsonlById(Out("summary.jsonl")), rowsBefore);
+  const std::string csv = TempFolder::ReadBytes(Out("summary.csv"));
   // A plan that does not read is an error, and the table stays.
   const std::string plan = TempFolder::ReadBytes(Out("plan.jsonl"));
   for (const std::string& broken :
