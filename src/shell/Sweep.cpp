@@ -461,6 +461,71 @@ std::vector<std::pair<std::string, std::string>> InputPrintsOf(
   return {prints.begin(), prints.end()};
 }
 
+// Every file the sweep writes against every file it reads and against each
+// other, before anything is written: the study's own files, the emitted
+// commands and script, and the runs' traces and snapshots, which stay in
+// their run's folder.
+void CheckStudyFiles(const Options& o, RunInputs& inputs, const std::vector<SweepRun>& runs) {
+  std::vector<std::pair<std::string, std::string>> outputs = {
+      {"the study's table", o.out + "/summary.csv"},
+      {"the study's table of JSON lines", o.out + "/summary.jsonl"},
+      {"the study's plan", o.out + "/plan.jsonl"},
+      {"the study's lock", o.out + "/lock"}};
+  if (!o.emitJobs.empty() || !o.emitSlurm.empty()) {
+    outputs.push_back({"the emitted commands", o.emitJobs.empty() ? o.out + "/jobs.txt" : o.emitJobs});
+  }
+  if (!o.emitSlurm.empty()) outputs.push_back({"the Slurm script", o.emitSlurm});
+  std::vector<std::pair<std::string, std::string>> read;
+  if (!o.runsFile.empty()) read.push_back({"the table of runs", o.runsFile});
+  for (std::size_t i = 0; i + 1 < o.batchArgs.size(); ++i) {
+    if (o.batchArgs[i] == "--constants") read.push_back({"the constants file", o.batchArgs[i + 1]});
+    if (o.batchArgs[i] == "--load-snapshot") read.push_back({"the snapshot", o.batchArgs[i + 1]});
+  }
+  for (const SweepRun& run : runs) {
+    for (const std::string& f : inputs.Of(run)) {
+      read.push_back({"the input file " + f, JoinPath(o.folder, f)});
+    }
+    if (read.size() > 64) break;  // the inputs of the first runs stand for the rest
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const auto& [role, file] = outputs[i];
+    for (const auto& [inRole, in] : read) {
+      if (SameFile(file, in)) {
+        throw UsageError{Printable(file) + ": " + role + " and " + inRole +
+                         " are the same file; an output must not overwrite an input"};
+      }
+    }
+    for (std::size_t k = 0; k < i; ++k) {
+      if (SameFile(file, outputs[k].second)) {
+        throw UsageError{Printable(file) + ": " + role + " and " + outputs[k].first +
+                         " are the same file"};
+      }
+    }
+  }
+  // A run's trace or snapshot stays in its own folder: a relative name that
+  // leaves it, or one name for every run of several, would have the runs
+  // write each other's files or the study's.
+  for (const auto& [option, name] : {std::pair{"--trace", o.trace},
+                                     std::pair{"--save-snapshot", o.saveSnapshot}}) {
+    if (name.empty()) continue;
+    if (IsAbsolutePath(name)) {
+      if (runs.size() > 1) {
+        throw UsageError{std::string(option) + " " + Printable(name) +
+                         ": every run would write this one file; give a name within the "
+                         "run's folder (without a leading /)"};
+      }
+      continue;
+    }
+    const fs::path inRun = fs::path("run") / name;
+    const fs::path normal = inRun.lexically_normal();
+    if (normal.empty() || *normal.begin() != "run" || normal == fs::path("run") ||
+        normal == fs::path("run/")) {
+      throw UsageError{std::string(option) + " " + Printable(name) +
+                       ": a name within the run's folder is needed (it may not leave it)"};
+    }
+  }
+}
+
 // The options every run is given, as one line of words.
 std::string OptionsText(const Options& o) {
   std::vector<std::string> words = o.batchArgs;
@@ -576,6 +641,7 @@ std::string Seconds(double s) {
 int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
   std::vector<SweepRun> runs;
+  RunInputs inputs(o);
   try {
     o = Parse(args);
     if (o.help) {
@@ -593,6 +659,7 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       throw UsageError{"--runs and --grid exclude each other"};
     runs = o.runsFile.empty() ? GridRuns(o) : RunsFromTable(o.runsFile);
     if (runs.empty()) throw UsageError{"no runs"};
+    CheckStudyFiles(o, inputs, runs);
   } catch (const UsageError& e) {
     err << "drivanto-sweep: " << e.message << "\n(see drivanto-sweep --help)\n";
     return 2;
@@ -609,7 +676,6 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     fs::create_directories(o.out + "/runs", ec);
     if (ec) throw IoError(o.out, 0, "cannot be made: " + ec.message());
     const StudyLock lock(o.out);
-    RunInputs inputs(o);
     SweepPlan plan{o.folder, OptionsText(o), InputPrintsOf(o, inputs, runs), runs};
     if (o.resume && fs::exists(o.out + "/plan.jsonl", ec)) {
       // A resumed study must be the same study: its runs, options and inputs.

@@ -183,6 +183,51 @@ TEST_F(SweepTest, ATableOfRunsAFailedRunAndResuming) {
   EXPECT_EQ(rows.size(), 3u);
 }
 
+// A sweep's outputs never land on its inputs, on each other or on the
+// study's own files; a run's trace stays in the run's folder.
+TEST_F(SweepTest, NoOutputOverwritesAnInputOrTheStudysFiles) {
+  ASSERT_EQ(Sweep(Common() + Args{"--grid", "chargeOnLimit=57,58", data.path(), "--out",
+                                  out.path()})
+                .code,
+            0);
+  const std::string table = TempFolder::ReadBytes(Out("summary.csv"));
+  data.Write("runs.csv", "id,chargeOnLimit\na,57\nb,58\n");
+  const Args grid = Common() + Args{"--grid", "chargeOnLimit=57,58"};
+  struct Case {
+    Args args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {grid + Args{"--trace", "../../summary.csv"}, "may not leave it"},
+      {grid + Args{"--trace", Out("t.csv")}, "every run would write this one file"},
+      {grid + Args{"--save-snapshot", ".."}, "may not leave it"},
+      {grid + Args{"--emit-jobs", Out("summary.csv")},
+       "the emitted commands and the study's table are the same file"},
+      {grid + Args{"--emit-jobs", data / "CONS.VAL"},
+       "the emitted commands and the input file CONS.VAL are the same file"},
+      {grid + Args{"--emit-jobs", Out("j.txt"), "--emit-slurm", Out("j.txt")},
+       "the Slurm script and the emitted commands are the same file"},
+      {Common() + Args{"--runs", Out("plan.jsonl")}, "the first column must be"},
+      {Common() + Args{"--runs", data / "runs.csv", "--emit-slurm", data / "runs.csv"},
+       "the Slurm script and the table of runs are the same file"},
+      {grid + Args{"--emit-jobs", data / "BIL1/FORDON.TAB"}, "the input file BIL1/FORDON.TAB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    BatchResult r = Sweep(c.args + Args{data.path(), "--out", out.path()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(Contains(r.err, c.says)) << r.err;
+    EXPECT_EQ(TempFolder::ReadBytes(Out("summary.csv")), table);
+  }
+  EXPECT_EQ(TempFolder::ReadBytes(data / "runs.csv"), "id,chargeOnLimit\na,57\nb,58\n");
+  // One run may write a trace anywhere.
+  EXPECT_EQ(Sweep(Common() + Args{"--grid", "chargeOnLimit=57", "--trace", Out("t.csv"),
+                                  data.path(), "--out", Out("one")})
+                .code,
+            0);
+  EXPECT_TRUE(fs::exists(Out("t.csv")));
+}
+
 TEST_F(SweepTest, UsageErrors) {
   EXPECT_EQ(Sweep({"--grid", "nosuch=1,2", data.path(), "--out", out.path()}).code, 2);
   EXPECT_EQ(Sweep({"--grid", "dt=5:1:1", data.path(), "--out", out.path()}).code, 2);
