@@ -4,11 +4,16 @@ namespace drivanto {
 
 namespace {
 
+constexpr int kDeepest = 16;
+
 class Reader {
  public:
   explicit Reader(const std::string& t) : t_(t) {}
 
-  bool Object(const std::string& prefix, std::vector<JsonValue>& out) {
+  bool Object(const std::string& prefix, std::vector<JsonValue>& out, int depth = 0) {
+    // The programs' objects nest three deep; a deeper one is no line of theirs
+    // (and would cost stack and memory without bound).
+    if (depth > kDeepest) return false;
     Blanks();
     if (!Take('{')) return false;
     Blanks();
@@ -21,7 +26,7 @@ class Reader {
       if (!Take(':')) return false;
       Blanks();
       if (Peek() == '{') {
-        if (!Object(prefix + key + ".", out)) return false;
+        if (!Object(prefix + key + ".", out, depth + 1)) return false;
       } else if (Peek() == '"') {
         JsonValue v{prefix + key, {}, true};
         if (!String(&v.text)) return false;

@@ -15,7 +15,8 @@ struct JsonValue {
   bool isString = false;
 };
 
-// nullopt when the text is not such an object.
+// nullopt when the text is not such an object (also when its objects nest
+// more than 16 deep).
 std::optional<std::vector<JsonValue>> FlattenJson(const std::string& text);
 
 }  // namespace drivanto

@@ -59,6 +59,7 @@ What to run:
   --grid NAME=FROM:TO:STEP   combination is run); NAME as for --set
   --runs FILE.csv            one run per row: an "id" column, then one column
                              per setting (names in the header)
+(a study holds at most 100000 runs; a larger grid is refused with its size)
 Options given to every run, as drivanto-batch takes them:
   --set NAME=VALUE  --key N:C  --mouse N:X,Y  --max-steps N  --realtime
   --trace FILE.csv  --trace-vars A,B  --trace-every N
@@ -98,6 +99,10 @@ file could not be written; 2 a usage error.
 struct UsageError {
   std::string message;
 };
+
+// The most runs a study takes: its plan, table and folders stay within what
+// one machine holds and reads back quickly.
+constexpr double kMostRuns = 100000;
 
 struct Options {
   std::string folder, out, runsFile, emitJobs, emitSlurm, collect, batchProgram;
@@ -165,7 +170,7 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
     bool a = false, b = false, c = false;
     const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
                  step = ParseNumberPrefix(range[2], &c);
-    if (!a || !b || !c || !(step > 0) || !(to >= from) || (to - from) / step > 100000) {
+    if (!a || !b || !c || !(step > 0) || !(to >= from) || !((to - from) / step <= kMostRuns)) {
       throw UsageError{"--grid " + name + "=" + text +
                        ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
     }
@@ -284,38 +289,81 @@ Options Parse(const std::vector<std::string>& args) {
 }
 
 // The runs of a CSV table: "id" first, then one column per setting.
+// A run's id names its folder: letters, digits, - and _ only.
+bool IsRunId(const std::string& id) {
+  if (id.empty() || id.size() > 100) return false;
+  for (char c : id) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
+  }
+  return true;
+}
+
 std::vector<SweepRun> RunsFromTable(const std::string& file) {
-  std::vector<std::string> lines = SplitLines(ReadFileBytes(file));
+  const std::string bytes = ReadFileBytes(file);
+  RejectUtf16(file, bytes);
+  std::vector<std::string> lines = SplitLines(bytes);
   std::vector<SweepRun> runs;
-  if (lines.empty()) throw UsageError{file + ": the table is empty"};
+  const std::string name = Printable(file);
+  auto where = [&](std::size_t line, std::size_t column) {
+    return name + ", line " + std::to_string(line + 1) +
+           (column ? ", column " + std::to_string(column + 1) : std::string()) + ": ";
+  };
+  if (lines.empty()) throw UsageError{name + ": the table of runs is empty"};
   const std::vector<std::string> header = Split(lines[0], ',');
-  if (header.empty() || header[0] != "id")
-    throw UsageError{file + ": the first column must be \"id\""};
+  if (header.empty() || header[0] != "id") {
+    throw UsageError{where(0, 0) + "the first column must be \"id\", not \"" +
+                     Printable(header.empty() ? "" : header[0]) + "\""};
+  }
+  for (std::size_t c = 1; c < header.size(); ++c) {
+    if (!FindField(header[c])) {
+      throw UsageError{where(0, c) + "\"" + Printable(header[c]) + "\" is no setting"};
+    }
+    for (std::size_t k = 1; k < c; ++k) {
+      if (header[k] == header[c]) {
+        throw UsageError{where(0, c) + "the setting " + Printable(header[c]) + " twice"};
+      }
+    }
+  }
   std::set<std::string> ids;
   for (std::size_t n = 1; n < lines.size(); ++n) {
     if (lines[n].empty()) continue;
     const std::vector<std::string> cells = Split(lines[n], ',');
     if (cells.size() != header.size()) {
-      throw UsageError{file + ", line " + std::to_string(n + 1) + ": " +
-                       std::to_string(cells.size()) + " cells, the header has " +
+      throw UsageError{where(n, 0) + std::to_string(cells.size()) + " cells, the header has " +
                        std::to_string(header.size())};
     }
     SweepRun r{cells[0], {}};
-    if (r.id.empty() || r.id.find_first_of("/\\. ") != std::string::npos ||
-        !ids.insert(r.id).second) {
-      throw UsageError{file + ", line " + std::to_string(n + 1) + ": \"" + r.id +
-                       "\" is not a new id (letters, digits, - and _)"};
+    if (!IsRunId(r.id)) {
+      throw UsageError{where(n, 0) + "\"" + Printable(r.id) +
+                       "\" is no id (letters, digits, - and _, at most 100)"};
+    }
+    if (!ids.insert(r.id).second) {
+      throw UsageError{where(n, 0) + "the id \"" + r.id + "\" is there twice"};
     }
     for (std::size_t c = 1; c < header.size(); ++c) {
-      RequireSetting(header[c], cells[c]);
+      const std::string why = CheckSetting(header[c], cells[c]);
+      if (!why.empty()) throw UsageError{where(n, c) + why};
       r.settings.push_back({header[c], cells[c]});
     }
     runs.push_back(std::move(r));
   }
+  if (runs.empty()) throw UsageError{name + ": the table of runs holds no runs"};
   return runs;
 }
 
 std::vector<SweepRun> GridRuns(const Options& o) {
+  // The size first, before any run is made.
+  double size = 1;
+  std::string product;
+  for (const auto& [name, values] : o.grid) {
+    size *= static_cast<double>(values.size());
+    product += (product.empty() ? "" : " x ") + std::to_string(values.size());
+  }
+  if (size > kMostRuns) {
+    throw UsageError{"the grid holds " + NumberText(size) + " runs (" + product +
+                     "), more than the " + NumberText(kMostRuns) +
+                     " a study takes; split it into several studies"};
+  }
   std::vector<SweepRun> runs{{"", {}}};
   for (const auto& [name, values] : o.grid) {
     std::vector<SweepRun> next;

@@ -49,9 +49,11 @@ struct CellWriter {
   void operator()(int32_t State::*m) { out += std::to_string(s.*m); }
   void operator()(uint8_t State::*m) { out += std::to_string(s.*m); }
   void operator()(uint16_t State::*m) { out += std::to_string(s.*m); }
-  void operator()(char State::*m) { AppendText(out, CharToUtf8(s.*m)); }
-  void operator()(std::string State::*m) { AppendText(out, s.*m); }
-  void operator()(String4 State::*m) { AppendText(out, Cp1252ToUtf8((s.*m).Text())); }
+  // Texts as a message shows them: control bytes (a character of code 0
+  // among them) and bytes that are not UTF-8 as \xNN, never raw.
+  void operator()(char State::*m) { AppendText(out, Printable(CharToUtf8(s.*m))); }
+  void operator()(std::string State::*m) { AppendText(out, Printable(s.*m)); }
+  void operator()(String4 State::*m) { AppendText(out, Printable(Cp1252ToUtf8((s.*m).Text()))); }
   template <typename T, std::size_t N>
   void operator()(std::array<T, N> State::*) {}
 };

@@ -228,6 +228,52 @@ TEST_F(SweepTest, NoOutputOverwritesAnInputOrTheStudysFiles) {
   EXPECT_TRUE(fs::exists(Out("t.csv")));
 }
 
+// Messages name the table of runs' line and column, show what does not print
+// as \xNN, and refuse a table saved as UTF-16; a grid too large is refused
+// by its size before a run is made.
+TEST_F(SweepTest, BadTablesAndGridsAreNamedUpFront) {
+  struct Case {
+    std::string table;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"name,dt\nx,0.5\n", "line 1: the first column must be \"id\", not \"name\""},
+      {"id,dt,nosuch\nx,0.5,1\n", "line 1, column 3: \"nosuch\" is no setting"},
+      {"id,dt\nrun\x01x,0.5\n", "line 2: \"run\\x01x\" is no id"},
+      {"id,dt\n../x,0.5\n", "line 2: \"../x\" is no id"},
+      {"id,dt\nx,0.5\nx,1\n", "line 3: the id \"x\" is there twice"},
+      {"id,dt\nx,0.5\ny,0\n", "line 3, column 2: dt=0: a time step in seconds above 0"},
+      {"id,dt\nx,0.5,7\n", "line 2: 3 cells, the header has 2"},
+      {"id,dt\n", "the table of runs holds no runs"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    data.Write("t.csv", c.table);
+    BatchResult r = Sweep({"--runs", data / "t.csv", data.path(), "--out", out.path()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(Contains(r.err, data / "t.csv, " + std::string(c.says)) ||
+                Contains(r.err, data / "t.csv: " + std::string(c.says)))
+        << r.err;
+  }
+  data.Write("t.csv", std::string("\xff\xfei\0d\0,\0d\0t\0\n\0", 14));
+  BatchResult r = Sweep({"--runs", data / "t.csv", data.path(), "--out", out.path()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.err, "saved as UTF-16")) << r.err;
+  r = Sweep({"--grid", "dt=0.001:100:0.001", "--grid", "chargeOnLimit=1:100000:1", data.path(),
+             "--out", out.path()});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(Contains(r.err, "the grid holds 10000000000 runs (100000 x 100000), more than the "
+                              "100000 a study takes"))
+      << r.err;
+  EXPECT_FALSE(fs::exists(Out("plan.jsonl")));
+  // A line nested past any summary's depth is no summary (and costs no
+  // stack).
+  std::string deep;
+  for (int i = 0; i < 45000; ++i) deep += "{\"a\": ";
+  EXPECT_FALSE(FlattenJson(deep + "1" + std::string(45000, '}')).has_value());
+  EXPECT_TRUE(FlattenJson("{\"a\": {\"b\": {\"c\": 1}}}").has_value());
+}
+
 TEST_F(SweepTest, UsageErrors) {
   EXPECT_EQ(Sweep({"--grid", "nosuch=1,2", data.path(), "--out", out.path()}).code, 2);
   EXPECT_EQ(Sweep({"--grid", "dt=5:1:1", data.path(), "--out", out.path()}).code, 2);
