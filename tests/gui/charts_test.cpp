@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSvgGenerator>
+#include <QTabWidget>
 #include <QTest>
 #include <QValueAxis>
 #include <filesystem>
@@ -103,8 +104,9 @@ TEST(Charts, TheDiagramWindowFollowsTheRun) {
   static_cast<ChartsWindow*>(charts)->Refresh();
   auto* speed = charts->findChild<QChartView*>("chart_speed");
   EXPECT_EQ(qobject_cast<QLineSeries*>(speed->chart()->series().front())->count(), 250);
-  // The operating points: the engine's over its map picture, the motor's
-  // over its efficiency.
+  // The operating points, drawn once their page is in view: the engine's
+  // over its map picture, the motor's over its efficiency.
+  charts->findChild<QTabWidget*>()->setCurrentIndex(1);
   auto* engine = charts->findChild<QLabel*>("engineMap");
   auto* motor = charts->findChild<QLabel*>("motorMap");
   ASSERT_NE(engine, nullptr);

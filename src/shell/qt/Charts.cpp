@@ -15,6 +15,8 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSvgGenerator>
 #include <QTabWidget>
 #include <QTimer>
@@ -312,8 +314,110 @@ std::vector<QPointF> ReduceToColumns(const std::vector<QPointF>& points, double 
   return out;
 }
 
-QChart* MakeChart(ChartKind kind, const RunHistory& history, const ChartStyle& style) {
-  const ChartPlan& plan = PlanOf(kind);
+namespace {
+
+// What a chart of the history shows: its lines (reduced to what the style's
+// columns can show), the range of each axis and the time.
+struct Drawn {
+  std::size_t index;  // in the plan's lines
+  const Line* line;
+  std::vector<std::vector<QPointF>> pieces;
+  std::vector<std::pair<double, double>> on;  // a band's stretches
+};
+
+struct ChartData {
+  const ChartPlan* plan = nullptr;
+  QString title;
+  std::vector<Drawn> drawn;
+  std::vector<double> lo, hi;
+  std::vector<bool> used;  // the axes that carry a line
+  double t0 = INFINITY, t1 = -INFINITY;
+  bool haveTime = false;
+};
+
+ChartData Collect(ChartKind kind, const RunHistory& history, const ChartStyle& style) {
+  ChartData d;
+  d.plan = &PlanOf(kind);
+  const bool english = style.language == ChartLanguage::English;
+  auto say = [english](const Text& text) { return U(english ? text.en : text.sv); };
+  const std::vector<Sample>& samples = history.samples();
+  for (const Sample& s : samples) {
+    const double t = s[kTimeIndex];
+    if (!std::isfinite(t)) continue;
+    d.t0 = std::min(d.t0, t);
+    d.t1 = std::max(d.t1, t);
+  }
+  d.haveTime = d.t0 <= d.t1;
+  const std::size_t axisCount = d.plan->axes.size();
+  d.lo.assign(axisCount, INFINITY);
+  d.hi.assign(axisCount, -INFINITY);
+  d.used.assign(axisCount, false);
+  for (std::size_t index = 0; index < d.plan->lines.size(); ++index) {
+    const Line& line = d.plan->lines[index];
+    std::vector<std::vector<QPointF>> pieces = Pieces(samples, line.quantity);
+    if (pieces.empty()) continue;
+    Drawn drawn{index, &line, {}, {}};
+    if (line.axis == kBand) {
+      const double gap = style.columns > 0 && d.haveTime ? (d.t1 - d.t0) / style.columns : 0;
+      drawn.on = OnStretches(pieces, gap);
+    } else {
+      const std::size_t a = static_cast<std::size_t>(line.axis);
+      d.used[a] = true;
+      for (auto& piece : pieces) {
+        for (const QPointF& p : piece) {
+          d.lo[a] = std::min(d.lo[a], p.y());
+          d.hi[a] = std::max(d.hi[a], p.y());
+        }
+        if (d.haveTime) piece = ReduceToColumns(piece, d.t0, d.t1, style.columns);
+      }
+    }
+    drawn.pieces = std::move(pieces);
+    d.drawn.push_back(std::move(drawn));
+  }
+  // Without any line, the first axis, for the scale.
+  if (std::none_of(d.used.begin(), d.used.end(), [](bool u) { return u; })) d.used[0] = true;
+  d.title =
+      say(d.plan->title) + (d.drawn.empty() && !samples.empty() ? say(kNotInInput) : QString());
+  return d;
+}
+
+// The series a chart of this data has, as text: a chart whose series are
+// the same takes new data in place.
+QString Signature(const ChartData& d) {
+  QString text;
+  for (bool u : d.used) text += u ? 'a' : '-';
+  for (const Drawn& drawn : d.drawn) {
+    text += QString(" %1:%2").arg(drawn.index).arg(
+        drawn.line->axis == kBand ? (drawn.on.empty() ? 0 : 1) : drawn.pieces.size());
+  }
+  return text;
+}
+
+const char* const kSignature = "drivantoSeries";
+const char* const kAxisIndex = "drivantoAxis";
+
+// The outline of a band: up the plot's height and down again for each
+// stretch.
+QList<QPointF> BandEdge(const std::vector<std::pair<double, double>>& on, double bottom,
+                        double top) {
+  QList<QPointF> edge;
+  for (const auto& [from, to] : on) {
+    edge << QPointF(from, bottom) << QPointF(from, top) << QPointF(to, top) << QPointF(to, bottom);
+  }
+  return edge;
+}
+
+void Hand(QXYSeries* series, const QList<QPointF>& points, std::size_t* handed) {
+  series->replace(points);
+  if (handed) *handed += static_cast<std::size_t>(points.size());
+}
+
+}  // namespace
+
+QChart* MakeChart(ChartKind kind, const RunHistory& history, const ChartStyle& style,
+                  std::size_t* handed) {
+  const ChartData d = Collect(kind, history, style);
+  const ChartPlan& plan = *d.plan;
   const bool english = style.language == ChartLanguage::English;
   auto say = [english](const Text& text) { return U(english ? text.en : text.sv); };
   auto* chart = new QChart();
@@ -329,71 +433,35 @@ QChart* MakeChart(ChartKind kind, const RunHistory& history, const ChartStyle& s
     chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
   }
-  const std::vector<Sample>& samples = history.samples();
-  double t0 = INFINITY, t1 = -INFINITY;
-  for (const Sample& s : samples) {
-    const double t = s[kTimeIndex];
-    if (!std::isfinite(t)) continue;
-    t0 = std::min(t0, t);
-    t1 = std::max(t1, t);
-  }
-  // The lines the history holds, and the range of each axis's values.
-  struct Drawn {
-    const Line* line;
-    std::vector<std::vector<QPointF>> pieces;
-  };
-  std::vector<Drawn> drawn;
-  const std::size_t axisCount = plan.axes.size();
-  std::vector<double> lo(axisCount, INFINITY), hi(axisCount, -INFINITY);
-  for (const Line& line : plan.lines) {
-    std::vector<std::vector<QPointF>> pieces = Pieces(samples, line.quantity);
-    if (pieces.empty()) continue;
-    if (line.axis != kBand) {
-      const std::size_t a = static_cast<std::size_t>(line.axis);
-      for (const auto& piece : pieces) {
-        for (const QPointF& p : piece) {
-          lo[a] = std::min(lo[a], p.y());
-          hi[a] = std::max(hi[a], p.y());
-        }
-      }
-    }
-    drawn.push_back({&line, std::move(pieces)});
-  }
-  chart->setTitle(say(plan.title) + (drawn.empty() && !samples.empty() ? say(kNotInInput) : ""));
+  chart->setTitle(d.title);
+  chart->setProperty(kSignature, Signature(d));
   auto* time = new QValueAxis();
   time->setTitleText(say(kTime));
   chart->addAxis(time, Qt::AlignBottom);
-  NiceAxis(time, t0, t1, 8, false);
-  // The axes that carry a line; without any, the first, for the scale.
-  std::vector<bool> used(axisCount, false);
-  for (const Drawn& d : drawn) {
-    if (d.line->axis != kBand) used[static_cast<std::size_t>(d.line->axis)] = true;
-  }
-  if (std::none_of(used.begin(), used.end(), [](bool u) { return u; })) used[0] = true;
+  NiceAxis(time, d.t0, d.t1, 8, false);
+  const std::size_t axisCount = plan.axes.size();
   std::vector<QValueAxis*> axes(axisCount, nullptr);
   for (std::size_t a = 0; a < axisCount; ++a) {
-    if (!used[a]) continue;
+    if (!d.used[a]) continue;
     axes[a] = new QValueAxis();
     axes[a]->setTitleText(say(plan.axes[a].title));
+    axes[a]->setProperty(kAxisIndex, static_cast<int>(a));
     chart->addAxis(axes[a], plan.axes[a].side);
-    NiceAxis(axes[a], lo[a], hi[a], 5, true);
+    NiceAxis(axes[a], d.lo[a], d.hi[a], 5, true);
   }
   QValueAxis* firstAxis = nullptr;
   for (QValueAxis* a : axes) firstAxis = firstAxis ? firstAxis : a;
-  const bool haveTime = t0 <= t1;
   std::size_t colour = 0;
-  for (const Drawn& d : drawn) {
-    if (d.line->axis == kBand) continue;
-    QValueAxis* axis = axes[static_cast<std::size_t>(d.line->axis)];
+  for (const Drawn& drawn : d.drawn) {
+    if (drawn.line->axis == kBand) continue;
+    QValueAxis* axis = axes[static_cast<std::size_t>(drawn.line->axis)];
     const QColor c = kColours[colour++ % std::size(kColours)];
     bool first = true;
-    for (const std::vector<QPointF>& piece : d.pieces) {
+    for (const std::vector<QPointF>& piece : drawn.pieces) {
       auto* series = new QLineSeries();
-      series->setName(say(d.line->name));
-      const std::vector<QPointF> points =
-          haveTime ? ReduceToColumns(piece, t0, t1, style.columns) : piece;
-      series->replace(QList<QPointF>(points.begin(), points.end()));
-      series->setPointsVisible(points.size() == 1);  // a line of one point: a dot
+      series->setName(say(drawn.line->name));
+      Hand(series, QList<QPointF>(piece.begin(), piece.end()), handed);
+      series->setPointsVisible(piece.size() == 1);  // a line of one point: a dot
       chart->addSeries(series);
       series->attachAxis(time);
       series->attachAxis(axis);
@@ -405,21 +473,12 @@ QChart* MakeChart(ChartKind kind, const RunHistory& history, const ChartStyle& s
       first = false;
     }
   }
-  for (const Drawn& d : drawn) {
-    if (d.line->axis != kBand || !firstAxis) continue;
-    const double gap = style.columns > 0 && haveTime ? (t1 - t0) / style.columns : 0;
-    const auto on = OnStretches(d.pieces, gap);
-    if (on.empty()) continue;  // nothing to draw
-    const double bottom = firstAxis->min(), top = firstAxis->max();
+  for (const Drawn& drawn : d.drawn) {
+    if (drawn.line->axis != kBand || !firstAxis || drawn.on.empty()) continue;
     auto* edge = new QLineSeries();
-    for (const auto& [from, to] : on) {
-      edge->append(from, bottom);
-      edge->append(from, top);
-      edge->append(to, top);
-      edge->append(to, bottom);
-    }
+    Hand(edge, BandEdge(drawn.on, firstAxis->min(), firstAxis->max()), handed);
     auto* band = new QAreaSeries(edge);
-    band->setName(say(d.line->name));
+    band->setName(say(drawn.line->name));
     chart->addSeries(band);
     edge->setParent(band);
     band->attachAxis(time);
@@ -434,6 +493,45 @@ QChart* MakeChart(ChartKind kind, const RunHistory& history, const ChartStyle& s
     }
   }
   return chart;
+}
+
+bool UpdateChart(QChart* chart, ChartKind kind, const RunHistory& history, const ChartStyle& style,
+                 std::size_t* handed) {
+  const ChartData d = Collect(kind, history, style);
+  if (chart->property(kSignature).toString() != Signature(d)) return false;
+  chart->setTitle(d.title);
+  QValueAxis* firstAxis = nullptr;
+  for (QAbstractAxis* a : chart->axes()) {
+    auto* axis = qobject_cast<QValueAxis*>(a);
+    if (!axis) continue;
+    const QVariant index = axis->property(kAxisIndex);
+    if (!index.isValid()) {
+      NiceAxis(axis, d.t0, d.t1, 8, false);  // the time
+      continue;
+    }
+    const std::size_t i = static_cast<std::size_t>(index.toInt());
+    NiceAxis(axis, d.lo[i], d.hi[i], 5, true);
+    if (!firstAxis || index.toInt() < firstAxis->property(kAxisIndex).toInt()) firstAxis = axis;
+  }
+  // The series in the order they were added: the lines' pieces, then bands.
+  const QList<QAbstractSeries*> series = chart->series();
+  qsizetype next = 0;
+  for (const Drawn& drawn : d.drawn) {
+    if (drawn.line->axis == kBand) continue;
+    for (const std::vector<QPointF>& piece : drawn.pieces) {
+      auto* line = qobject_cast<QLineSeries*>(series.value(next++));
+      if (!line) return false;
+      Hand(line, QList<QPointF>(piece.begin(), piece.end()), handed);
+      line->setPointsVisible(piece.size() == 1);
+    }
+  }
+  for (const Drawn& drawn : d.drawn) {
+    if (drawn.line->axis != kBand || !firstAxis || drawn.on.empty()) continue;
+    auto* band = qobject_cast<QAreaSeries*>(series.value(next++));
+    if (!band) return false;
+    Hand(band->upperSeries(), BandEdge(drawn.on, firstAxis->min(), firstAxis->max()), handed);
+  }
+  return true;
 }
 
 namespace {
@@ -549,60 +647,284 @@ void WriteChartsPicture(const std::vector<ChartKind>& kinds, const RunHistory& h
                   std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-QImage EngineMapPoints(const Sim& sim, const QImage& mapPicture, const RunHistory& history) {
-  QImage image = mapPicture.isNull() ? QImage(330, 230, QImage::Format_RGB32)
-                                     : mapPicture.convertToFormat(QImage::Format_RGB32);
-  if (mapPicture.isNull()) image.fill(Qt::white);
-  const double perPixel = sim.s.mussskala / 200;  // Nm a pixel
-  QPainter p(&image);
+namespace {
+
+// Where a map's values lie in its image: the plot area and the ranges it
+// shows.
+struct MapFrame {
+  QRectF plot;
+  double x0 = 0, x1 = 1, y0 = 0, y1 = 1;
+  QPointF At(double x, double y) const {
+    return {plot.left() + (x - x0) / (x1 - x0) * plot.width(),
+            plot.bottom() - (y - y0) / (y1 - y0) * plot.height()};
+  }
+};
+
+// Ticks in steps of 1, 2 or 5 times a power of ten, at most `count` steps
+// over lo..hi, and the decimals their numbers need.
+std::vector<double> MapTicks(double lo, double hi, int count, int* decimals) {
+  std::vector<double> ticks;
+  *decimals = 0;
+  if (!(hi > lo) || !std::isfinite(hi - lo)) return ticks;
+  double step = std::pow(10.0, std::floor(std::log10((hi - lo) / count)));
+  for (const double m : {1.0, 2.0, 5.0, 10.0}) {
+    const double s = m * std::pow(10.0, std::floor(std::log10((hi - lo) / count)));
+    if ((hi - lo) / s <= count) {
+      step = s;
+      break;
+    }
+  }
+  *decimals = std::max(0, -static_cast<int>(std::floor(std::log10(step) + 1e-9)));
+  for (double t = std::ceil(lo / step - 1e-9) * step; t <= hi + step * 1e-9; t += step) {
+    ticks.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
+  }
+  return ticks;
+}
+
+QString MapNumber(double x, int decimals, const QLocale& numbers) {
+  QLocale plain = numbers;
+  plain.setNumberOptions(QLocale::OmitGroupSeparator);
+  return plain.toString(x, 'f', decimals);
+}
+
+// The plot area of an image of `size` with room for the numbers and the
+// axis titles to the left and below.
+MapFrame LayoutMap(QSize size, const QFont& font, double x0, double x1, double y0, double y1,
+                   const QLocale& numbers) {
+  const QFontMetricsF fm(font);
+  int decimals = 0;
+  double widest = 0;
+  for (double t : MapTicks(y0, y1, 6, &decimals)) {
+    widest = std::max(widest, fm.horizontalAdvance(MapNumber(t, decimals, numbers)));
+  }
+  const double left = fm.height() + widest + 12, bottom = 2 * fm.height() + 10;
+  const double right = fm.horizontalAdvance("00000") / 2 + 4, top = fm.height() / 2 + 4;
+  MapFrame f;
+  f.plot = QRectF(left, top, std::max(10.0, size.width() - left - right),
+                  std::max(10.0, size.height() - top - bottom));
+  f.x0 = x0;
+  f.x1 = x1 > x0 ? x1 : x0 + 1;
+  f.y0 = y0;
+  f.y1 = y1 > y0 ? y1 : y0 + 1;
+  return f;
+}
+
+// The frame, the ticks with their numbers and the axis titles.
+void DrawMapAxes(QPainter& p, const MapFrame& f, const QString& xTitle, const QString& yTitle,
+                 const QLocale& numbers) {
+  const QFontMetricsF fm(p.font());
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(Qt::black, 1));
+  p.drawRect(f.plot);
+  int decimals = 0;
+  for (double t : MapTicks(f.x0, f.x1, std::max(2, static_cast<int>(f.plot.width() / 70)),
+                           &decimals)) {
+    const QPointF at = f.At(t, f.y0);
+    p.drawLine(at, at + QPointF(0, 4));
+    const QString text = MapNumber(t, decimals, numbers);
+    p.drawText(QRectF(at.x() - 50, at.y() + 5, 100, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
+               text);
+  }
+  for (double t : MapTicks(f.y0, f.y1, std::max(2, static_cast<int>(f.plot.height() / 40)),
+                           &decimals)) {
+    const QPointF at = f.At(f.x0, t);
+    p.drawLine(at, at - QPointF(4, 0));
+    const QString text = MapNumber(t, decimals, numbers);
+    p.drawText(QRectF(at.x() - 206, at.y() - fm.height() / 2, 200, fm.height()),
+               Qt::AlignRight | Qt::AlignVCenter, text);
+  }
+  p.drawText(QRectF(f.plot.left(), f.plot.bottom() + fm.height() + 8, f.plot.width(), fm.height()),
+             Qt::AlignHCenter | Qt::AlignTop, xTitle);
+  p.save();
+  p.translate(2, f.plot.center().y());
+  p.rotate(-90);
+  p.drawText(QRectF(-f.plot.height() / 2 - 100, 0, f.plot.height() + 200, fm.height()),
+             Qt::AlignHCenter | Qt::AlignTop, yTitle);
+  p.restore();
+}
+
+// The operating points as dots of the given colour inside the plot, each
+// pixel drawn once however many samples fall on it.
+void DrawMapPoints(QPainter& p, const MapFrame& f, const std::vector<QPointF>& points,
+                   QColor colour) {
+  const int w = static_cast<int>(f.plot.width()) + 1, h = static_cast<int>(f.plot.height()) + 1;
+  std::vector<bool> done(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), false);
   p.setPen(Qt::NoPen);
-  p.setBrush(QColor(220, 0, 0));
-  const std::size_t n = static_cast<std::size_t>(Quantity::EngineSpeed);
-  const std::size_t m = static_cast<std::size_t>(Quantity::EngineTorque);
+  p.setBrush(colour);
+  p.setClipRect(f.plot);
+  for (const QPointF& value : points) {
+    const QPointF at = f.At(value.x(), value.y());
+    const int x = static_cast<int>(std::floor(at.x() - f.plot.left()));
+    const int y = static_cast<int>(std::floor(at.y() - f.plot.top()));
+    if (x < 0 || y < 0 || x >= w || y >= h) continue;
+    const std::size_t cell = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+                             static_cast<std::size_t>(x);
+    if (done[cell]) continue;
+    done[cell] = true;
+    p.drawEllipse(at, 2.0, 2.0);
+  }
+  p.setClipping(false);
+}
+
+std::vector<QPointF> SamplePoints(const RunHistory& history, Quantity xq, Quantity yq) {
+  std::vector<QPointF> points;
+  const std::size_t n = static_cast<std::size_t>(xq), m = static_cast<std::size_t>(yq);
   for (const Sample& s : history.samples()) {
-    if (!(s[n] > 2) || perPixel <= 0) continue;
-    // The dashboard's map dot, in the picture's own pixels.
-    const double x = s[n] / 20 + 38, y = 184 - s[m] / perPixel;
-    p.drawEllipse(QPointF(x, y), 1.5, 1.5);
+    if (std::isfinite(s[n]) && std::isfinite(s[m])) points.emplace_back(s[n], s[m]);
+  }
+  return points;
+}
+
+}  // namespace
+
+QImage EngineMapPoints(const Sim& sim, const QImage& mapPicture, const RunHistory& history,
+                       QSize size, const QLocale& numbers) {
+  // The picture's plot: right of its origin column and above its origin row.
+  constexpr int kOriginX = 38, kOriginY = 184;
+  const double perPixel = sim.s.mussskala / 200;  // Nm a pixel
+  const bool picture =
+      !mapPicture.isNull() && mapPicture.width() > kOriginX + 1 && mapPicture.height() > 1;
+  const int rows = picture ? std::min(mapPicture.height(), kOriginY + 1) : 0;
+  const double x1 = picture ? (mapPicture.width() - kOriginX) * 20.0
+                            : (sim.s.maxRpm > 0 ? sim.s.maxRpm : 7000.0);
+  const double y1 = perPixel > 0 ? (picture ? rows * perPixel : sim.s.mussskala) : 100.0;
+  QImage image(size, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  p.setFont(QApplication::font());
+  p.setRenderHint(QPainter::Antialiasing);
+  const MapFrame f = LayoutMap(size, p.font(), 0, x1, 0, y1, numbers);
+  if (picture) {
+    const QImage plot = mapPicture.copy(kOriginX, 0, mapPicture.width() - kOriginX, rows);
+    p.drawImage(f.plot, plot.convertToFormat(QImage::Format_RGB32));
+  }
+  DrawMapAxes(p, f, U("Varvtal (rpm)"), U("Moment (Nm)"), numbers);
+  if (perPixel > 0) {
+    std::vector<QPointF> points;
+    for (const QPointF& x : SamplePoints(history, Quantity::EngineSpeed, Quantity::EngineTorque)) {
+      if (x.x() > 2) points.push_back(x);  // the engine runs
+    }
+    DrawMapPoints(p, f, points, QColor(220, 0, 0));
   }
   return image;
 }
 
-QImage MotorMapPoints(Sim& sim, const RunHistory& history, QSize size) {
-  QImage image(size, QImage::Format_RGB32);
-  image.fill(QColor(200, 200, 200));
+QImage MotorMapPoints(Sim& sim, const RunHistory& history, QSize size, const QLocale& numbers) {
   const State& s = sim.s;
-  const double maxRpm = s.maxRpm > 0 ? s.maxRpm : 7000;
-  const double maxTorque = s.elmMaxTorque > 0 ? s.elmMaxTorque : 200;
+  const Table2* drive = nullptr;
+  const Table2* brake = nullptr;
   try {
     TableSite site;
-    const Table2& table = sim.tables.Get2(site, s.Telm, "1");
-    for (int y = 0; y < size.height(); ++y) {
-      const double torque = maxTorque * (size.height() - 1 - y) / (size.height() - 1);
-      for (int x = 0; x < size.width(); ++x) {
-        const double rpm = maxRpm * x / (size.width() - 1);
+    drive = &sim.tables.Get2(site, s.Telm, "1");
+    TableSite brakeSite;
+    brake = &sim.tables.Get2(brakeSite, s.Telm, "2");
+  } catch (const std::exception&) {
+    // No table to show (or only the driving one): the points alone there.
+  }
+  const std::vector<QPointF> points =
+      SamplePoints(history, Quantity::MotorSpeed, Quantity::MotorTorque);
+  // The motor's own speeds: those of its table, else those driven.
+  double maxRpm = 0;
+  if (drive && drive->found && !drive->rows.keys.empty()) maxRpm = drive->rows.keys.back();
+  double maxTorque = s.elmMaxTorque > 0 ? s.elmMaxTorque : 0;
+  if (maxTorque <= 0 && drive && drive->found && !drive->keys.empty()) {
+    maxTorque = drive->keys.back();
+  }
+  for (const QPointF& x : points) {
+    maxRpm = std::max(maxRpm, x.x());
+    maxTorque = std::max(maxTorque, std::fabs(x.y()));
+  }
+  if (!(maxRpm > 0)) maxRpm = 12000;
+  if (!(maxTorque > 0)) maxTorque = 200;
+  QImage image(size, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  p.setFont(QApplication::font());
+  const MapFrame f = LayoutMap(size, p.font(), 0, maxRpm, -maxTorque, maxTorque, numbers);
+  // The map, one lookup a pixel: the same map is kept while nothing of it
+  // changes.
+  static struct {
+    QString key;
+    QImage map;
+  } kept;
+  const QString key = QString("%1|%2|%3|%4x%5|%6")
+                          .arg(QString::fromStdString(s.Telm))
+                          .arg(maxRpm)
+                          .arg(maxTorque)
+                          .arg(f.plot.width())
+                          .arg(f.plot.height())
+                          .arg(reinterpret_cast<quintptr>(drive));
+  if (kept.key != key) {
+    const int w = static_cast<int>(f.plot.width()), h = static_cast<int>(f.plot.height());
+    QImage map(std::max(w, 1), std::max(h, 1), QImage::Format_RGB32);
+    map.fill(QColor(200, 200, 200));
+    for (int y = 0; y < h; ++y) {
+      const double torque = maxTorque - 2 * maxTorque * (y + 0.5) / h;
+      const Table2* table = torque >= 0 ? drive : brake;
+      if (!table) continue;
+      for (int x = 0; x < w; ++x) {
+        const double rpm = maxRpm * (x + 0.5) / w;
         double eff = 0;
-        if (!Lookup2(table, 'i', 'i', torque, rpm, &eff) || !(eff > 0)) continue;
+        if (!Lookup2(*table, 'i', 'i', std::fabs(torque), rpm, &eff) || !(eff > 0)) continue;
         // Blue at 50 % and below, through green to red at 100 %.
-        const double f = std::clamp((eff - 50) / 50, 0.0, 1.0);
-        image.setPixel(x, y, QColor::fromHsvF(0.66 * (1 - f), 0.8, 0.95).rgb());
+        const double c = std::clamp((eff - 50) / 50, 0.0, 1.0);
+        map.setPixel(x, y, QColor::fromHsvF(0.66 * (1 - c), 0.8, 0.95).rgb());
       }
     }
-  } catch (const std::exception&) {
-    // No table to show: the points alone.
+    kept = {key, map};
   }
-  QPainter p(&image);
-  p.setPen(Qt::NoPen);
-  p.setBrush(Qt::black);
-  const std::size_t n = static_cast<std::size_t>(Quantity::MotorSpeed);
-  const std::size_t m = static_cast<std::size_t>(Quantity::MotorTorque);
-  for (const Sample& x : history.samples()) {
-    if (std::isnan(x[n]) || std::isnan(x[m])) continue;
-    const double px = x[n] / maxRpm * (size.width() - 1);
-    const double py = (size.height() - 1) - std::fabs(x[m]) / maxTorque * (size.height() - 1);
-    p.drawEllipse(QPointF(px, py), 1.5, 1.5);
-  }
+  p.drawImage(f.plot.topLeft(), kept.map);
+  p.setPen(QPen(QColor(255, 255, 255), 1, Qt::DashLine));
+  p.drawLine(f.At(0, 0), f.At(maxRpm, 0));
+  p.setRenderHint(QPainter::Antialiasing);
+  DrawMapAxes(p, f, U("Varvtal (rpm)"), U("Moment (Nm), bromsande under 0"), numbers);
+  DrawMapPoints(p, f, points, Qt::black);
   return image;
+}
+
+QRect PlaceBeside(const QRect& available, const QRect& main, QSize wanted, QSize least) {
+  const QSize most = wanted.boundedTo(available.size());
+  // The free room on each side of the main window, within the screen.
+  const QRect room[] = {
+      QRect(QPoint(main.right() + 1, available.top()), available.bottomRight()),
+      QRect(available.topLeft(), QPoint(main.left() - 1, available.bottom())),
+      QRect(QPoint(available.left(), main.bottom() + 1), available.bottomRight()),
+      QRect(available.topLeft(), QPoint(available.right(), main.top() - 1)),
+  };
+  QRect best;
+  for (int side = 0; side < 4; ++side) {
+    const QRect r = room[side].intersected(available);
+    if (r.width() < least.width() || r.height() < least.height()) continue;
+    const QSize size = most.boundedTo(r.size());
+    if (best.isValid() && size.width() * size.height() <= best.width() * best.height()) continue;
+    // Level with the main window where the room allows.
+    QPoint at = r.topLeft();
+    if (side < 2) {
+      at.setX(side == 0 ? r.left() : r.right() - size.width() + 1);
+      at.setY(std::clamp(main.top(), r.top(), r.bottom() - size.height() + 1));
+    } else {
+      at.setX(std::clamp(main.left(), r.left(), r.right() - size.width() + 1));
+      at.setY(side == 2 ? r.top() : r.bottom() - size.height() + 1);
+    }
+    best = QRect(at, size);
+  }
+  if (best.isValid()) return best;
+  // No side has room: the corner that covers the least of the main window.
+  const QPoint corners[] = {available.topRight() - QPoint(most.width() - 1, 0),
+                            available.topLeft(),
+                            available.bottomRight() - QPoint(most.width() - 1, most.height() - 1),
+                            available.bottomLeft() - QPoint(0, most.height() - 1)};
+  long least_covered = -1;
+  for (const QPoint& c : corners) {
+    const QRect r(c, most);
+    const QRect covered = r.intersected(main);
+    const long area = covered.isValid() ? static_cast<long>(covered.width()) * covered.height() : 0;
+    if (least_covered < 0 || area < least_covered) {
+      least_covered = area;
+      best = r;
+    }
+  }
+  return best;
 }
 
 ChartsWindow::ChartsWindow(Sim& sim, const RunHistory& history, QWidget* parent)
@@ -612,70 +934,173 @@ ChartsWindow::ChartsWindow(Sim& sim, const RunHistory& history, QWidget* parent)
   // The toolkit's own font, not the dashboard's pixel font.
   setFont(QApplication::font());
   resize(1200, 860);
-  auto* tabs = new QTabWidget(this);
-  auto* course = new QWidget();
-  auto* courseLayout = new QGridLayout(course);
-  int place = 0;
+  tabs_ = new QTabWidget(this);
+  // The charts scroll where the window is too small for them (one above the
+  // other beside the dashboard on a small screen).
+  auto* course = new QScrollArea();
+  course->setObjectName("chartsArea");
+  course->setWidgetResizable(true);
+  course->setFrameShape(QFrame::NoFrame);
+  auto* charts = new QWidget();
+  grid_ = new QGridLayout(charts);
+  course->setWidget(charts);
   for (ChartKind kind : AllChartKinds()) {
     auto* view = new QChartView(MakeChart(kind, history_, WindowChartStyle()));
     view->setObjectName(QString("chart_") + ChartName(kind));
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(400, 300);
-    courseLayout->addWidget(view, place / 2, place % 2);
-    ++place;
+    view->setMinimumSize(220, 160);
     views_.push_back(view);
   }
-  tabs->addTab(course, U("Förlopp"));
+  columns_.assign(views_.size(), 0);
+  tabs_->addTab(course, U("Förlopp"));
   auto* points = new QWidget();
-  auto* pointsLayout = new QVBoxLayout(points);
+  auto* pointsLayout = new QGridLayout(points);
   auto* engineTitle = new QLabel(U("Förbränningsmotorns arbetspunkter i verkningsgradsdiagrammet"));
+  engineTitle->setObjectName("engineMapTitle");
   engineMap_ = new QLabel();
   engineMap_->setObjectName("engineMap");
   auto* motorTitle =
       new QLabel(U("Elmotorns arbetspunkter över dess verkningsgrad (varvtal åt höger, moment "
                    "uppåt; blått 50 %, rött 100 %)"));
+  motorTitle->setObjectName("motorMapTitle");
   motorMap_ = new QLabel();
   motorMap_->setObjectName("motorMap");
-  for (QWidget* w : {static_cast<QWidget*>(engineTitle), static_cast<QWidget*>(engineMap_),
-                     static_cast<QWidget*>(motorTitle), static_cast<QWidget*>(motorMap_)}) {
-    pointsLayout->addWidget(w);
+  for (QLabel* title : {engineTitle, motorTitle}) title->setWordWrap(true);
+  for (QLabel* map : {engineMap_, motorMap_}) {
+    // The maps are drawn to the room they are given, not the other way round.
+    map->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    map->setMinimumSize(220, 160);
   }
-  pointsLayout->addStretch();
-  tabs->addTab(points, U("Arbetspunkter"));
+  pointsLayout->addWidget(engineTitle, 0, 0);
+  pointsLayout->addWidget(engineMap_, 1, 0);
+  pointsLayout->addWidget(motorTitle, 0, 1);
+  pointsLayout->addWidget(motorMap_, 1, 1);
+  pointsLayout->setRowStretch(1, 1);
+  tabs_->addTab(points, U("Arbetspunkter"));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(tabs);
-  // A few times a second: the 40 ms tick keeps its pace.
+  layout->addWidget(tabs_);
+  ArrangeCharts(width());
+  // A few times a second while shown: the 40 ms tick keeps its pace.
   timer_ = new QTimer(this);
   timer_->setInterval(400);
   connect(timer_, &QTimer::timeout, this, [this] { Refresh(); });
+  connect(tabs_, &QTabWidget::currentChanged, this, [this] { Refresh(); });
+}
+
+void ChartsWindow::ArrangeCharts(int width) {
+  // Two charts a row where they have the room, else one.
+  const int columns = width >= 760 ? 2 : 1;
+  if (columns == gridColumns_) return;
+  gridColumns_ = columns;
+  for (QChartView* view : views_) grid_->removeWidget(view);
+  for (std::size_t i = 0; i < views_.size(); ++i) {
+    const int place = static_cast<int>(i);
+    grid_->addWidget(views_[i], place / columns, place % columns);
+    // One above the other, each chart keeps a readable height.
+    views_[i]->setMinimumSize(220, columns == 2 ? 160 : 280);
+  }
+  auto* points = qobject_cast<QGridLayout*>(engineMap_->parentWidget()->layout());
+  QWidget* motorTitle = motorMap_->parentWidget()->findChild<QWidget*>("motorMapTitle");
+  points->removeWidget(motorTitle);
+  points->removeWidget(motorMap_);
+  points->addWidget(motorTitle, columns == 2 ? 0 : 2, columns == 2 ? 1 : 0);
+  points->addWidget(motorMap_, columns == 2 ? 1 : 3, columns == 2 ? 1 : 0);
+  points->setRowStretch(3, columns == 2 ? 0 : 1);
+}
+
+void ChartsWindow::PlaceBesideMain() {
+  QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
+  QScreen* screen = main ? main->screen() : this->screen();
+  if (!screen) return;
+  // The frame of this window is taken to be as wide as the main window's.
+  const QSize frame = main ? main->frameGeometry().size() - main->geometry().size() : QSize(0, 0);
+  const QRect mainFrame = main ? main->frameGeometry() : QRect();
+  const QRect place = PlaceBeside(screen->availableGeometry(), mainFrame,
+                                  QSize(1200, 860) + frame, QSize(360, 300) + frame);
+  ArrangeCharts(place.width() - frame.width());
+  resize(place.size() - frame);
+  move(place.topLeft());
+}
+
+void ChartsWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
   timer_->start();
   Refresh();
 }
 
+void ChartsWindow::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  timer_->stop();
+}
+
+void ChartsWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  ArrangeCharts(width());
+}
+
 void ChartsWindow::Refresh() {
-  if (history_.version() == shown_) return;
-  shown_ = history_.version();
+  // Nothing is drawn for a window that is not shown, nor for the page not in
+  // view.
+  if (!isVisible()) return;
+  if (tabs_->currentIndex() == 0) {
+    RefreshCharts();
+  } else {
+    RefreshMaps();
+  }
+}
+
+void ChartsWindow::RefreshCharts() {
+  // Each line reduced to what its plot's width in pixels can show.
+  std::vector<int> columns;
+  for (QChartView* view : views_) {
+    const double plot = view->chart()->plotArea().width();
+    columns.push_back(std::max(16, static_cast<int>(plot > 0 ? plot : view->width())));
+  }
+  if (history_.version() == chartsShown_ && columns == columns_) return;
+  chartsShown_ = history_.version();
+  columns_ = columns;
+  ++work_.redraws;
   std::size_t i = 0;
   for (ChartKind kind : AllChartKinds()) {
-    QChart* old = views_[i]->chart();
-    views_[i]->setChart(MakeChart(kind, history_, WindowChartStyle()));
-    delete old;
+    ChartStyle style = WindowChartStyle();
+    style.columns = columns[i];
+    if (!UpdateChart(views_[i]->chart(), kind, history_, style, &work_.points)) {
+      QChart* old = views_[i]->chart();
+      views_[i]->setChart(MakeChart(kind, history_, style, &work_.points));
+      delete old;
+      ++work_.chartsMade;
+    }
     ++i;
   }
-  QImage picture;
-  try {
-    const Picture map = LoadBmp(sim_.s.Mussfil);
-    picture = QImage(map.width, map.height, QImage::Format_RGB32);
-    for (int y = 0; y < map.height; ++y) {
-      for (int x = 0; x < map.width; ++x) {
-        const Rgb c = map.At(x, y);
-        picture.setPixel(x, y, qRgb(c.r, c.g, c.b));
+}
+
+void ChartsWindow::RefreshMaps() {
+  const QSize size = engineMap_->size();
+  if (history_.version() == mapsShown_ && size == mapsSize_ && sim_.s.Mussfil == mapFile_) return;
+  mapsShown_ = history_.version();
+  mapsSize_ = size;
+  if (sim_.s.Mussfil != mapFile_) {
+    // The map picture is read when its name changes, not at every redraw.
+    mapFile_ = sim_.s.Mussfil;
+    mapPicture_ = QImage();
+    try {
+      const Picture map = LoadBmp(mapFile_);
+      mapPicture_ = QImage(map.width, map.height, QImage::Format_RGB32);
+      for (int y = 0; y < map.height; ++y) {
+        for (int x = 0; x < map.width; ++x) {
+          const Rgb c = map.At(x, y);
+          mapPicture_.setPixel(x, y, qRgb(c.r, c.g, c.b));
+        }
       }
+    } catch (const std::exception&) {
+      mapPicture_ = QImage();
     }
-  } catch (const std::exception&) {
   }
-  engineMap_->setPixmap(QPixmap::fromImage(EngineMapPoints(sim_, picture, history_)));
-  motorMap_->setPixmap(QPixmap::fromImage(MotorMapPoints(sim_, history_, QSize(450, 200))));
+  ++work_.redraws;
+  work_.maps += 2;
+  engineMap_->setPixmap(
+      QPixmap::fromImage(EngineMapPoints(sim_, mapPicture_, history_, engineMap_->size())));
+  motorMap_->setPixmap(QPixmap::fromImage(MotorMapPoints(sim_, history_, motorMap_->size())));
 }
 
 }  // namespace drivanto

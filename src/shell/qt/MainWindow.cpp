@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <cstdio>
 #include <filesystem>
@@ -88,9 +89,19 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
   setFont(DashboardFont());
   BuildMenu();
   BuildControls();
-  move(142, 169);
   // The dashboard has one size; the window keeps it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
+  // At its usual place, but whole on a small screen (1366 x 768): moved up
+  // and left as far as needed, with room for a title bar.
+  adjustSize();
+  QPoint at(142, 169);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    constexpr int kTitleBar = 32;
+    at.setX(std::max(room.left(), std::min(at.x(), room.right() + 1 - width())));
+    at.setY(std::max(room.top(), std::min(at.y(), room.bottom() + 1 - height() - kTitleBar)));
+  }
+  move(at);
   timer_.setInterval(40);
   connect(&timer_, &QTimer::timeout, this, [this] { Timer1Timer(); });
   qApp->installEventFilter(this);
@@ -369,7 +380,10 @@ void MainWindow::Timer1Timer() {
 }
 
 void MainWindow::DiagramClick() {
-  if (!charts_) charts_ = new ChartsWindow(sim_, history_, this);
+  if (!charts_) {
+    charts_ = new ChartsWindow(sim_, history_, this);
+    charts_->PlaceBesideMain();
+  }
   charts_->show();
   charts_->raise();
   charts_->Refresh();
