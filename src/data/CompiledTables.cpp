@@ -27,11 +27,12 @@ TableRows RowsFrom(const TableFile& f, std::size_t line) {
     if (!f.tokens[first].isNumber) continue;
     values.clear();
     for (std::size_t q = first + 1; q < end && values.size() < kMaxTableColumns; ++q) {
-      values.push_back(f.tokens[q].value);
+      values.push_back(f.Value(f.tokens[q]));
     }
-    r.AddRow(f.tokens[first].value, values);
+    r.AddRow(f.Value(f.tokens[first]), values);
   }
   r.increasing = NeverDecreasing(r.keys);
+  r.Finish();
   return r;
 }
 
@@ -39,10 +40,20 @@ TableRows RowsFrom(const TableFile& f, std::size_t line) {
 
 void TableRows::AddRow(double key, const std::vector<double>& values) {
   keys.push_back(key);
-  starts_.push_back(values_.size());
+  uniform_ = false;
+  starts_.push_back(static_cast<uint32_t>(values_.size()));
   values_.insert(values_.end(), values.begin(), values.end());
   widest_ = std::max(widest_, static_cast<int>(values.size()));
   carried_.clear();
+}
+
+void TableRows::Finish() {
+  uniform_ = widest_ > 0 &&
+             values_.size() == keys.size() * static_cast<std::size_t>(widest_);
+  if (uniform_) {
+    starts_.clear();
+    starts_.shrink_to_fit();
+  }
 }
 
 void TableRows::Carry(std::size_t column) const {
@@ -74,24 +85,25 @@ Table1 CompileTable1(const TableFile& f, std::string_view tableNumber) {
   std::vector<double> values;
   for (;;) {
     // The next number token is a row's key; a header ends the table.
-    const TableToken* row = nullptr;
+    std::size_t row = tok.size();
     while (p < tok.size()) {
-      const TableToken& k = tok[p++];
-      if (k.isHeader) break;
-      if (k.isNumber) {
-        row = &k;
+      const std::size_t k = p++;
+      if (tok[k].isHeader) break;
+      if (tok[k].isNumber) {
+        row = k;
         break;
       }
     }
-    if (!row) break;
+    if (row == tok.size()) break;
     values.clear();
-    for (std::size_t q = p; q < tok.size() && tok[q].line == row->line; ++q) {
-      values.push_back(tok[q].value);
-    }
-    t.rows.AddRow(row->value, values);
-    p = StartOfLine(f, row->line + 1);
+    const std::size_t line = f.LineOf(row);
+    const std::size_t end = StartOfLine(f, line + 1);
+    for (std::size_t q = p; q < end; ++q) values.push_back(f.Value(tok[q]));
+    t.rows.AddRow(f.Value(tok[row]), values);
+    p = end;
   }
   t.rows.increasing = NeverDecreasing(t.rows.keys);
+  t.rows.Finish();
   return t;
 }
 
@@ -101,15 +113,15 @@ Table2 CompileTable2(const TableFile& f, std::string_view tableNumber) {
   if (!FindTable2(f, tableNumber, &p)) return t;
   t.found = true;
   const auto& tok = f.tokens;
-  const std::size_t headerLine = tok[p - 1].line;
+  const std::size_t headerLine = f.LineOf(p - 1);
   // The key line: the line of the first number after the header; its keys
   // are the numbers from there to the end of that line.
   std::size_t q = p;
   while (q < tok.size() && !tok[q].isNumber) ++q;
   if (q < tok.size()) {
-    const uint32_t keyLine = tok[q].line;
-    for (; q < tok.size() && tok[q].line == keyLine; ++q) {
-      if (tok[q].isNumber) t.keys.push_back(tok[q].value);
+    const uint32_t keyLine = f.LineOf(q);
+    for (const std::size_t end = StartOfLine(f, keyLine + 1); q < end; ++q) {
+      if (tok[q].isNumber) t.keys.push_back(f.Value(tok[q]));
     }
     t.rows = RowsFrom(f, keyLine + 1);
   }

@@ -7,6 +7,7 @@
 // in file order where they do not - and the same arithmetic as a lookup that
 // walks the text.
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -24,10 +25,14 @@ class TableRows {
   std::vector<double> keys;
   bool increasing = true;  // keys never decrease: binary search applies
 
+  // After the last row: rows that all hold the same number of values are
+  // read in place, without carried columns.
+  void Finish();
   // Value column c (1-based) of row i; 0 for a column no row has.
   double Value(int c, std::size_t i) const {
     if (c < 1 || c > widest_) return 0.0;
     const std::size_t j = static_cast<std::size_t>(c - 1);
+    if (uniform_) return values_[i * static_cast<std::size_t>(widest_) + j];
     if (j >= carried_.size() || carried_[j].empty()) Carry(j);
     return carried_[j][i];
   }
@@ -40,8 +45,9 @@ class TableRows {
  private:
   void Carry(std::size_t column) const;
   std::vector<double> values_;       // all rows' values, row after row
-  std::vector<std::size_t> starts_;  // where each row's values begin in values_
+  std::vector<uint32_t> starts_;  // where each row's values begin in values_
   int widest_ = 0;
+  bool uniform_ = false;
   mutable std::vector<std::vector<double>> carried_;
 };
 

@@ -1,6 +1,8 @@
 #include "data/TableConstants.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Files.h"
@@ -17,22 +19,41 @@ namespace {
 class ConstSection {
  public:
   explicit ConstSection(const std::string& fileName) {
-    // Decoded like every text file, so that a byte-order mark in front of a
-    // first line "Const" does not hide the section.
-    std::vector<std::string> lines = SplitLines(DecodeFileText(ReadFileBytes(fileName)));
-    std::size_t i = 0;
-    while (i < lines.size() && CutChars(lines[i], 250) != "Const") ++i;
-    found_ = i < lines.size();
-    if (found_) lines_.assign(lines.begin() + static_cast<long>(i) + 1, lines.end());
+    const std::string bytes = ReadFileBytes(fileName);
+    std::string_view rest = bytes;
+    // A byte-order mark in front of a first line "Const" does not hide it.
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+    // Line by line (CR LF, LF or a lone CR), as far as the constants reach:
+    // a file of many table rows is not split whole.
+    auto nextLine = [&](std::string* line) {
+      if (rest.empty()) return false;
+      std::size_t end = rest.find_first_of("\r\n");
+      if (end == std::string_view::npos) end = rest.size();
+      *line = CutChars(DecodeFileText(rest.substr(0, end)), 250);
+      if (end < rest.size() && rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n') {
+        ++end;
+      }
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+      return true;
+    };
+    std::string line;
+    while (nextLine(&line)) {
+      if (line != "Const") continue;
+      found_ = true;
+      while (lines_.size() < kMostLines && nextLine(&line)) lines_.push_back(line);
+      break;
+    }
   }
   bool found() const { return found_; }
   // The value line of pair n (from 1): the line after its label line.
   std::string Value(int n) const {
     std::size_t i = static_cast<std::size_t>(2 * n - 1);
-    return i < lines_.size() ? CutChars(lines_[i], 250) : std::string();
+    return i < lines_.size() ? lines_[i] : std::string();
   }
 
  private:
+  // The files hold at most four pairs.
+  static constexpr std::size_t kMostLines = 8;
   bool found_ = false;
   std::vector<std::string> lines_;
 };

@@ -1,5 +1,7 @@
 #include "data/TableText.h"
 
+#include <algorithm>
+
 #include "base/NumberText.h"
 
 namespace drivanto {
@@ -27,7 +29,6 @@ TableFile TokenizeTable(std::string bytes) {
   const std::string& b = f.bytes;
   const std::size_t n = b.size();
   f.tokens.reserve(n / 4);
-  uint32_t line = 0;
   f.lineStart.push_back(0);
   std::size_t i = 0;
   while (i < n) {
@@ -35,7 +36,6 @@ TableFile TokenizeTable(std::string bytes) {
     if (c == '\r' || c == '\n') {
       if (c == '\r' && i + 1 < n && b[i + 1] == '\n') ++i;
       ++i;
-      ++line;
       f.lineStart.push_back(static_cast<uint32_t>(f.tokens.size()));
       continue;
     }
@@ -46,17 +46,31 @@ TableFile TokenizeTable(std::string bytes) {
     std::size_t start = i;
     while (i < n && IsTokenByte(b[i]) && i - start < kMaxTokenLength) ++i;
     TableToken t{};
-    t.line = line;
     t.offset = static_cast<uint32_t>(start);
-    t.length = static_cast<uint32_t>(i - start);
+    t.length = static_cast<uint8_t>(i - start);
     t.endsLine = (i == n) || b[i] == '\r' || b[i] == '\n';
     std::string_view text(b.data() + start, i - start);
-    t.isNumber = IsPlainNumber(text, &t.value);
+    double value = 0;
+    t.isNumber = IsPlainNumber(text, &value);
     t.isHeader = IsHeaderWord(text);
     f.tokens.push_back(t);
   }
   f.lineStart.push_back(static_cast<uint32_t>(f.tokens.size()));
   return f;
+}
+
+uint32_t TableFile::LineOf(std::size_t token) const {
+  // The last line whose first token lies at or before this one (lines
+  // without tokens share their start with the next).
+  const auto it = std::upper_bound(lineStart.begin(), lineStart.end() - 1,
+                                   static_cast<uint32_t>(token));
+  return static_cast<uint32_t>(it - lineStart.begin() - 1);
+}
+
+double TableFile::Value(const TableToken& t) const {
+  double value = 0;
+  IsPlainNumber(Text(t), &value);
+  return value;
 }
 
 bool FindTable1(const TableFile& f, std::string_view tableNumber, std::size_t* start) {
@@ -70,11 +84,12 @@ bool FindTable1(const TableFile& f, std::string_view tableNumber, std::size_t* s
     }
     std::string_view number;
     std::size_t last = i;
-    if (!t.endsLine && i + 1 < tok.size() && tok[i + 1].line == t.line) {
+    // A token that does not end its line has the next one on the same line.
+    if (!t.endsLine && i + 1 < tok.size()) {
       number = f.Text(tok[i + 1]);
       last = i + 1;
     }
-    std::size_t resumeLine = tok[last].line + 1 + (tok[last].endsLine ? 1 : 0);
+    std::size_t resumeLine = f.LineOf(last) + 1 + (tok[last].endsLine ? 1 : 0);
     std::size_t next = StartOfLine(f, resumeLine);
     if (tableNumber == "0" || (!number.empty() && number == tableNumber)) {
       *start = next;

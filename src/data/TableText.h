@@ -12,15 +12,16 @@ namespace drivanto {
 // At most this many value columns of a two-dimensional table take part.
 constexpr int kMaxTableColumns = 30;
 
-// A run of characters "+" to "z" (bytes 43 to 122) within one line.
+// A run of characters "+" to "z" (bytes 43 to 122) within one line, of at
+// most 250 bytes. Eight bytes a token (its number is read again when a table
+// is compiled): a table file of many rows costs a small multiple of its own
+// size.
 struct TableToken {
-  uint32_t line;    // 0-based line of the file
   uint32_t offset;  // into TableFile::bytes
-  uint32_t length;
+  uint8_t length;
   bool endsLine;  // the line (or the file) ends directly after the token
   bool isNumber;  // reads completely as a decimal number
   bool isHeader;  // begins with "tab", "Tab" or "TAB"
-  double value;   // the number, or what the conversion makes of it
 };
 
 struct TableFile {
@@ -32,6 +33,11 @@ struct TableFile {
     return std::string_view(bytes).substr(t.offset, t.length);
   }
   uint32_t LineCount() const { return static_cast<uint32_t>(lineStart.size() - 1); }
+  // The 0-based line of the token with this index.
+  uint32_t LineOf(std::size_t token) const;
+  // The token's number, or what the conversion makes of a token that is
+  // none.
+  double Value(const TableToken& t) const;
 };
 
 // Splits file bytes into the tokens and lines the lookups walk.

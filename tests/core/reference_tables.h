@@ -26,19 +26,19 @@ inline bool ReferenceTABR1(const TableFile& f, std::string_view tableNumber, cha
       }
     }
     if (!row) return false;
-    xCur = row->value;
+    xCur = f.Value(*row);
     if (column == 0) {
       yCur = xCur;
     } else {
       int k = 0;
-      for (std::size_t q = p; q < tok.size() && tok[q].line == row->line; ++q) {
+      for (std::size_t q = p; q < tok.size() && f.LineOf(q) == f.LineOf(static_cast<std::size_t>(row - tok.data())); ++q) {
         if (++k == column) {
-          yCur = tok[q].value;
+          yCur = f.Value(tok[q]);
           break;
         }
       }
     }
-    p = StartOfLine(f, row->line + 1);
+    p = StartOfLine(f, f.LineOf(static_cast<std::size_t>(row - tok.data())) + 1);
   }
   *result = (xCur - xPrev == 0.0) ? yPrev : Between(mode, xPrev, xCur, yPrev, yCur, x);
   return true;
@@ -49,7 +49,7 @@ inline bool ReferenceTABR2(const TableFile& f, std::string_view tableNumber, cha
   const auto& tok = f.tokens;
   std::size_t p = 0;
   if (!FindTable2(f, tableNumber, &p)) return false;
-  const std::size_t headerLine = tok[p - 1].line;
+  const std::size_t headerLine = f.LineOf(p - 1);
   double kCur = 0, kPrev = 0;
   int c = 0;
   int64_t keyLine = -1;
@@ -57,7 +57,7 @@ inline bool ReferenceTABR2(const TableFile& f, std::string_view tableNumber, cha
     std::size_t q = p;
     bool found = false;
     for (; q < tok.size(); ++q) {
-      if (keyLine >= 0 && tok[q].line != keyLine) break;
+      if (keyLine >= 0 && f.LineOf(q) != keyLine) break;
       if (tok[q].isNumber) {
         found = true;
         break;
@@ -66,8 +66,8 @@ inline bool ReferenceTABR2(const TableFile& f, std::string_view tableNumber, cha
     if (!found) break;
     kPrev = kCur;
     ++c;
-    kCur = tok[q].value;
-    keyLine = tok[q].line;
+    kCur = f.Value(tok[q]);
+    keyLine = f.LineOf(q);
     p = q + 1;
   }
   double rCur = 0, rPrev = 0, lowCur = 0, highCur = 0, lowPrev = 0, highPrev = 0;
@@ -92,13 +92,13 @@ inline bool ReferenceTABR2(const TableFile& f, std::string_view tableNumber, cha
       }
       break;
     }
-    rCur = tok[first].value;
+    rCur = f.Value(tok[first]);
     ++line;
     if (c > kMaxTableColumns) break;
     for (int j = 1; first + j < end; ++j) {
-      if (j == c - 1) lowCur = tok[first + j].value;
+      if (j == c - 1) lowCur = f.Value(tok[first + j]);
       if (j == c) {
-        highCur = tok[first + j].value;
+        highCur = f.Value(tok[first + j]);
         break;
       }
     }

@@ -105,7 +105,7 @@ void CheckTokens(const TableFile& f) {
   for (uint32_t l = 0; l < f.LineCount(); ++l) {
     if (f.lineStart[l] > f.lineStart[l + 1]) Fail("lineStart decreases at line " + std::to_string(l));
     for (uint32_t k = f.lineStart[l]; k < f.lineStart[l + 1]; ++k) {
-      if (f.tokens[k].line != l) Fail("token " + std::to_string(k) + " lies outside its line");
+      if (f.LineOf(k) != l) Fail("token " + std::to_string(k) + " lies outside its line");
     }
   }
   std::size_t previousEnd = 0;
@@ -133,7 +133,7 @@ void CheckTokens(const TableFile& f) {
     if (t.isHeader != header) Fail("token " + std::to_string(k) + " has a wrong isHeader");
     double value = 0;
     const bool number = IsPlainNumber(text, &value);
-    if (t.isNumber != number || !Same(t.value, value)) {
+    if (t.isNumber != number || !Same(f.Value(t), value)) {
       Fail("token " + std::to_string(k) + " \"" + std::string(text) + "\" has a wrong number");
     }
   }
@@ -171,7 +171,7 @@ void CheckCompiledSize(const TableFile& f, const TableRows& r, const std::string
 std::vector<std::string> TableNumbers(const TableFile& f) {
   std::vector<std::string> numbers = {"0", "1", "2", "3", ""};
   for (std::size_t i = 0; i + 1 < f.tokens.size() && numbers.size() < 10; ++i) {
-    if (!f.tokens[i].isHeader || f.tokens[i + 1].line != f.tokens[i].line) continue;
+    if (!f.tokens[i].isHeader || f.LineOf(i + 1) != f.LineOf(i)) continue;
     std::string n(f.Text(f.tokens[i + 1]));
     if (std::find(numbers.begin(), numbers.end(), n) == numbers.end()) numbers.push_back(n);
   }
