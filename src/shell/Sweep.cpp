@@ -85,6 +85,11 @@ How:
                              (default: the one beside this program)
   --collect DIR              build DIR/summary.csv and .jsonl from the runs'
                              folders (after emitted commands have run)
+  --keep-runs all|failed|none
+                             which runs' folders stay once their rows are in
+                             the table (default all: a run's result files and
+                             trace stay; failed keeps only the failed runs'
+                             folders, none keeps the table alone)
   --help                     print this text
   --version                  print the version
 
@@ -109,6 +114,7 @@ struct Options {
   std::string slurmTime, slurmPartition;
   std::vector<std::string> slurmOptions;
   int64_t runsPerTask = 0;
+  std::string keepRuns = "all";
   std::vector<std::pair<std::string, std::vector<std::string>>> grid;
   std::vector<std::string> batchArgs;
   std::string trace, saveSnapshot;
@@ -227,6 +233,12 @@ Options Parse(const std::vector<std::string>& args) {
       const std::string v = value(i);
       if (!WholeNumber(v, &o.runsPerTask) || o.runsPerTask < 1) {
         throw UsageError{a + " takes a number of runs of 1 or more, not \"" + Printable(v) + "\""};
+      }
+    } else if (a == "--keep-runs") {
+      o.keepRuns = value(i);
+      if (o.keepRuns != "all" && o.keepRuns != "failed" && o.keepRuns != "none") {
+        throw UsageError{"--keep-runs takes all, failed or none, not \"" + Printable(o.keepRuns) +
+                         "\""};
       }
     } else if (a == "--slurm-time") {
       o.slurmTime = SbatchValue(a, value(i));
@@ -700,7 +712,7 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       out << "drivanto-sweep " << kVersion << "\n";
       return 0;
     }
-    if (!o.collect.empty()) return Collect(o.collect, out, err);
+    if (!o.collect.empty()) return Collect(o.collect, o.keepRuns, out, err);
     if (o.folder.empty()) throw UsageError{"no FOLDER given"};
     if (o.out.empty()) throw UsageError{"no --out DIR given"};
     if (!o.runsFile.empty() && !o.grid.empty())
@@ -782,6 +794,11 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
           std::lock_guard<std::mutex> guard(progressMutex);
           if (firstError.empty()) firstError = e.what();
           written = false;
+        }
+        // Once its row is in the table, a run's folder goes as --keep-runs says.
+        if (written && (o.keepRuns == "none" || (o.keepRuns == "failed" && o1.exitCode == 0))) {
+          std::error_code gone;
+          fs::remove_all(o.out + "/runs/" + run.id, gone);
         }
         std::lock_guard<std::mutex> guard(progressMutex);
         if (!written) {

@@ -440,7 +440,8 @@ std::optional<SweepOutcome> OutcomeInFolder(const std::string& runDir) {
 
 }  // namespace
 
-int Collect(const std::string& dir, std::ostream& out, std::ostream& err) {
+int Collect(const std::string& dir, const std::string& keepRuns, std::ostream& out,
+            std::ostream& err) {
   // The plan must read before anything is written.
   const std::vector<SweepRun> runs = ReadPlan(dir).runs;
   StudyLock lock(dir);
@@ -461,12 +462,15 @@ int Collect(const std::string& dir, std::ostream& out, std::ostream& err) {
     }
   }
   std::vector<std::string> table;
+  std::vector<std::string> done;  // collected runs that ended well
+  std::vector<std::string> failedIds;
   int missing = 0, failed = 0, collected = 0;
   for (const SweepRun& run : runs) {
     const std::optional<SweepOutcome> o = OutcomeInFolder(dir + "/runs/" + run.id);
     if (o) {
       ++collected;
       failed += o->exitCode != 0;
+      (o->exitCode == 0 ? done : failedIds).push_back(run.id);
       table.push_back(SweepTable::JsonRow(run, *o));
     } else if (auto it = rows.find(run.id); it != rows.end()) {
       table.push_back(it->second);
@@ -475,6 +479,14 @@ int Collect(const std::string& dir, std::ostream& out, std::ostream& err) {
     }
   }
   SweepTable(dir, SettingNames(runs)).WriteAll(table);
+  // The rows are in the table: the folders may go.
+  if (keepRuns != "all") {
+    if (keepRuns == "none") done.insert(done.end(), failedIds.begin(), failedIds.end());
+    for (const std::string& id : done) {
+      std::error_code gone;
+      fs::remove_all(dir + "/runs/" + id, gone);
+    }
+  }
   out << "collected " << collected << " of " << runs.size() << " runs into " << dir
       << "/summary.csv";
   if (table.size() > static_cast<std::size_t>(collected)) {

@@ -92,6 +92,9 @@ SweepPlan ReadPlan(const std::string& dir);
 // words ("" when they are the same study).
 std::string PlanDifference(const SweepPlan& study, const SweepPlan& now);
 // Builds summary.csv and .jsonl from the runs' folders of a planned sweep.
-int Collect(const std::string& dir, std::ostream& out, std::ostream& err);
+// Then removes the collected runs' folders as `keepRuns` says (all, failed,
+// none).
+int Collect(const std::string& dir, const std::string& keepRuns, std::ostream& out,
+            std::ostream& err);
 
 }  // namespace drivanto

@@ -274,6 +274,30 @@ TEST_F(SweepTest, BadTablesAndGridsAreNamedUpFront) {
   EXPECT_TRUE(FlattenJson("{\"a\": {\"b\": {\"c\": 1}}}").has_value());
 }
 
+// Which runs' folders stay once their rows are written.
+TEST_F(SweepTest, KeepRunsChoosesTheFoldersThatStay) {
+  data.Write("runs.csv", "id,batCapacity\ngood,-1\nbad,1\n");
+  for (const auto& [keep, kept] : std::vector<std::pair<std::string, std::set<std::string>>>{
+           {"all", {"good", "bad"}}, {"failed", {"bad"}}, {"none", {}}}) {
+    SCOPED_TRACE(keep);
+    TempFolder study;
+    EXPECT_EQ(Sweep(Common() + Args{"--runs", data / "runs.csv", "--keep-runs", keep, data.path(),
+                                    "--out", study.path()})
+                  .code,
+              1);  // "bad" fails
+    std::set<std::string> folders;
+    for (const auto& e : fs::directory_iterator(study.path() + "/runs")) {
+      folders.insert(e.path().filename().string());
+    }
+    EXPECT_EQ(folders, kept);
+    EXPECT_EQ(JsonlById(study.path() + "/summary.jsonl").size(), 2u);
+  }
+  EXPECT_EQ(Sweep(Common() + Args{"--grid", "dt=1", "--keep-runs", "some", data.path(), "--out",
+                                  out.path()})
+                .code,
+            2);
+}
+
 TEST_F(SweepTest, UsageErrors) {
   EXPECT_EQ(Sweep({"--grid", "nosuch=1,2", data.path(), "--out", out.path()}).code, 2);
   EXPECT_EQ(Sweep({"--grid", "dt=5:1:1", data.path(), "--out", out.path()}).code, 2);
