@@ -59,9 +59,11 @@ StartFolder ChooseStartFolder(const std::string& given) {
   for (const auto& entry : fs::recursive_directory_iterator(mine, ec)) {
     fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ec);
   }
+  // The folder's name on a line of its own, so that a message box does not
+  // break it where it wraps the sentence.
   return {mine.string(),
-          "Standardbilen med konstanter, körcykler och bilder har kopierats till " + mine.string() +
-              ". Programmet arbetar där; resultatfilerna hamnar också där.",
+          "Standardbilen med konstanter, körcykler och bilder har kopierats till mappen\n\n" +
+              mine.string() + "\n\nProgrammet arbetar där; resultatfilerna hamnar också där.",
           {}};
 }
 

@@ -12,7 +12,7 @@ std::string BundledDataFolder();
 
 struct StartFolder {
   std::string folder;  // empty when none could be found or made
-  std::string notice;  // said once, when the bundled default was copied
+  std::string notice;  // said once, when the bundled default was copied (lines)
   std::string why;     // why there is no folder
 };
 

@@ -411,7 +411,7 @@ TEST_F(PanelTest, AFileThatIsNotASnapshotIsRefusedAndChangesNothing) {
     window->action("Konstanter och variabler")->trigger();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind(answer + ": ", 0), 0u) << messages[0];
-    EXPECT_TRUE(messages[0].find("not a snapshot") != std::string::npos ||
+    EXPECT_TRUE(messages[0].find("inte en ögonblicksbild") != std::string::npos ||
                 messages[0].find("UTF-16") != std::string::npos)
         << messages[0];
     EXPECT_EQ(SnapshotText(s()), before);
@@ -425,7 +425,7 @@ TEST_F(PanelTest, AFileThatIsNotASnapshotIsRefusedAndChangesNothing) {
   messages.clear();
   window->action("Konstanter och variabler")->trigger();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], answer + ", line 148: Invalid numeric input");
+  EXPECT_EQ(messages[0], answer + ", rad 148: ogiltigt tal");
 }
 
 // A Swedish user edits with the decimal comma, saves the constants and reads

@@ -228,7 +228,7 @@ TEST_F(WindowFaults, AMissingConstantsFileKeepsTheWindowOpenWithTheDefaults) {
   Open(data.folder());
   EXPECT_FALSE(started);
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], data.path("CONS.VAL") + ": file not found");
+  EXPECT_EQ(messages[0], data.path("CONS.VAL") + ": filen finns inte");
   EXPECT_EQ(s().maxRpm, 7000);  // a default
 }
 

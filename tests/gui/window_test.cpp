@@ -254,7 +254,7 @@ TEST(WindowResultFiles, AResultFileNamedLikeAnInputHoldsTheRun) {
   PressStart(window);
   EXPECT_FALSE(window.timer().isActive());
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(messages[0].find("result file 1 and the constants file are the same file"),
+  EXPECT_NE(messages[0].find("resultatfil 1 och konstantfilen är samma fil"),
             std::string::npos)
       << messages[0];
   EXPECT_EQ(ReadFileBytes(data.path("CONS.VAL")), constants);

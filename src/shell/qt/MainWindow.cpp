@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTreeView>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -32,6 +34,7 @@
 #include "shell/RunControl.h"
 #include "shell/qt/Charts.h"
 #include "shell/qt/Manual.h"
+#include "shell/qt/Translations.h"
 #include "shell/qt/Widgets.h"
 #include "state/Snapshot.h"
 
@@ -106,12 +109,11 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
   connect(&timer_, &QTimer::timeout, this, [this] { Timer1Timer(); });
   qApp->installEventFilter(this);
   chooser_ = [this](const FileRequest& r) -> std::optional<QString> {
-    QFileDialog dialog(this, r.title, r.folder, r.filter);
-    dialog.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    if (!r.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(r.defaultSuffix);
-    if (!r.defaultName.isEmpty()) dialog.selectFile(r.defaultName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return dialog.selectedFiles().first();
+    const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(this, r);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+      return std::nullopt;
+    }
+    return dialog->selectedFiles().first();
   };
   terminate_ = [](int code) {
     std::fflush(nullptr);
@@ -121,6 +123,30 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
 }
 
 MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
+
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileRequest& r) {
+  auto dialog = std::make_unique<QFileDialog>(parent, r.title, r.folder, r.filter);
+  // The toolkit's own dialog, which speaks Swedish, rather than the desktop's.
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  if (!r.defaultSuffix.isEmpty()) dialog->setDefaultSuffix(r.defaultSuffix);
+  if (!r.defaultName.isEmpty()) dialog->selectFile(r.defaultName);
+  dialog->setViewMode(QFileDialog::Detail);
+  QSize size(900, 560);
+  if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(40, 60));
+  }
+  dialog->resize(size);
+  // The name takes the room the size, kind and date leave it; those are
+  // never cut short.
+  if (auto* list = dialog->findChild<QTreeView*>("treeView")) {
+    QHeaderView* header = list->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+  }
+  return dialog;
+}
 
 void MainWindow::BuildMenu() {
   QMenuBar* bar = menuBar();
@@ -281,9 +307,13 @@ void MainWindow::BuildPanels() {
   }
   memo3_ = new ClickText([this] { Memo3Click(); }, surface_);
   memo3_->setObjectName("carFolderLabels");
-  memo3_->setGeometry(0, 0, 401, 89);
   memo3_->setReadOnly(true);
   memo3_->setPlainText(Lines(CarFolderRows()));
+  // Tall enough for all its rows.
+  const int rows = static_cast<int>(CarFolderRows().size());
+  memo3_->setGeometry(0, 0, 401,
+                      rows * memo3_->fontMetrics().lineSpacing() + 2 * memo3_->frameWidth() +
+                          2 * static_cast<int>(memo3_->document()->documentMargin()) + 4);
   memo3_->hide();
   edit3_ = new ClickLine([this] { Edit3Click(); }, surface_);
   edit3_->setObjectName("carFolderBox");
@@ -312,15 +342,15 @@ bool MainWindow::Guarded(const std::function<void()>& f) {
     return false;
   } catch (const IoError& e) {
     timer_.stop();
-    ShowError(Q(e.what()));
+    ShowError(SwedishMessage(e));
     return false;
   } catch (const std::bad_alloc&) {
     timer_.stop();
-    ShowError(Q(DescribeUnexpected("out of memory")));
+    ShowError(SwedishMessage(DescribeUnexpected("out of memory")));
     return false;
   } catch (const std::exception& e) {
     timer_.stop();
-    ShowError(Q(DescribeUnexpected(e.what())));
+    ShowError(SwedishMessage(DescribeUnexpected(e.what())));
     return false;
   }
 }
@@ -441,7 +471,8 @@ void MainWindow::Memo14Click() {
 void MainWindow::MGetMussClick() {
   State& s = sim_.s;
   const FileRequest r{QString::fromUtf8("Hämta musseldiagram"),
-                      "Bitmaps (*.bmp *.BMP);;All (*.bmp *.BMP *.ico *.emf *.wmf)",
+                      QString::fromUtf8("BMP-bilder (*.bmp *.BMP);;Alla bilder (*.bmp *.BMP "
+                                        "*.ico *.emf *.wmf)"),
                       "Vgrad.BMP",
                       "BMP",
                       Q(s.Bilmapp),

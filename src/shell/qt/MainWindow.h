@@ -20,6 +20,7 @@
 #include "shell/Settings.h"
 #include "shell/qt/QtCanvas.h"
 
+class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -50,6 +51,10 @@ struct FileRequest {
   bool save = false;
 };
 using FileChooser = std::function<std::optional<QString>(const FileRequest&)>;
+
+// The window's own file dialog for a request: Swedish, as large as the
+// screen allows up to 900 x 560, its columns as wide as their contents.
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileRequest& request);
 
 class MainWindow : public QMainWindow, public Display {
   Q_OBJECT
