@@ -23,7 +23,9 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 
@@ -847,13 +849,29 @@ QImage MotorMapPoints(Sim& sim, const RunHistory& history, QSize size, const QLo
     QString key;
     QImage map;
   } kept;
-  const QString key = QString("%1|%2|%3|%4x%5|%6")
+  // The tables by where they lie and what they hold (a table read anew may
+  // lie where the old one did).
+  std::uint64_t fingerprint = 14695981039346656037ull;
+  auto mix = [&fingerprint](double x) {
+    fingerprint = (fingerprint ^ std::bit_cast<std::uint64_t>(x)) * 1099511628211ull;
+  };
+  for (const Table2* t : {drive, brake}) {
+    if (!t || !t->found) continue;
+    for (double k : t->keys) mix(k);
+    for (double k : t->rows.keys) mix(k);
+    for (int c = 1; c <= static_cast<int>(t->keys.size()); ++c) {
+      for (std::size_t r = 0; r < t->rows.keys.size(); ++r) mix(t->rows.Value(c, r));
+    }
+  }
+  const QString key = QString("%1|%2|%3|%4x%5|%6|%7|%8")
                           .arg(QString::fromStdString(s.Telm))
                           .arg(maxRpm)
                           .arg(maxTorque)
                           .arg(f.plot.width())
                           .arg(f.plot.height())
-                          .arg(reinterpret_cast<quintptr>(drive));
+                          .arg(reinterpret_cast<quintptr>(drive))
+                          .arg(reinterpret_cast<quintptr>(brake))
+                          .arg(fingerprint);
   if (kept.key != key) {
     const int w = static_cast<int>(f.plot.width()), h = static_cast<int>(f.plot.height());
     QImage map(std::max(w, 1), std::max(h, 1), QImage::Format_RGB32);
@@ -1041,7 +1059,7 @@ void ChartsWindow::resizeEvent(QResizeEvent* event) {
 void ChartsWindow::Refresh() {
   // Nothing is drawn for a window that is not shown, nor for the page not in
   // view.
-  if (!isVisible()) return;
+  if (!isVisible() || isMinimized()) return;
   if (tabs_->currentIndex() == 0) {
     RefreshCharts();
   } else {
