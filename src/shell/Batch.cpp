@@ -81,8 +81,25 @@ goes on: the line "drivanto drive script 1", the starting state between the
 lines "snapshot" and "end snapshot" (a snapshot file's 1050 lines), then
   key N:C          the key C typed before tick N (as --key N:C)
   mouse N:X,Y      the mouse at X,Y before tick N (as --mouse N:X,Y)
-  clock N:T1,T2    the clock readings of tick N, in order (N = 0: at START)
-Lines beginning with "#" are comments.
+  clock N:T1,T2    the clock readings of tick N, in order (N = 0: at START);
+                   a reading repeated K times is written T*K
+  time N:TTOT,CYCLE,NOW,PREV,DT
+                   the time base's values (ttot, cycleTime, clockNow,
+                   clockPrev, dt) as something between the ticks (a pause, a
+                   dialog, a panel) left them before tick N
+  end N            the recording stopped after tick N: the replay ends there
+                   (without it, at the last tick the script names, with a
+                   warning that the recording was cut short)
+Lines beginning with "#" are comments. Clock readings are seconds of the
+day: finite, not below 0, never going back but across midnight. A script made
+in another folder finds its files of the same names in FOLDER.
+
+Every output (result files, trace, plot, snapshot to save) is checked against
+every input and every other output before anything is written; a result file
+or trace that another run is writing is refused.
+
+The summary covers this run's own span (after --load-snapshot the resumed
+part); a run that ends before its cycle's end says so, with what is left.
 
 Exit codes: 0 the run ended; 1 an input/output or data error (a run that
 had begun prints its summary to standard error first); 2 a usage error; 3 a
