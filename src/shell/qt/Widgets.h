@@ -55,7 +55,9 @@ using ClickLine = Clickable<QLineEdit>;
 class RowBox : public ClickText {
  public:
   RowBox(std::function<void()> onClick, QWidget* parent) : ClickText(std::move(onClick), parent) {
+    // Text is not dragged in or about (a move would take its line breaks).
     setAcceptDrops(false);
+    viewport()->setAcceptDrops(false);
   }
 
   // Empties the selected part of each line, keeping the line breaks; the
