@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <sstream>
 
 #include "base/Files.h"
@@ -66,6 +67,60 @@ TEST(DriveRecording, APausedDriveReplaysAsTheWindowDroveIt) {
   EXPECT_NE(out.str().find("\"steps\": 200,"), std::string::npos) << out.str();
   EXPECT_EQ(err.str().find("no end line"), std::string::npos) << err.str();
   EXPECT_EQ(err.str().find("more than the drive did"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace drivanto
+
+namespace drivanto {
+namespace {
+
+// A recording never lands on an input: refused with a message, the file as
+// it was; a snapshot made in another folder loads with the files of the same
+// names here, and says so.
+TEST(DriveRecording, OntoAnInputIsRefusedAndSnapshotsFindTheirFiles) {
+  TempData data;
+  const std::string table = ReadFileBytes(data.path("BIL1/FORDON.TAB"));
+  MainWindow window(WindowOptions{data.folder(), true});
+  std::vector<std::string> messages;
+  window.setMessageSink([&](const QString& m) { messages.push_back(m.toStdString()); });
+  ASSERT_TRUE(window.StartUpSequence());
+  QTest::mouseClick(Find<QPushButton>(window, "startButton"), Qt::LeftButton);
+  window.timer().stop();
+  for (int i = 0; i < 5; ++i) window.Timer1Timer();
+  window.setFileChooser([&](const FileRequest&) {
+    return std::optional<QString>(QString::fromStdString(data.path("BIL1/FORDON.TAB")));
+  });
+  window.action(QString::fromUtf8("Spara körning som..."))->trigger();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("inspelningen av körningen och fordonstabellen är samma fil"),
+            std::string::npos)
+      << messages[0];
+  EXPECT_EQ(ReadFileBytes(data.path("BIL1/FORDON.TAB")), table);
+  for (int i = 0; i < 5; ++i) window.Timer1Timer();  // the run goes on
+  EXPECT_EQ(window.sim().s.stegnr, 10);
+
+  // A snapshot saved in another folder, which is gone.
+  TempData other;
+  {
+    std::ostringstream out, err;
+    ASSERT_EQ(RunBatch({"--max-steps", "20", "--save-snapshot", other.path("s.snp"), other.folder()},
+                       out, err),
+              0)
+        << err.str();
+  }
+  const std::string snapshot = ReadFileBytes(other.path("s.snp"));
+  std::filesystem::remove_all(other.path("BIL1"));
+  messages.clear();
+  window.setFileChooser([&](const FileRequest&) {
+    return std::optional<QString>(QString::fromStdString(other.path("s.snp")));
+  });
+  window.action("Konstanter och variabler")->trigger();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_NE(messages[0].find("Ögonblicksbilden anger filer där de inte finns"), std::string::npos)
+      << messages[0];
+  EXPECT_EQ(window.sim().s.Tbat, data.path("BIL1/BATTERI.TAB"));
+  EXPECT_EQ(window.sim().s.stegnr, 20);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTreeView>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -30,6 +31,7 @@
 #include "data/Constants.h"
 #include "display/Bmp.h"
 #include "display/Dashboard.h"
+#include "model/Inputs.h"
 #include "model/Modules.h"
 #include "shell/RunControl.h"
 #include "shell/qt/Charts.h"
@@ -385,7 +387,7 @@ void MainWindow::Button1Click() {
   if (!pendingRecord_.empty()) {
     const std::string file = pendingRecord_;
     pendingRecord_.clear();
-    Guarded([&] { recorder_.Begin(file, sim_.s, DecimalSeparator()); });
+    Guarded([&] { BeginRecording(file); });
   }
   recorder_.DropReadings();
   if (!Guarded([this] { Start(sim_, this); })) return;
@@ -430,7 +432,18 @@ void MainWindow::RecordClick() {
     pendingRecord_ = S(*chosen);
     return;
   }
-  Guarded([&] { recorder_.Begin(S(*chosen), sim_.s, DecimalSeparator()); });
+  Guarded([&] { BeginRecording(S(*chosen)); });
+}
+
+void MainWindow::BeginRecording(const std::string& file) {
+  // A recording is an output like the result files: never onto an input.
+  sim_.namedOutputs.erase(
+      std::remove_if(sim_.namedOutputs.begin(), sim_.namedOutputs.end(),
+                     [](const auto& o) { return o.first == "the drive recording"; }),
+      sim_.namedOutputs.end());
+  CheckOutputFile(sim_, file, "the drive recording");
+  recorder_.Begin(file, sim_.s, DecimalSeparator());
+  sim_.namedOutputs.emplace_back("the drive recording", file);
 }
 
 void MainWindow::StClick() {

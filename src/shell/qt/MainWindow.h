@@ -151,6 +151,8 @@ class MainWindow : public QMainWindow, public Display {
   // Runs f and turns the model's errors into a message box (the timer stops)
   // or the end of the program (a lookup outside its table).
   bool Guarded(const std::function<void()>& f);
+  // Begins a drive's recording into `file`, checked against the inputs.
+  void BeginRecording(const std::string& file);
   void Redraw();
 
   WindowOptions options_;

@@ -161,7 +161,20 @@ void MainWindow::GetVarClick() {
   }
   const int32_t noted = s.stegnr;
   bool underWay = false;
-  if (!Guarded([&] { underWay = LoadSnapshotIntoRun(sim_, chosen); })) return;
+  std::vector<MovedFile> moved;
+  // A snapshot whose files are nowhere changes nothing: the run goes on as
+  // it was.
+  if (!Guarded([&] { underWay = LoadSnapshotIntoRun(sim_, chosen, &moved); })) {
+    ReleaseHold(hold);
+    return;
+  }
+  if (!moved.empty()) {
+    // Made in another folder: the files of the same names here are used.
+    QString text = QString::fromUtf8("Ögonblicksbilden anger filer där de inte finns; i stället "
+                                     "används:");
+    for (const MovedFile& m : moved) text += "\n" + Q(m.variable) + ": " + Q(m.to);
+    ShowError(text);
+  }
   if (underWay && !Guarded([this] { ResumeLoadedRun(sim_); })) return;
   s.paus = 1;
   if (!Guarded([this] { TimeStep(sim_); })) return;

@@ -111,6 +111,11 @@ QString Role(const QString& role) {
       {"the brake table file", "bromstabellen"},
       {"the time cycle", "tidcykeln"},
       {"the map cycle", "kartcykeln"},
+      {"the time-cycle file", "tidcykelfilen"},
+      {"the map-cycle file", "kartcykelfilen"},
+      {"the efficiency-map picture", "bilden av verkningsgradskartan"},
+      {"the snapshot", "ögonblicksbilden"},
+      {"the drive recording", "inspelningen av körningen"},
       {"result file 1", "resultatfil 1"},
       {"result file 2", "resultatfil 2"},
   };
@@ -171,7 +176,7 @@ const std::vector<Rule>& Rules() {
             "them",
             "resultatfil 1 och resultatfil 2 är samma fil; välj ett annat namn för en av dem"),
       Rule{QRegularExpression(QRegularExpression::anchoredPattern(
-               R"(([a-z0-9 ]+) and ([a-z0-9 ]+) are the same file; an output must not overwrite an input \(choose another name for ([a-z0-9 ]+)\))")),
+               R"(([a-z0-9 -]+) and ([a-z0-9 -]+) are the same file; an output must not overwrite an input \(choose another name for ([a-z0-9 -]+)\))")),
            {},
            [](const QRegularExpressionMatch& m) {
              return Role(m.captured(1)) + " och " + Role(m.captured(2)) +
@@ -180,7 +185,7 @@ const std::vector<Rule>& Rules() {
                     Role(m.captured(3)) + ")";
            }},
       Rule{QRegularExpression(QRegularExpression::anchoredPattern(
-               R"(([a-z0-9 ]+) and ([a-z0-9 ]+) are the same file; each output needs a file of its own \(choose another name for ([a-z0-9 ]+)\))")),
+               R"(([a-z0-9 -]+) and ([a-z0-9 -]+) are the same file; each output needs a file of its own \(choose another name for ([a-z0-9 -]+)\))")),
            {},
            [](const QRegularExpressionMatch& m) {
              return Role(m.captured(1)) + " och " + Role(m.captured(2)) +
@@ -209,6 +214,10 @@ const std::vector<Rule>& Rules() {
              return SwedishReason(m.captured(1).toStdString()) + QString::fromUtf8(" när filen lästes");
            }},
       exact("out of memory", "minnet räcker inte"),
+      // A file a snapshot names where it is not, and found nowhere else.
+      pattern(R"re(not found; the name comes from the snapshot (.*), line (\d+) \((\w+)\)\. Put the file there, or use the snapshot in a folder that holds (.*))re",
+              "finns inte; namnet kommer från ögonblicksbilden \\1, rad \\2 (\\3). Lägg filen "
+              "där, eller använd ögonblicksbilden i en mapp som har \\4"),
   };
   return rules;
 }
