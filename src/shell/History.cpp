@@ -73,7 +73,9 @@ void RunHistory::Record(const Sample& sample) {
 }
 
 RunHistory HistoryFromTrace(const std::string& file) {
-  const std::vector<std::string> lines = SplitLines(DecodeFileText(ReadFileBytes(file)));
+  const std::string bytes = ReadFileBytes(file);
+  RejectUtf16(file, bytes);
+  const std::vector<std::string> lines = SplitLines(DecodeFileText(bytes));
   if (lines.empty()) throw IoError(file, 0, "the trace is empty");
   // Column of each quantity, by the variable's name before its unit.
   const std::map<std::string, Quantity> byName = {{"ttot", Quantity::Time},
@@ -146,7 +148,9 @@ RunHistory HistoryFromResultFiles(const std::string& result1, const std::string&
   auto rows = [](const std::string& file) {
     std::vector<std::vector<double>> out;
     if (file.empty()) return out;
-    const std::vector<std::string> lines = SplitLines(ReadFileBytes(file));
+    const std::string bytes = ReadFileBytes(file);
+    RejectUtf16(file, bytes);
+    const std::vector<std::string> lines = SplitLines(bytes);
     if (lines.size() < 2 || lines[1].rfind("----------", 0) != 0) {
       throw IoError(file, 0, "not a result file: its second line is not the rule of dashes");
     }

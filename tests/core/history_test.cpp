@@ -69,6 +69,17 @@ TEST(RunHistory, FromATraceAndFromResultFiles) {
     EXPECT_EQ(e.line(), 2);
   }
   EXPECT_THROW(HistoryFromTrace(dir.Write("no.csv", "a,b\n1,2\n")), IoError);
+  // Saved as UTF-16: refused, saying so, by both readers.
+  const std::string wide = dir.Write("wide.csv", std::string("\xff\xfet\0t\0o\0t\0\n\0", 12));
+  for (auto read : {+[](const std::string& f) { HistoryFromTrace(f); },
+                    +[](const std::string& f) { HistoryFromResultFiles(f, ""); }}) {
+    try {
+      read(wide);
+      ADD_FAILURE() << "a UTF-16 file was read";
+    } catch (const IoError& e) {
+      EXPECT_NE(std::string(e.what()).find("saved as UTF-16"), std::string::npos) << e.what();
+    }
+  }
   const std::string r1 =
       dir.Write("R1.TXT", "head\r\n---------- rule\r\n" + std::string(15, ' ') + "\r\n");
   EXPECT_THROW(HistoryFromResultFiles(r1, ""), IoError);  // a row without its 15 numbers
