@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -110,6 +111,11 @@ DriveScript ReadDriveScript(const std::string& fileName) {
                   std::string("not a drive script: the first line is not \"") + kFirstLine + "\"");
   }
   double lastReading = -1;
+  // The readings of all ticks, each held as a number: a few bytes of
+  // "T*K" stand for K of them, so the script as a whole holds at most
+  // kMostReadings or one for every byte of it.
+  int64_t allReadings = 0;
+  const int64_t mostInAll = std::max<int64_t>(kMostReadings, static_cast<int64_t>(bytes.size()));
   int64_t lastTick = -1;       // the last tick any line names
   int64_t lastClockTick = -1;  // the last tick of a clock or time line
   // "N:" at the start of a value: the tick, never before the ones already read.
@@ -148,8 +154,14 @@ DriveScript ReadDriveScript(const std::string& fileName) {
         throw fail("the clock reading " + Printable(item) + " goes back from " +
                    Shortest(lastReading) + " (a clock only goes forward, but past midnight)");
       }
+      // (Compared before they are added: a count may be any whole number.)
+      if (times > kMostReadings - count) throw fail("more clock readings than a tick can make");
       count += times;
-      if (count > kMostReadings) throw fail("more clock readings than a tick can make");
+      if (times > mostInAll - allReadings) {
+        throw fail("more clock readings than a script of its size holds (" +
+                   std::to_string(mostInAll) + " in all)");
+      }
+      allReadings += times;
       out->insert(out->end(), static_cast<std::size_t>(times), t);
       lastReading = t;
       start = comma + 1;

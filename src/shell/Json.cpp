@@ -5,6 +5,11 @@ namespace drivanto {
 namespace {
 
 constexpr int kDeepest = 16;
+// What an object holds flattened, keys and values together, against its
+// text: the programs' lines take little more than their own length (every
+// key repeats the keys of the objects around it); a line of long keys over
+// many values would take memory without bound (its square).
+constexpr std::size_t kMostGrowth = 4;
 
 class Reader {
  public:
@@ -29,13 +34,15 @@ class Reader {
         if (!Object(prefix + key + ".", out, depth + 1)) return false;
       } else if (Peek() == '"') {
         JsonValue v{prefix + key, {}, true};
-        if (!String(&v.text)) return false;
+        if (!String(&v.text) || !Grow(v)) return false;
         out.push_back(std::move(v));
       } else {
         const std::size_t start = i_;
         while (i_ < t_.size() && t_[i_] != ',' && t_[i_] != '}' && t_[i_] != ' ') ++i_;
         if (i_ == start) return false;
-        out.push_back({prefix + key, t_.substr(start, i_ - start), false});
+        JsonValue v{prefix + key, t_.substr(start, i_ - start), false};
+        if (!Grow(v)) return false;
+        out.push_back(std::move(v));
       }
       Blanks();
       if (Take('}')) return true;
@@ -48,6 +55,10 @@ class Reader {
   }
 
  private:
+  bool Grow(const JsonValue& v) {
+    size_ += v.key.size() + v.text.size();
+    return size_ <= kMostGrowth * t_.size();
+  }
   char Peek() const { return i_ < t_.size() ? t_[i_] : '\0'; }
   bool Take(char c) {
     if (Peek() != c) return false;
@@ -68,6 +79,7 @@ class Reader {
   }
   const std::string& t_;
   std::size_t i_ = 0;
+  std::size_t size_ = 0;  // the bytes of the keys and values read
 };
 
 }  // namespace

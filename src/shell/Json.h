@@ -16,7 +16,8 @@ struct JsonValue {
 };
 
 // nullopt when the text is not such an object (also when its objects nest
-// more than 16 deep).
+// more than 16 deep, or when its keys and values flattened would take more
+// than four times its length: long keys repeated over many values).
 std::optional<std::vector<JsonValue>> FlattenJson(const std::string& text);
 
 }  // namespace drivanto

@@ -177,7 +177,7 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
     const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
                  step = ParseNumberPrefix(range[2], &c);
     if (!a || !b || !c || !(step > 0) || !(to >= from) || !((to - from) / step <= kMostRuns)) {
-      throw UsageError{"--grid " + name + "=" + text +
+      throw UsageError{"--grid " + Printable(name + "=" + text) +
                        ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
     }
     const long n = static_cast<long>(std::floor((to - from) / step + 1e-9));
@@ -186,7 +186,7 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
     values = Split(text, ',');
   }
   for (const std::string& v : values) {
-    if (v.empty()) throw UsageError{"--grid " + name + "=" + text + ": an empty value"};
+    if (v.empty()) throw UsageError{"--grid " + Printable(name + "=" + text) + ": an empty value"};
     RequireSetting(name, v);
   }
   return values;
@@ -209,7 +209,9 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (a == "--grid") {
       const std::string v = value(i);
       const std::size_t eq = v.find('=');
-      if (eq == std::string::npos) throw UsageError{"--grid takes NAME=VALUES, not \"" + v + "\""};
+      if (eq == std::string::npos) {
+        throw UsageError{"--grid takes NAME=VALUES, not \"" + Printable(v) + "\""};
+      }
       const std::string name = v.substr(0, eq);
       for (const auto& g : o.grid) {
         if (g.first == name) throw UsageError{"--grid " + name + " given twice"};
@@ -284,7 +286,7 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (a == "--realtime") {
       o.batchArgs.push_back(a);
     } else if (!a.empty() && a[0] == '-') {
-      throw UsageError{"unknown option " + a};
+      throw UsageError{"unknown option " + Printable(a)};
     } else {
       if (!o.folder.empty()) throw UsageError{"only one FOLDER may be given"};
       o.folder = Absolute(a);
@@ -353,6 +355,11 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
       throw UsageError{where(n, 0) + "the id \"" + r.id + "\" is there twice"};
     }
     for (std::size_t c = 1; c < header.size(); ++c) {
+      // (A command line cannot hold one; a file name read from it neither.)
+      if (cells[c].find('\0') != std::string::npos) {
+        throw UsageError{where(n, c) + header[c] + "=" + Printable(cells[c]) +
+                         ": a character of code 0, which no setting can hold"};
+      }
       const std::string why = CheckSetting(header[c], cells[c]);
       if (!why.empty()) throw UsageError{where(n, c) + why};
       r.settings.push_back({header[c], cells[c]});
@@ -586,6 +593,28 @@ void CheckStudyFiles(const Options& o, RunInputs& inputs, const std::vector<Swee
   }
 }
 
+// An emitted command is one line of its file (GNU parallel and the Slurm
+// script take them line by line): no word of it may hold a line feed.
+void RequireOneLineCommands(const Options& o, const std::vector<SweepRun>& runs) {
+  auto check = [](const std::string& what, const std::string& word) {
+    if (word.find('\n') != std::string::npos) {
+      throw UsageError{what + " \"" + Printable(word) +
+                       "\" holds a line end, which an emitted command (one line) cannot carry"};
+    }
+  };
+  check("the folder", o.folder);
+  check("--out", o.out);
+  check("--batch-program", o.batchProgram);
+  check("--trace", o.trace);
+  check("--save-snapshot", o.saveSnapshot);
+  for (const std::string& a : o.batchArgs) check("the option", a);
+  for (const SweepRun& r : runs) {
+    for (const auto& [name, value] : r.settings) {
+      check("the setting of run " + r.id, name + "=" + value);
+    }
+  }
+}
+
 // The options every run is given, as one line of words.
 std::string OptionsText(const Options& o) {
   std::vector<std::string> words = o.batchArgs;
@@ -720,6 +749,7 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     runs = o.runsFile.empty() ? GridRuns(o) : RunsFromTable(o.runsFile);
     if (runs.empty()) throw UsageError{"no runs"};
     CheckStudyFiles(o, inputs, runs);
+    if (!o.emitJobs.empty() || !o.emitSlurm.empty()) RequireOneLineCommands(o, runs);
   } catch (const UsageError& e) {
     err << "drivanto-sweep: " << e.message << "\n(see drivanto-sweep --help)\n";
     return 2;
@@ -737,7 +767,8 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (ec) throw IoError(o.out, 0, "cannot be made: " + ec.message());
     const StudyLock lock(o.out);
     SweepPlan plan{o.folder, OptionsText(o), InputPrintsOf(o, inputs, runs), runs};
-    if (o.resume && fs::exists(o.out + "/plan.jsonl", ec)) {
+    // (The plan as it is read and written, letter case and all.)
+    if (o.resume && fs::exists(ResolveCase(o.out + "/plan.jsonl"), ec)) {
       // A resumed study must be the same study: its runs, options and inputs.
       const std::string why = PlanDifference(ReadPlan(o.out), plan);
       if (!why.empty()) {

@@ -157,7 +157,8 @@ std::string SweepTable::CsvRow(const std::vector<JsonValue>& flat) const {
   std::string row = CsvCell(value("id"));
   for (const std::string& n : names_) row += "," + CsvCell(value("settings." + n));
   const std::string exitCode = value("exitCode");
-  row += "," + exitCode + "," + CsvCell(value("error"));
+  // (A row kept from before may hold any word as its exit code.)
+  row += "," + CsvCell(exitCode) + "," + CsvCell(value("error"));
   // A failed run's figures stay empty: its partial run is no result.
   for (const std::string& k : SummaryColumns()) {
     row += "," + (exitCode == "0" ? CsvCell(value("summary." + k)) : std::string());
@@ -180,7 +181,8 @@ std::set<std::string> SweepTable::Start(bool resume, const std::vector<SweepRun>
   std::set<std::string> ids;
   const std::string jsonl = dir_ + "/summary.jsonl";
   std::error_code ec;
-  if (resume && fs::exists(jsonl, ec)) {
+  // (The name as the reader and the writer find it, letter case and all.)
+  if (resume && fs::exists(ResolveCase(jsonl), ec)) {
     // The rows that came through whole, once each, of the runs planned: a
     // line cut by a failed write or a row written twice are dropped, and the
     // table is written anew from them.
@@ -302,13 +304,46 @@ SweepPlan ReadPlan(const std::string& dir) {
       if (v.key.rfind("settings.", 0) == 0) r.settings.push_back({v.key.substr(9), v.text});
     }
     if (r.id.empty()) throw IoError(file, lineNo, "holds a run without an id");
+    // A run's id names its folder in runs/, which --collect reads and may
+    // remove: an id that would leave that folder is no id.
+    if (r.id == "." || r.id == ".." ||
+        r.id.find_first_of(std::string("/\0", 2)) != std::string::npos) {
+      throw IoError(file, lineNo,
+                    "holds a run whose id \"" + Printable(r.id) + "\" is no folder name");
+    }
     plan.runs.push_back(std::move(r));
   }
   if (plan.runs.empty()) throw IoError(file, 0, "holds no runs");
   return plan;
 }
 
-std::string PlanDifference(const SweepPlan& study, const SweepPlan& now) {
+namespace {
+
+// A plan as plan.jsonl holds it once read back: its texts as messages show
+// them (JsonString writes them so), bytes that do not print as \xNN.
+SweepPlan AsRecorded(const SweepPlan& plan) {
+  SweepPlan p = plan;
+  p.folder = Printable(p.folder);
+  p.options = Printable(p.options);
+  for (auto& [name, sha] : p.inputs) {
+    name = Printable(name);
+    sha = Printable(sha);
+  }
+  for (SweepRun& r : p.runs) {
+    r.id = Printable(r.id);
+    for (auto& [name, value] : r.settings) {
+      name = Printable(name);
+      value = Printable(value);
+    }
+  }
+  return p;
+}
+
+}  // namespace
+
+std::string PlanDifference(const SweepPlan& study, const SweepPlan& sweep) {
+  // The sweep's plan compared as its own plan.jsonl would hold it.
+  const SweepPlan now = AsRecorded(sweep);
   std::vector<std::string> what;
   if (!study.described) {
     return "the study was made by an older drivanto-sweep that did not record its options and "
@@ -395,7 +430,7 @@ namespace {
 
 // A run's outcome as its folder holds it after its emitted command ran:
 // nullopt while it has not run.
-std::optional<SweepOutcome> OutcomeInFolder(const std::string& runDir) {
+std::optional<SweepOutcome> OutcomeInFolder(const SweepRun& run, const std::string& runDir) {
   std::error_code ec;
   const std::string codeFile = runDir + "/exitcode";
   if (!fs::exists(codeFile, ec)) return std::nullopt;
@@ -423,8 +458,9 @@ std::optional<SweepOutcome> OutcomeInFolder(const std::string& runDir) {
     o.summary = JsonLine(text("summary.json"));
   }
   o.error = o.exitCode == 0 ? std::string() : ErrorText(stderrText);
-  // Only a summary that reads as one goes into the table.
-  if (!o.summary.empty() && !FlattenJson(o.summary)) {
+  // Only a summary that reads as one goes into the table: read where it goes,
+  // inside the run's row (an object one deeper, its keys the longer).
+  if (!o.summary.empty() && !FlattenJson(SweepTable::JsonRow(run, o))) {
     o.summary.clear();
     if (o.exitCode == 0) {
       o.exitCode = 1;
@@ -449,7 +485,9 @@ int Collect(const std::string& dir, const std::string& keepRuns, std::ostream& o
   // (a study made in process, a run not yet made).
   std::map<std::string, std::string> rows;
   std::error_code ec;
-  if (fs::exists(dir + "/summary.jsonl", ec)) {
+  // (The name as the reader and the writer find it, letter case and all: a
+  // table of other letter case is the one the rows are written to.)
+  if (fs::exists(ResolveCase(dir + "/summary.jsonl"), ec)) {
     const std::string bytes = ReadFileBytes(dir + "/summary.jsonl");
     RejectUtf16(dir + "/summary.jsonl", bytes);
     std::size_t start = 0;
@@ -466,7 +504,7 @@ int Collect(const std::string& dir, const std::string& keepRuns, std::ostream& o
   std::vector<std::string> failedIds;
   int missing = 0, failed = 0, collected = 0;
   for (const SweepRun& run : runs) {
-    const std::optional<SweepOutcome> o = OutcomeInFolder(dir + "/runs/" + run.id);
+    const std::optional<SweepOutcome> o = OutcomeInFolder(run, dir + "/runs/" + run.id);
     if (o) {
       ++collected;
       failed += o->exitCode != 0;
