@@ -164,6 +164,33 @@ class DataCopy {
 
   const std::string& path() const { return folder_.path(); }
 
+  // What a run changed in the copy, in words: the files and folders it
+  // added, removed or wrote ("" when nothing). Restore() puts it back.
+  std::string Changes() const {
+    namespace fs = std::filesystem;
+    std::string changes;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder_.path(), ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      const std::string rel = fs::relative(it->path(), folder_.path()).string();
+      const bool known = it->is_directory() ? dirs_.count(rel) > 0 : files_.count(rel) > 0;
+      if (!known) {
+        changes += " added " + rel + ";";
+        if (it->is_directory()) it.disable_recursion_pending();
+      }
+    }
+    if (ec) Fail("cannot list " + folder_.path());
+    for (const std::string& d : dirs_) {
+      if (!fs::is_directory(folder_.path() + "/" + d, ec)) changes += " removed " + d + "/;";
+    }
+    for (const auto& [rel, f] : files_) {
+      if (!(Status(folder_.path() + "/" + rel) == f.status)) {
+        changes += " wrote or removed " + rel + ";";
+      }
+    }
+    return changes;
+  }
+
   void Restore() {
     namespace fs = std::filesystem;
     std::vector<fs::path> extra;
@@ -295,6 +322,73 @@ inline std::string ConfineLines(std::string_view bytes, int first, int last) {
   return JoinRaw(lines);
 }
 
+// The names of a snapshot that a run may open (its lines 3, 81 to 94 and 98)
+// kept inside `folder`: a name beginning with kSeedFolder (where the seeds
+// were saved) is taken as the same name in `folder`, any other as a name
+// relative to it (ConfineRelative). All other bytes stay as they are.
+constexpr std::string_view kSeedFolder = "/tmp/drivanto-fuzz-data";
+
+inline std::string ConfineSnapshotNames(std::string_view bytes, const std::string& folder) {
+  std::vector<RawLine> lines = SplitRaw(bytes);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::size_t n = i + 1;
+    if (n != 3 && (n < 81 || n > 94) && n != 98) continue;
+    std::string& t = lines[i].text;
+    if (t.empty()) continue;
+    std::string_view rest = t;
+    if (rest.substr(0, kSeedFolder.size()) == kSeedFolder) rest.remove_prefix(kSeedFolder.size());
+    const std::string inside = ConfineRelative(rest);
+    t = inside.empty() ? folder : folder + "/" + inside;
+  }
+  return JoinRaw(lines);
+}
+
+// Every occurrence of kSeedFolder in the bytes replaced by `folder`.
+inline std::string WithFolder(std::string_view bytes, const std::string& folder) {
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t at; (at = bytes.find(kSeedFolder, start)) != std::string_view::npos;
+       start = at + kSeedFolder.size()) {
+    out.append(bytes.substr(start, at - start));
+    out += folder;
+  }
+  out.append(bytes.substr(start));
+  return out;
+}
+
+// ---- inputs of several files ----
+
+// An input that stands for several files: the bytes before the first line
+// "### NAME" are the first part (its name empty), every line "### NAME"
+// begins a part of that name, which holds the bytes up to the line end
+// before the next such line (or to the end).
+struct Part {
+  std::string name;
+  std::string bytes;
+};
+
+inline std::vector<Part> SplitParts(std::string_view bytes) {
+  constexpr std::string_view kHead = "### ";
+  std::vector<Part> parts{{}};
+  std::size_t start = 0;  // where the bytes of the last part begin
+  for (std::size_t pos = 0;;) {
+    std::size_t end = bytes.find('\n', pos);
+    const bool last = end == std::string_view::npos;
+    if (last) end = bytes.size();
+    if (bytes.substr(pos, kHead.size()) == kHead) {
+      // The line end before the header belongs to it.
+      parts.back().bytes = std::string(bytes.substr(start, pos > start ? pos - 1 - start : 0));
+      parts.push_back(
+          {std::string(bytes.substr(pos + kHead.size(), end - pos - kHead.size())), {}});
+      start = last ? end : end + 1;
+    }
+    if (last) break;
+    pos = end + 1;
+  }
+  parts.back().bytes = std::string(bytes.substr(start));
+  return parts;
+}
+
 // ---- batch runs ----
 
 struct BatchOutput {
@@ -414,14 +508,14 @@ inline std::string WithoutTimes(const std::string& summary) {
 // run made a second time, which must give the same exit code, messages and
 // summary: nothing of one run may reach the next, and a run depends on its
 // inputs alone. DRIVANTO_FUZZ_TWICE set in the environment makes every run
-// twice.
+// twice. Returns the first run's outcome.
 template <typename WriteInputs>
-void FuzzBatch(WriteInputs writeInputs, const std::vector<std::string>& args, bool twice) {
+BatchOutput FuzzBatch(WriteInputs writeInputs, const std::vector<std::string>& args, bool twice) {
   static const bool always = std::getenv("DRIVANTO_FUZZ_TWICE") != nullptr;
   twice = twice || always;
   writeInputs();
   const BatchOutput first = CheckedBatchRun(args);
-  if (!twice) return;
+  if (!twice) return first;
   writeInputs();
   const BatchOutput second = CheckedBatchRun(args);
   if (second.code != first.code || WithoutTimes(second.err) != WithoutTimes(first.err) ||
@@ -430,6 +524,7 @@ void FuzzBatch(WriteInputs writeInputs, const std::vector<std::string>& args, bo
          std::to_string(second.code) + "\nfirst:\n" + WithoutTimes(first.out) +
          WithoutTimes(first.err) + "second:\n" + WithoutTimes(second.out) + WithoutTimes(second.err));
   }
+  return first;
 }
 
 }  // namespace drivanto::fuzz

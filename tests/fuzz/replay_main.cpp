@@ -2,7 +2,9 @@
 // normal build: every file of the given folders (and every file given)
 // through one harness, in name order.
 //
-//   fuzz_replay HARNESS PATH...      HARNESS: tables, constants, cycle, snapshot
+//   fuzz_replay HARNESS PATH...      HARNESS: tables, constants, cycle, snapshot,
+//                                             script, sweep_input, collect, json,
+//                                             plot
 //
 // A fault aborts as it does under the fuzzer; an input that takes longer than
 // the time limit (seconds, DRIVANTO_FUZZ_REPLAY_TIMEOUT, default 60) ends
@@ -22,12 +24,17 @@
 
 #include "fuzz_support.h"
 
-// The four harnesses, their entry points renamed when they are built for
-// this program (tests/CMakeLists.txt).
+// The harnesses, their entry points renamed when they are built for this
+// program (tests/CMakeLists.txt).
 extern "C" int DrivantoFuzzTables(const uint8_t* data, size_t size);
 extern "C" int DrivantoFuzzConstants(const uint8_t* data, size_t size);
 extern "C" int DrivantoFuzzCycle(const uint8_t* data, size_t size);
 extern "C" int DrivantoFuzzSnapshot(const uint8_t* data, size_t size);
+extern "C" int DrivantoFuzzScript(const uint8_t* data, size_t size);
+extern "C" int DrivantoFuzzSweepInput(const uint8_t* data, size_t size);
+extern "C" int DrivantoFuzzCollect(const uint8_t* data, size_t size);
+extern "C" int DrivantoFuzzJson(const uint8_t* data, size_t size);
+extern "C" int DrivantoFuzzPlot(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -47,7 +54,10 @@ void OnAlarm(int) {
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s tables|constants|cycle|snapshot PATH...\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s tables|constants|cycle|snapshot|script|sweep_input|collect|json|plot "
+                 "PATH...\n",
+                 argv[0]);
     return 2;
   }
   const std::string harness = argv[1];
@@ -56,6 +66,11 @@ int main(int argc, char** argv) {
   if (harness == "constants") run = DrivantoFuzzConstants;
   if (harness == "cycle") run = DrivantoFuzzCycle;
   if (harness == "snapshot") run = DrivantoFuzzSnapshot;
+  if (harness == "script") run = DrivantoFuzzScript;
+  if (harness == "sweep_input") run = DrivantoFuzzSweepInput;
+  if (harness == "collect") run = DrivantoFuzzCollect;
+  if (harness == "json") run = DrivantoFuzzJson;
+  if (harness == "plot") run = DrivantoFuzzPlot;
   if (!run) {
     std::fprintf(stderr, "unknown harness %s\n", harness.c_str());
     return 2;
