@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -169,19 +170,36 @@ std::string SbatchValue(const std::string& option, const std::string& value) {
   return value;
 }
 
+// A grid's FROM:TO:STEP, nullopt for a list of values; a UsageError for a
+// range that is none.
+struct GridRange {
+  double from, step;
+  long n;  // the values' count less one
+};
+
+std::optional<GridRange> RangeOf(const std::string& name, const std::string& text) {
+  const std::vector<std::string> range = Split(text, ':');
+  if (range.size() != 3) return std::nullopt;
+  bool a = false, b = false, c = false;
+  const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
+               step = ParseNumberPrefix(range[2], &c);
+  if (!a || !b || !c || !(step > 0) || !(to >= from) || !((to - from) / step <= kMostRuns)) {
+    throw UsageError{"--grid " + Printable(name + "=" + text) +
+                     ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
+  }
+  return GridRange{from, step, static_cast<long>(std::floor((to - from) / step + 1e-9))};
+}
+
+// The number of a grid's values, counted without making them.
+std::size_t GridCount(const std::string& name, const std::string& text) {
+  if (const auto r = RangeOf(name, text)) return static_cast<std::size_t>(r->n) + 1;
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), ',')) + 1;
+}
+
 std::vector<std::string> GridValues(const std::string& name, const std::string& text) {
   std::vector<std::string> values;
-  const std::vector<std::string> range = Split(text, ':');
-  if (range.size() == 3) {
-    bool a = false, b = false, c = false;
-    const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
-                 step = ParseNumberPrefix(range[2], &c);
-    if (!a || !b || !c || !(step > 0) || !(to >= from) || !((to - from) / step <= kMostRuns)) {
-      throw UsageError{"--grid " + Printable(name + "=" + text) +
-                       ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
-    }
-    const long n = static_cast<long>(std::floor((to - from) / step + 1e-9));
-    for (long i = 0; i <= n; ++i) values.push_back(NumberText(from + i * step));
+  if (const auto r = RangeOf(name, text)) {
+    for (long i = 0; i <= r->n; ++i) values.push_back(NumberText(r->from + i * r->step));
   } else {
     values = Split(text, ',');
   }
@@ -194,6 +212,7 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
 
 Options Parse(const std::vector<std::string>& args) {
   Options o;
+  std::vector<std::pair<std::string, std::string>> grid;  // --grid NAME=TEXT
   auto value = [&](std::size_t& i) -> std::string {
     if (i + 1 >= args.size()) throw UsageError{args[i] + " needs a value"};
     return args[++i];
@@ -213,10 +232,10 @@ Options Parse(const std::vector<std::string>& args) {
         throw UsageError{"--grid takes NAME=VALUES, not \"" + Printable(v) + "\""};
       }
       const std::string name = v.substr(0, eq);
-      for (const auto& g : o.grid) {
-        if (g.first == name) throw UsageError{"--grid " + name + " given twice"};
+      for (const auto& g : grid) {
+        if (g.first == name) throw UsageError{"--grid " + Printable(name) + " given twice"};
       }
-      o.grid.push_back({name, GridValues(name, v.substr(eq + 1))});
+      grid.push_back({name, v.substr(eq + 1)});
     } else if (a == "--runs") {
       o.runsFile = Absolute(value(i));
     } else if (a == "-j" || a == "--jobs" || (a.rfind("-j", 0) == 0 && a.size() > 2) ||
@@ -299,6 +318,22 @@ Options Parse(const std::vector<std::string>& args) {
   if (traceOptions && o.trace.empty()) {
     throw UsageError{"--trace-vars and --trace-every need --trace FILE.csv"};
   }
+  // The grid's size first, from the counts of its values, before any value
+  // is made (a grid of many settings would take memory and time without
+  // bound only to be refused).
+  double size = 1;
+  std::string product;
+  for (const auto& [name, text] : grid) {
+    const std::size_t count = GridCount(name, text);
+    size *= static_cast<double>(count);
+    product += (product.empty() ? "" : " x ") + std::to_string(count);
+  }
+  if (size > kMostRuns) {
+    throw UsageError{"the grid holds " + (std::isfinite(size) ? NumberText(size) : "over 1e+308") +
+                     " runs (" + product + "), more than the " + NumberText(kMostRuns) +
+                     " a study takes; split it into several studies"};
+  }
+  for (const auto& [name, text] : grid) o.grid.push_back({name, GridValues(name, text)});
   return o;
 }
 
@@ -371,18 +406,7 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
 }
 
 std::vector<SweepRun> GridRuns(const Options& o) {
-  // The size first, before any run is made.
-  double size = 1;
-  std::string product;
-  for (const auto& [name, values] : o.grid) {
-    size *= static_cast<double>(values.size());
-    product += (product.empty() ? "" : " x ") + std::to_string(values.size());
-  }
-  if (size > kMostRuns) {
-    throw UsageError{"the grid holds " + NumberText(size) + " runs (" + product +
-                     "), more than the " + NumberText(kMostRuns) +
-                     " a study takes; split it into several studies"};
-  }
+  // (Its size was checked when the options were read.)
   std::vector<SweepRun> runs{{"", {}}};
   for (const auto& [name, values] : o.grid) {
     std::vector<SweepRun> next;
