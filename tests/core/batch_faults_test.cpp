@@ -234,7 +234,7 @@ TEST(BatchFaults, ExhaustedMemoryNamesTheFileBeingRead) {
   GTEST_SKIP() << "needs a build without the address sanitizer";
 #endif
   BatchResult r =
-      RunProgram(f, "ulimit -v 300000", Set({"timeMode=D", "dt=0.5"}) + Args{"--max-steps", "5"});
+      RunProgram(f, "ulimit -v 150000", Set({"timeMode=D", "dt=0.5"}) + Args{"--max-steps", "5"});
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_TRUE(Contains(r.err, "FORDON.TAB: out of memory while reading this file")) << r.err;
 }
