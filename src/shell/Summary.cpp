@@ -461,7 +461,7 @@ void WriteText(std::ostream& out, const RunSummary& m) {
   }
   line("height          ", m.height, 1, " m");
   out << "step            dt " << FormatShortest(m.dt) << " s, time mode "
-      << (m.timeMode == ' ' ? std::string("(none)") : CharToUtf8(m.timeMode)) << "\n";
+      << (m.timeMode == ' ' ? std::string("(none)") : Printable(CharToUtf8(m.timeMode))) << "\n";
   out << "fuel used       " << Fixed(m.fuelUsed, 3) << " l  (" << Fixed(m.fuelPer100km, 2)
       << " l/100 km)\n";
   line("medelforbr      ", m.medelforbr, 1, " cl/mil");
