@@ -15,9 +15,9 @@
 #include <iostream>
 
 #include "base/Version.h"
-#include "shell/StartFolder.h"
-#include "shell/qt/MainWindow.h"
-#include "shell/qt/Translations.h"
+#include "run/StartFolder.h"
+#include "qt/MainWindow.h"
+#include "qt/Translations.h"
 
 int main(int argc, char** argv) {
   std::string given, record;

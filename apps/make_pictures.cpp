@@ -16,7 +16,7 @@
 #include "data/Tables.h"
 #include "display/Bmp.h"
 #include "model/Modules.h"
-#include "shell/Run.h"
+#include "run/Tick.h"
 
 using namespace drivanto;
 

@@ -14,7 +14,7 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "base/Version.h"
-#include "shell/qt/Charts.h"
+#include "qt/Charts.h"
 
 namespace {
 

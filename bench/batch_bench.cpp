@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/Batch.h"
+#include "cli/Batch.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/Batch.h"
-#include "shell/Sweep.h"
+#include "cli/Batch.h"
+#include "study/Sweep.h"
 
 namespace {
 

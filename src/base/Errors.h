@@ -1,5 +1,5 @@
 #pragma once
-// The two kinds of failure that leave the model: an input/output or data error
+// The kinds of failure that leave the model: an input/output or data error
 // (a file that cannot be opened, read or written, a malformed number where one
 // is needed) and a table lookup outside its table, which ends the program after
 // ERROR.TAB has been written.
@@ -23,6 +23,13 @@ class IoError : public std::runtime_error {
   std::string file_;
   int line_;
   std::string reason_;
+};
+
+// A request the program cannot take as given (an unknown option or setting,
+// a value of the wrong kind): the caller's to mend, exit code 2.
+class UsageError : public std::invalid_argument {
+ public:
+  explicit UsageError(const std::string& message) : std::invalid_argument(message) {}
 };
 
 class TableRangeError : public std::runtime_error {

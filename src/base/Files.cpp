@@ -54,6 +54,15 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   return r;
 }
 
+std::string AbsolutePath(const std::string& path) {
+  if (IsAbsolutePath(path)) return path;
+  std::error_code ec;
+  const std::string cwd = std::filesystem::current_path(ec).string();
+  if (ec) return path;
+  if (path.empty() || path == ".") return cwd;
+  return JoinPath(cwd, path);
+}
+
 std::string LastPathPart(std::string_view path) {
   std::size_t pos = path.find_last_of("/\\");
   if (pos == std::string_view::npos) return std::string(path);

@@ -11,6 +11,9 @@ namespace drivanto {
 bool IsAbsolutePath(std::string_view name);
 // folder + "/" + name.
 std::string JoinPath(std::string_view folder, std::string_view name);
+// The name as seen from the current folder: itself when absolute, else the
+// current folder joined with it (the current folder itself for "" and ".").
+std::string AbsolutePath(const std::string& path);
 // The part of a path after its last "/" or "\".
 std::string LastPathPart(std::string_view path);
 

@@ -9,6 +9,17 @@
 
 namespace drivanto {
 
+bool ParseWholeNumber(std::string_view t, int64_t* out) {
+  const bool plus = !t.empty() && t[0] == '+';
+  if (plus) t.remove_prefix(1);
+  if (t.empty() || (plus && t[0] == '-')) return false;
+  int64_t v = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (ec != std::errc() || end != t.data() + t.size()) return false;
+  *out = v;
+  return true;
+}
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

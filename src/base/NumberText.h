@@ -2,6 +2,7 @@
 // Numbers as text: the conversion of a line or token to a real, and the number
 // forms the program writes.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ namespace drivanto {
 // exponent ("E"/"e", optional sign, digits). Returns the value of the longest
 // such beginning (0 when there is none, so "12,5" gives 12 and "x" gives 0);
 // *complete tells whether the whole text was a number (trailing blanks allowed).
+// A whole number that is all of the text: an optional sign ("+" or "-") and
+// decimal digits within the range of int64_t.
+bool ParseWholeNumber(std::string_view text, int64_t* out);
+
 double ParseNumberPrefix(std::string_view text, bool* complete = nullptr);
 
 // The same, with a comma taken as the decimal point too (files and panels

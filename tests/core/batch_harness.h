@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "TempFolder.h"
-#include "shell/Batch.h"
+#include "cli/Batch.h"
 
 namespace drivanto::testing {
 

@@ -7,8 +7,8 @@
 
 #include "TempFolder.h"
 #include "base/Errors.h"
-#include "shell/DriveScript.h"
-#include "shell/History.h"
+#include "run/DriveScript.h"
+#include "run/History.h"
 
 namespace drivanto {
 namespace {

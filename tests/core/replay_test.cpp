@@ -12,7 +12,7 @@
 #include "base/Errors.h"
 #include "batch_harness.h"
 #include "model/Sim.h"
-#include "shell/DriveScript.h"
+#include "run/DriveScript.h"
 #include "state/Snapshot.h"
 
 namespace drivanto::testing {

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "batch_harness.h"
-#include "shell/StartFolder.h"
+#include "run/StartFolder.h"
 
 namespace drivanto::testing {
 namespace {

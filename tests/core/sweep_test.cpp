@@ -13,9 +13,9 @@
 #include <sstream>
 
 #include "batch_harness.h"
-#include "shell/Json.h"
-#include "shell/Sweep.h"
-#include "shell/SweepTable.h"
+#include "study/Json.h"
+#include "study/Sweep.h"
+#include "study/SweepTable.h"
 
 namespace drivanto::testing {
 namespace {

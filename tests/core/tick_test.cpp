@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "model_fixture.h"
-#include "shell/Run.h"
+#include "run/Tick.h"
 
 namespace drivanto {
 namespace {

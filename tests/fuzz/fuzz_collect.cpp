@@ -47,9 +47,9 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "fuzz_support.h"
-#include "shell/Json.h"
-#include "shell/Sweep.h"
-#include "shell/SweepTable.h"
+#include "study/Json.h"
+#include "study/Sweep.h"
+#include "study/SweepTable.h"
 
 namespace {
 

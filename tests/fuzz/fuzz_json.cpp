@@ -21,8 +21,8 @@
 
 #include "base/Text.h"
 #include "fuzz_support.h"
-#include "shell/Json.h"
-#include "shell/Summary.h"
+#include "study/Json.h"
+#include "run/Summary.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "base/Errors.h"
 #include "base/Text.h"
 #include "fuzz_support.h"
-#include "shell/History.h"
+#include "run/History.h"
 
 namespace {
 

@@ -40,7 +40,7 @@
 #include "base/Errors.h"
 #include "base/Text.h"
 #include "fuzz_support.h"
-#include "shell/DriveScript.h"
+#include "run/DriveScript.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "shell/Batch.h"
+#include "cli/Batch.h"
 
 namespace drivanto::fuzz {
 

@@ -44,8 +44,8 @@
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "fuzz_support.h"
-#include "shell/Sweep.h"
-#include "shell/SweepTable.h"
+#include "study/Sweep.h"
+#include "study/SweepTable.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "shell/qt/MainWindow.h"
+#include "qt/MainWindow.h"
 
 namespace drivanto::testing {
 

@@ -27,9 +27,9 @@
 #include "base/Files.h"
 #include "gui/FindWidget.h"
 #include "gui/TempData.h"
-#include "shell/Batch.h"
-#include "shell/qt/Charts.h"
-#include "shell/qt/MainWindow.h"
+#include "cli/Batch.h"
+#include "qt/Charts.h"
+#include "qt/MainWindow.h"
 
 namespace drivanto {
 namespace {

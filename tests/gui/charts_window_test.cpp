@@ -19,8 +19,8 @@
 
 #include "gui/FindWidget.h"
 #include "gui/TempData.h"
-#include "shell/qt/Charts.h"
-#include "shell/qt/MainWindow.h"
+#include "qt/Charts.h"
+#include "qt/MainWindow.h"
 
 namespace drivanto {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "display/Bmp.h"
 #include "display/Dashboard.h"
-#include "shell/qt/QtCanvas.h"
+#include "qt/QtCanvas.h"
 
 namespace drivanto {
 namespace {

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "shell/qt/Translations.h"
+#include "qt/Translations.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -28,7 +28,7 @@
 #include "gui/FindWidget.h"
 #include "gui/SwedishLocale.h"
 #include "gui/TempData.h"
-#include "shell/qt/MainWindow.h"
+#include "qt/MainWindow.h"
 #include "state/Snapshot.h"
 
 namespace drivanto {

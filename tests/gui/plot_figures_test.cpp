@@ -27,9 +27,9 @@
 
 #include "base/Files.h"
 #include "gui/TempData.h"
-#include "shell/Batch.h"
-#include "shell/History.h"
-#include "shell/qt/Charts.h"
+#include "cli/Batch.h"
+#include "run/History.h"
+#include "qt/Charts.h"
 
 namespace drivanto {
 namespace {

@@ -14,8 +14,8 @@
 #include "base/Files.h"
 #include "gui/FindWidget.h"
 #include "gui/TempData.h"
-#include "shell/Batch.h"
-#include "shell/qt/MainWindow.h"
+#include "cli/Batch.h"
+#include "qt/MainWindow.h"
 
 namespace drivanto {
 namespace {

@@ -18,8 +18,8 @@
 #include "base/Rounding.h"
 #include "gui/FindWidget.h"
 #include "gui/TempData.h"
-#include "shell/Batch.h"
-#include "shell/qt/MainWindow.h"
+#include "cli/Batch.h"
+#include "qt/MainWindow.h"
 #include "state/Snapshot.h"
 
 namespace drivanto {

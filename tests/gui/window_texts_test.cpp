@@ -31,11 +31,11 @@
 #include "base/Files.h"
 #include "gui/FindWidget.h"
 #include "gui/TempData.h"
-#include "shell/Settings.h"
-#include "shell/StartFolder.h"
-#include "shell/qt/Manual.h"
-#include "shell/qt/MainWindow.h"
-#include "shell/qt/Translations.h"
+#include "ui/Panels.h"
+#include "run/StartFolder.h"
+#include "qt/Manual.h"
+#include "qt/MainWindow.h"
+#include "qt/Translations.h"
 
 namespace drivanto {
 namespace {

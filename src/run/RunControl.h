@@ -11,6 +11,11 @@
 
 namespace drivanto {
 
+// After a file name or car constant has changed: the reduced reading of the
+// constants (names completed, the table files' constants read again) and the
+// efficiency map's torque scale.
+void RereadSettings(Sim& sim);
+
 // A file a loaded state named in a folder where it is not, and the file of
 // that name in the folder the run works in now, which is used instead.
 struct MovedFile {

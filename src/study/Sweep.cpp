@@ -1,4 +1,4 @@
-#include "shell/Sweep.h"
+#include "study/Sweep.h"
 
 #include <unistd.h>
 
@@ -27,13 +27,14 @@
 #include "model/Inputs.h"
 #include "base/Sha256.h"
 #include "base/Version.h"
-#include "shell/Run.h"
-#include "shell/SettingText.h"
-#include "shell/Trace.h"
-#include "shell/Batch.h"
-#include "shell/Json.h"
-#include "shell/Summary.h"
-#include "shell/SweepTable.h"
+#include "run/Tick.h"
+#include "run/SettingText.h"
+#include "run/Trace.h"
+#include "run/RunArgs.h"
+#include "run/Runner.h"
+#include "study/Json.h"
+#include "run/Summary.h"
+#include "study/SweepTable.h"
 #include "state/Variables.h"
 
 namespace drivanto {
@@ -102,9 +103,6 @@ Exit codes: 0 every run ended well; 1 a run failed (its row says why) or a
 file could not be written; 2 a usage error.
 )";
 
-struct UsageError {
-  std::string message;
-};
 
 // The most runs a study takes: its plan, table and folders stay within what
 // one machine holds and reads back quickly.
@@ -150,23 +148,19 @@ std::string NumberText(double x) {
 
 void RequireSetting(const std::string& name, const std::string& value) {
   const std::string why = CheckSetting(name, value);
-  if (!why.empty()) throw UsageError{why};
+  if (!why.empty()) throw UsageError(why);
 }
 
-// A whole number, all of the text.
-bool WholeNumber(const std::string& text, int64_t* out) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
-}
+bool WholeNumber(const std::string& text, int64_t* out) { return ParseWholeNumber(text, out); }
 
 // A value that goes on an #SBATCH line: one line, no control characters.
 std::string SbatchValue(const std::string& option, const std::string& value) {
   for (unsigned char c : value) {
     if (c < 0x20 || c == 0x7f) {
-      throw UsageError{option + " takes one line of text, not \"" + Printable(value) + "\""};
+      throw UsageError(option + " takes one line of text, not \"" + Printable(value) + "\"");
     }
   }
-  if (value.empty()) throw UsageError{option + " needs a value"};
+  if (value.empty()) throw UsageError(option + " needs a value");
   return value;
 }
 
@@ -184,8 +178,8 @@ std::optional<GridRange> RangeOf(const std::string& name, const std::string& tex
   const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
                step = ParseNumberPrefix(range[2], &c);
   if (!a || !b || !c || !(step > 0) || !(to >= from) || !((to - from) / step <= kMostRuns)) {
-    throw UsageError{"--grid " + Printable(name + "=" + text) +
-                     ": FROM:TO:STEP with FROM <= TO and STEP > 0"};
+    throw UsageError("--grid " + Printable(name + "=" + text) +
+                     ": FROM:TO:STEP with FROM <= TO and STEP > 0");
   }
   return GridRange{from, step, static_cast<long>(std::floor((to - from) / step + 1e-9))};
 }
@@ -204,7 +198,7 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
     values = Split(text, ',');
   }
   for (const std::string& v : values) {
-    if (v.empty()) throw UsageError{"--grid " + Printable(name + "=" + text) + ": an empty value"};
+    if (v.empty()) throw UsageError("--grid " + Printable(name + "=" + text) + ": an empty value");
     RequireSetting(name, v);
   }
   return values;
@@ -214,7 +208,7 @@ Options Parse(const std::vector<std::string>& args) {
   Options o;
   std::vector<std::pair<std::string, std::string>> grid;  // --grid NAME=TEXT
   auto value = [&](std::size_t& i) -> std::string {
-    if (i + 1 >= args.size()) throw UsageError{args[i] + " needs a value"};
+    if (i + 1 >= args.size()) throw UsageError(args[i] + " needs a value");
     return args[++i];
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -229,11 +223,11 @@ Options Parse(const std::vector<std::string>& args) {
       const std::string v = value(i);
       const std::size_t eq = v.find('=');
       if (eq == std::string::npos) {
-        throw UsageError{"--grid takes NAME=VALUES, not \"" + Printable(v) + "\""};
+        throw UsageError("--grid takes NAME=VALUES, not \"" + Printable(v) + "\"");
       }
       const std::string name = v.substr(0, eq);
       for (const auto& g : grid) {
-        if (g.first == name) throw UsageError{"--grid " + Printable(name) + " given twice"};
+        if (g.first == name) throw UsageError("--grid " + Printable(name) + " given twice");
       }
       grid.push_back({name, v.substr(eq + 1)});
     } else if (a == "--runs") {
@@ -246,20 +240,20 @@ Options Parse(const std::vector<std::string>& args) {
                                                        : a.substr(7);
       int64_t n = 0;
       if (!WholeNumber(v, &n) || n < 1 || n > 1024) {
-        throw UsageError{"-j takes a number of runs at a time from 1 to 1024, not \"" +
-                         Printable(v) + "\""};
+        throw UsageError("-j takes a number of runs at a time from 1 to 1024, not \"" +
+                         Printable(v) + "\"");
       }
       o.jobs = static_cast<unsigned>(n);
     } else if (a == "--slurm-runs-per-task") {
       const std::string v = value(i);
       if (!WholeNumber(v, &o.runsPerTask) || o.runsPerTask < 1) {
-        throw UsageError{a + " takes a number of runs of 1 or more, not \"" + Printable(v) + "\""};
+        throw UsageError(a + " takes a number of runs of 1 or more, not \"" + Printable(v) + "\"");
       }
     } else if (a == "--keep-runs") {
       o.keepRuns = value(i);
       if (o.keepRuns != "all" && o.keepRuns != "failed" && o.keepRuns != "none") {
-        throw UsageError{"--keep-runs takes all, failed or none, not \"" + Printable(o.keepRuns) +
-                         "\""};
+        throw UsageError("--keep-runs takes all, failed or none, not \"" + Printable(o.keepRuns) +
+                         "\"");
       }
     } else if (a == "--slurm-time") {
       o.slurmTime = SbatchValue(a, value(i));
@@ -289,15 +283,15 @@ Options Parse(const std::vector<std::string>& args) {
       if (a == "--set") {
         const std::size_t eq = v.find('=');
         if (eq == std::string::npos) {
-          throw UsageError{"--set takes NAME=VALUE, not \"" + Printable(v) + "\""};
+          throw UsageError("--set takes NAME=VALUE, not \"" + Printable(v) + "\"");
         }
         RequireSetting(v.substr(0, eq), v.substr(eq + 1));
       }
       if (a == "--trace-vars") {
         const std::string unknown = UnknownTraceVariable(Split(v, ','));
         if (!unknown.empty()) {
-          throw UsageError{"--trace-vars: \"" + Printable(unknown) +
-                           "\" is not a variable that can be traced"};
+          throw UsageError("--trace-vars: \"" + Printable(unknown) +
+                           "\" is not a variable that can be traced");
         }
       }
       o.batchArgs.push_back(a);
@@ -305,9 +299,9 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (a == "--realtime") {
       o.batchArgs.push_back(a);
     } else if (!a.empty() && a[0] == '-') {
-      throw UsageError{"unknown option " + Printable(a)};
+      throw UsageError("unknown option " + Printable(a));
     } else {
-      if (!o.folder.empty()) throw UsageError{"only one FOLDER may be given"};
+      if (!o.folder.empty()) throw UsageError("only one FOLDER may be given");
       o.folder = Absolute(a);
     }
   }
@@ -316,7 +310,7 @@ Options Parse(const std::vector<std::string>& args) {
                             std::find(o.batchArgs.begin(), o.batchArgs.end(), "--trace-every") !=
                                 o.batchArgs.end();
   if (traceOptions && o.trace.empty()) {
-    throw UsageError{"--trace-vars and --trace-every need --trace FILE.csv"};
+    throw UsageError("--trace-vars and --trace-every need --trace FILE.csv");
   }
   // The grid's size first, from the counts of its values, before any value
   // is made (a grid of many settings would take memory and time without
@@ -329,9 +323,9 @@ Options Parse(const std::vector<std::string>& args) {
     product += (product.empty() ? "" : " x ") + std::to_string(count);
   }
   if (size > kMostRuns) {
-    throw UsageError{"the grid holds " + (std::isfinite(size) ? NumberText(size) : "over 1e+308") +
+    throw UsageError("the grid holds " + (std::isfinite(size) ? NumberText(size) : "over 1e+308") +
                      " runs (" + product + "), more than the " + NumberText(kMostRuns) +
-                     " a study takes; split it into several studies"};
+                     " a study takes; split it into several studies");
   }
   for (const auto& [name, text] : grid) o.grid.push_back({name, GridValues(name, text)});
   return o;
@@ -357,19 +351,19 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
     return name + ", line " + std::to_string(line + 1) +
            (column ? ", column " + std::to_string(column + 1) : std::string()) + ": ";
   };
-  if (lines.empty()) throw UsageError{name + ": the table of runs is empty"};
+  if (lines.empty()) throw UsageError(name + ": the table of runs is empty");
   const std::vector<std::string> header = Split(lines[0], ',');
   if (header.empty() || header[0] != "id") {
-    throw UsageError{where(0, 0) + "the first column must be \"id\", not \"" +
-                     Printable(header.empty() ? "" : header[0]) + "\""};
+    throw UsageError(where(0, 0) + "the first column must be \"id\", not \"" +
+                     Printable(header.empty() ? "" : header[0]) + "\"");
   }
   for (std::size_t c = 1; c < header.size(); ++c) {
     if (!FindField(header[c])) {
-      throw UsageError{where(0, c) + "\"" + Printable(header[c]) + "\" is no setting"};
+      throw UsageError(where(0, c) + "\"" + Printable(header[c]) + "\" is no setting");
     }
     for (std::size_t k = 1; k < c; ++k) {
       if (header[k] == header[c]) {
-        throw UsageError{where(0, c) + "the setting " + Printable(header[c]) + " twice"};
+        throw UsageError(where(0, c) + "the setting " + Printable(header[c]) + " twice");
       }
     }
   }
@@ -378,30 +372,30 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
     if (lines[n].empty()) continue;
     const std::vector<std::string> cells = Split(lines[n], ',');
     if (cells.size() != header.size()) {
-      throw UsageError{where(n, 0) + std::to_string(cells.size()) + " cells, the header has " +
-                       std::to_string(header.size())};
+      throw UsageError(where(n, 0) + std::to_string(cells.size()) + " cells, the header has " +
+                       std::to_string(header.size()));
     }
     SweepRun r{cells[0], {}};
     if (!IsRunId(r.id)) {
-      throw UsageError{where(n, 0) + "\"" + Printable(r.id) +
-                       "\" is no id (letters, digits, - and _, at most 100)"};
+      throw UsageError(where(n, 0) + "\"" + Printable(r.id) +
+                       "\" is no id (letters, digits, - and _, at most 100)");
     }
     if (!ids.insert(r.id).second) {
-      throw UsageError{where(n, 0) + "the id \"" + r.id + "\" is there twice"};
+      throw UsageError(where(n, 0) + "the id \"" + r.id + "\" is there twice");
     }
     for (std::size_t c = 1; c < header.size(); ++c) {
       // (A command line cannot hold one; a file name read from it neither.)
       if (cells[c].find('\0') != std::string::npos) {
-        throw UsageError{where(n, c) + header[c] + "=" + Printable(cells[c]) +
-                         ": a character of code 0, which no setting can hold"};
+        throw UsageError(where(n, c) + header[c] + "=" + Printable(cells[c]) +
+                         ": a character of code 0, which no setting can hold");
       }
       const std::string why = CheckSetting(header[c], cells[c]);
-      if (!why.empty()) throw UsageError{where(n, c) + why};
+      if (!why.empty()) throw UsageError(where(n, c) + why);
       r.settings.push_back({header[c], cells[c]});
     }
     runs.push_back(std::move(r));
   }
-  if (runs.empty()) throw UsageError{name + ": the table of runs holds no runs"};
+  if (runs.empty()) throw UsageError(name + ": the table of runs holds no runs");
   return runs;
 }
 
@@ -461,7 +455,19 @@ class RunInputs {
  public:
   explicit RunInputs(const Options& o) : o_(o) {}
 
-  const std::vector<std::string>& Of(const SweepRun& run) {
+  const std::vector<std::string>& Of(const SweepRun& run) { return Find(run).files; }
+
+  // Whether the run writes result files into its working folder (as its
+  // settings say; a snapshot or drive script it loads may say so too).
+  bool WritesIntoFolder(const SweepRun& run) { return Find(run).writes; }
+
+ private:
+  struct Found {
+    std::vector<std::string> files;
+    bool writes = true;
+  };
+
+  const Found& Find(const SweepRun& run) {
     std::string key;
     for (const auto& [name, value] : run.settings) {
       const NamedField* f = FindField(name);
@@ -469,16 +475,19 @@ class RunInputs {
         key += name + "=" + value + '\n';
       }
     }
+    for (const auto& [name, value] : run.settings) {
+      if (name == "Spara") key += name + "=" + value + '\n';
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = known_.find(key);
-    if (it == known_.end()) it = known_.emplace(key, Find(run)).first;
+    if (it == known_.end()) it = known_.emplace(key, StartUpInMemory(run)).first;
     return it->second;
   }
 
- private:
-  std::vector<std::string> Find(const SweepRun& run) const {
+  Found StartUpInMemory(const SweepRun& run) const {
     Sim sim;
-    std::vector<std::string> files;
+    Found found;
+    std::vector<std::string>& files = found.files;
     const fs::path folder = fs::weakly_canonical(o_.folder);
     auto add = [&](const std::string& name) {
       if (name.empty()) return;
@@ -505,6 +514,10 @@ class RunInputs {
         ApplySetting(sim, v.substr(0, eq), v.substr(eq + 1));
       }
       for (const auto& [name, value] : run.settings) ApplySetting(sim, name, value);
+      const bool loads = std::find_if(o_.batchArgs.begin(), o_.batchArgs.end(), [](const auto& a) {
+                           return a == "--load-snapshot" || a == "--script";
+                         }) != o_.batchArgs.end();
+      found.writes = loads || sim.s.Spara.At(1) == '1' || sim.s.Spara.At(2) == '1';
     } catch (const std::exception&) {
       // The run itself will fail and say why; what was found is copied.
     }
@@ -512,13 +525,21 @@ class RunInputs {
       const std::string key = input.key;
       if (key != "map" && key != "snapshot" && key != "named") add(input.file);
     }
-    return files;
+    return found;
   }
 
   const Options& o_;
   std::mutex mutex_;
-  std::map<std::string, std::vector<std::string>> known_;
+  std::map<std::string, Found> known_;
 };
+
+// The run's folder, made anew and empty.
+void MakeEmptyFolder(const std::string& to) {
+  std::error_code ec;
+  fs::remove_all(to, ec);
+  fs::create_directories(to, ec);
+  if (ec) throw IoError(to, 0, "cannot be made: " + ec.message());
+}
 
 // The run's folder, made anew with copies of its input files.
 void CopyInputs(const std::string& from, const std::vector<std::string>& files,
@@ -582,14 +603,14 @@ void CheckStudyFiles(const Options& o, RunInputs& inputs, const std::vector<Swee
     const auto& [role, file] = outputs[i];
     for (const auto& [inRole, in] : read) {
       if (SameFile(file, in)) {
-        throw UsageError{Printable(file) + ": " + role + " and " + inRole +
-                         " are the same file; an output must not overwrite an input"};
+        throw UsageError(Printable(file) + ": " + role + " and " + inRole +
+                         " are the same file; an output must not overwrite an input");
       }
     }
     for (std::size_t k = 0; k < i; ++k) {
       if (SameFile(file, outputs[k].second)) {
-        throw UsageError{Printable(file) + ": " + role + " and " + outputs[k].first +
-                         " are the same file"};
+        throw UsageError(Printable(file) + ": " + role + " and " + outputs[k].first +
+                         " are the same file");
       }
     }
   }
@@ -601,9 +622,9 @@ void CheckStudyFiles(const Options& o, RunInputs& inputs, const std::vector<Swee
     if (name.empty()) continue;
     if (IsAbsolutePath(name)) {
       if (runs.size() > 1) {
-        throw UsageError{std::string(option) + " " + Printable(name) +
+        throw UsageError(std::string(option) + " " + Printable(name) +
                          ": every run would write this one file; give a name within the "
-                         "run's folder (without a leading /)"};
+                         "run's folder (without a leading /)");
       }
       continue;
     }
@@ -611,8 +632,8 @@ void CheckStudyFiles(const Options& o, RunInputs& inputs, const std::vector<Swee
     const fs::path normal = inRun.lexically_normal();
     if (normal.empty() || *normal.begin() != "run" || normal == fs::path("run") ||
         normal == fs::path("run/")) {
-      throw UsageError{std::string(option) + " " + Printable(name) +
-                       ": a name within the run's folder is needed (it may not leave it)"};
+      throw UsageError(std::string(option) + " " + Printable(name) +
+                       ": a name within the run's folder is needed (it may not leave it)");
     }
   }
 }
@@ -622,8 +643,8 @@ void CheckStudyFiles(const Options& o, RunInputs& inputs, const std::vector<Swee
 void RequireOneLineCommands(const Options& o, const std::vector<SweepRun>& runs) {
   auto check = [](const std::string& what, const std::string& word) {
     if (word.find('\n') != std::string::npos) {
-      throw UsageError{what + " \"" + Printable(word) +
-                       "\" holds a line end, which an emitted command (one line) cannot carry"};
+      throw UsageError(what + " \"" + Printable(word) +
+                       "\" holds a line end, which an emitted command (one line) cannot carry");
     }
   };
   check("the folder", o.folder);
@@ -647,18 +668,37 @@ std::string OptionsText(const Options& o) {
   return ShellLine(words);
 }
 
-SweepOutcome RunOne(const Options& o, RunInputs& inputs, const SweepRun& run) {
+// A run made in this process. A run that writes result files works in a
+// folder of its own with copies of its inputs; any other reads the study's
+// folder where it is, and its folder holds only what it writes (a trace, a
+// snapshot, ERROR.TAB, its error stream), or nothing.
+SweepOutcome RunOne(const Options& o, const RunSpec& common, RunInputs& inputs,
+                    const SweepRun& run) {
   const std::string runDir = o.out + "/runs/" + run.id;
+  const bool copies = inputs.WritesIntoFolder(run);
   SweepOutcome r;
   try {
-    CopyInputs(o.folder, inputs.Of(run), runDir);
+    if (copies) {
+      CopyInputs(o.folder, inputs.Of(run), runDir);
+    } else {
+      MakeEmptyFolder(runDir);
+    }
   } catch (const IoError& e) {
     r.exitCode = 1;
     r.error = std::string("drivanto-sweep: ") + e.what();
     return r;
   }
+  RunSpec spec = common;
+  spec.folder = copies ? runDir : o.folder;
+  spec.errorFolder = runDir;
+  for (const auto& [name, value] : run.settings) spec.Set(name, value);
+  auto inRun = [&](const std::string& f) { return IsAbsolutePath(f) ? f : runDir + "/" + f; };
+  if (!o.trace.empty()) spec.trace = inRun(o.trace);
+  if (!o.saveSnapshot.empty()) spec.saveSnapshot = inRun(o.saveSnapshot);
+  const RunResult result = Runner().Run(spec);
   std::ostringstream out, err;
-  r.exitCode = RunBatch(BatchArgs(o, run, runDir), out, err);
+  result.Report(out, err, true, "drivanto-batch");
+  r.exitCode = result.exitCode;
   r.summary = r.exitCode == 0 ? JsonLine(out.str()) : JsonLine(err.str());
   r.error = r.exitCode == 0 ? std::string() : ErrorText(err.str());
   // The run's row holds its summary and exit code; what it said on its
@@ -670,9 +710,17 @@ SweepOutcome RunOne(const Options& o, RunInputs& inputs, const SweepRun& run) {
       // A copy for convenience: the row holds the message.
     }
   }
+  std::error_code ec;
+  fs::remove(runDir, ec);  // only when the run left it empty
   return r;
 }
 
+// The options every run is given, as a run's description.
+RunSpec CommonSpec(const Options& o) {
+  RunSpec spec;
+  for (std::size_t i = 0; i < o.batchArgs.size(); ++i) ParseRunOption(o.batchArgs, &i, &spec);
+  return spec;
+}
 
 std::string ProgramBeside(const std::string& name) {
   std::error_code ec;
@@ -766,16 +814,16 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       return 0;
     }
     if (!o.collect.empty()) return Collect(o.collect, o.keepRuns, out, err);
-    if (o.folder.empty()) throw UsageError{"no FOLDER given"};
-    if (o.out.empty()) throw UsageError{"no --out DIR given"};
+    if (o.folder.empty()) throw UsageError("no FOLDER given");
+    if (o.out.empty()) throw UsageError("no --out DIR given");
     if (!o.runsFile.empty() && !o.grid.empty())
-      throw UsageError{"--runs and --grid exclude each other"};
+      throw UsageError("--runs and --grid exclude each other");
     runs = o.runsFile.empty() ? GridRuns(o) : RunsFromTable(o.runsFile);
-    if (runs.empty()) throw UsageError{"no runs"};
+    if (runs.empty()) throw UsageError("no runs");
     CheckStudyFiles(o, inputs, runs);
     if (!o.emitJobs.empty() || !o.emitSlurm.empty()) RequireOneLineCommands(o, runs);
   } catch (const UsageError& e) {
-    err << "drivanto-sweep: " << e.message << "\n(see drivanto-sweep --help)\n";
+    err << "drivanto-sweep: " << e.what() << "\n(see drivanto-sweep --help)\n";
     return 2;
   } catch (const IoError& e) {
     err << "drivanto-sweep: " << e.what() << "\n";
@@ -814,6 +862,7 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (const SweepRun& r : runs) {
       if (!done.count(r.id)) todo.push_back(&r);
     }
+    const RunSpec common = CommonSpec(o);
     const unsigned jobs = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
     std::atomic<std::size_t> next{0};
     std::atomic<int> failed{0};
@@ -843,7 +892,7 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         SweepOutcome o1;
         bool written = true;
         try {
-          o1 = RunOne(o, inputs, run);
+          o1 = RunOne(o, common, inputs, run);
           table.Add(run, o1);
         } catch (const IoError& e) {
           std::lock_guard<std::mutex> guard(progressMutex);

@@ -1,4 +1,4 @@
-#include "shell/StartFolder.h"
+#include "run/StartFolder.h"
 
 #include <unistd.h>
 

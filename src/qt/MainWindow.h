@@ -14,11 +14,11 @@
 
 #include "display/Canvas.h"
 #include "model/Sim.h"
-#include "shell/DriveScript.h"
-#include "shell/History.h"
-#include "shell/Run.h"
-#include "shell/Settings.h"
-#include "shell/qt/QtCanvas.h"
+#include "run/DriveScript.h"
+#include "run/History.h"
+#include "run/Tick.h"
+#include "ui/Panels.h"
+#include "qt/QtCanvas.h"
 
 class QFileDialog;
 class QLabel;

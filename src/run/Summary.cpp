@@ -1,4 +1,4 @@
-#include "shell/Summary.h"
+#include "run/Summary.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,12 +1,12 @@
-#include "shell/SettingText.h"
+#include "run/SettingText.h"
 
 #include <cmath>
 
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "data/Constants.h"
-#include "shell/Run.h"
-#include "shell/Settings.h"
+#include "run/Tick.h"
+#include "run/RunControl.h"
 #include "state/Variables.h"
 
 namespace drivanto {

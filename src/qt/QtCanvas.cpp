@@ -1,4 +1,4 @@
-#include "shell/qt/QtCanvas.h"
+#include "qt/QtCanvas.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

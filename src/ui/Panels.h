@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/Sim.h"
+#include "run/RunControl.h"
 
 namespace drivanto {
 
@@ -30,11 +31,6 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char decima
 // reason comes back (in Swedish, for the window), else "".
 std::string TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
                           const std::vector<std::string>& shown = {});
-
-// After a file name or car constant has changed: the reduced reading of the
-// constants (names completed, the table files' constants read again) and the
-// efficiency map's torque scale.
-void RereadSettings(Sim& sim);
 
 // The car-folder panel: its text, and closing it with the folder typed.
 std::vector<std::string> CarFolderRows();

@@ -1,4 +1,4 @@
-#include "shell/qt/Translations.h"
+#include "qt/Translations.h"
 
 #include <QCoreApplication>
 #include <QHash>

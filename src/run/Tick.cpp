@@ -1,4 +1,4 @@
-#include "shell/Run.h"
+#include "run/Tick.h"
 
 #include "base/Rounding.h"
 #include "base/Text.h"

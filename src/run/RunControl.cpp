@@ -1,4 +1,4 @@
-#include "shell/RunControl.h"
+#include "run/RunControl.h"
 
 #include <langinfo.h>
 #include <locale.h>
@@ -9,10 +9,23 @@
 #include "base/Files.h"
 #include "base/Rounding.h"
 #include "base/Text.h"
+#include "data/Constants.h"
 #include "model/Modules.h"
 #include "state/Snapshot.h"
 
 namespace drivanto {
+
+void RereadSettings(Sim& sim) {
+  sim.s.omrakna = 1;
+  try {
+    ReadConstants(sim.s, sim.tables);
+    EngineMapPoint(sim);
+  } catch (...) {
+    sim.s.omrakna = 0;
+    throw;
+  }
+  sim.s.omrakna = 0;
+}
 
 namespace {
 

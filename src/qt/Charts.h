@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/History.h"
+#include "run/History.h"
 
 class QChart;
 class QChartView;

@@ -1,4 +1,4 @@
-#include "shell/Settings.h"
+#include "ui/Panels.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,7 +9,7 @@
 #include "data/Constants.h"
 #include "model/Codes.h"
 #include "model/Modules.h"
-#include "shell/Run.h"
+#include "run/Tick.h"
 #include "state/Snapshot.h"
 
 namespace drivanto {
@@ -110,19 +110,7 @@ char ModeLetter(const std::string& row) {
   return c;
 }
 
-struct OmraknaScope {
-  explicit OmraknaScope(State& s) : s_(s) { s_.omrakna = 1; }
-  ~OmraknaScope() { s_.omrakna = 0; }
-  State& s_;
-};
-
 }  // namespace
-
-void RereadSettings(Sim& sim) {
-  OmraknaScope scope(sim.s);
-  ReadConstants(sim.s, sim.tables);
-  EngineMapPoint(sim);
-}
 
 std::string PanelNumber(double x, int decimals, char decimalSeparator) {
   if (!std::isfinite(x)) return "0";

@@ -8,9 +8,9 @@
 #include "base/Text.h"
 #include "data/Constants.h"
 #include "model/Modules.h"
-#include "shell/RunControl.h"
-#include "shell/qt/MainWindow.h"
-#include "shell/qt/Widgets.h"
+#include "run/RunControl.h"
+#include "qt/MainWindow.h"
+#include "qt/Widgets.h"
 #include "state/Snapshot.h"
 
 namespace drivanto {

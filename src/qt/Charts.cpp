@@ -1,4 +1,4 @@
-#include "shell/qt/Charts.h"
+#include "qt/Charts.h"
 
 #include <QApplication>
 #include <QAreaSeries>

@@ -6,7 +6,7 @@
 // characters a line so that it fits the box without wrapping. The figures
 // for the car are those of the bundled car in the folder BIL1.
 
-#include "shell/qt/Manual.h"
+#include "qt/Manual.h"
 
 namespace drivanto {
 

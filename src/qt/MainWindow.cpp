@@ -1,4 +1,4 @@
-#include "shell/qt/MainWindow.h"
+#include "qt/MainWindow.h"
 
 #include <unistd.h>
 
@@ -33,11 +33,11 @@
 #include "display/Dashboard.h"
 #include "model/Inputs.h"
 #include "model/Modules.h"
-#include "shell/RunControl.h"
-#include "shell/qt/Charts.h"
-#include "shell/qt/Manual.h"
-#include "shell/qt/Translations.h"
-#include "shell/qt/Widgets.h"
+#include "run/RunControl.h"
+#include "qt/Charts.h"
+#include "qt/Manual.h"
+#include "qt/Translations.h"
+#include "qt/Widgets.h"
 #include "state/Snapshot.h"
 
 namespace drivanto {

@@ -1,4 +1,4 @@
-#include "shell/DriveScript.h"
+#include "run/DriveScript.h"
 
 #include <unistd.h>
 
@@ -19,11 +19,7 @@ namespace {
 
 const char* const kFirstLine = "drivanto drive script 1";
 
-bool Whole(std::string_view t, int64_t* out) {
-  if (t.empty()) return false;
-  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), *out);
-  return ec == std::errc() && end == t.data() + t.size();
-}
+bool Whole(std::string_view t, int64_t* out) { return ParseWholeNumber(t, out); }
 
 std::string Shortest(double x) {
   char buf[32];

@@ -1,4 +1,4 @@
-#include "shell/Json.h"
+#include "study/Json.h"
 
 namespace drivanto {
 

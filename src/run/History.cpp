@@ -1,4 +1,4 @@
-#include "shell/History.h"
+#include "run/History.h"
 
 #include <cmath>
 #include <limits>

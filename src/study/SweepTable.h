@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "shell/Json.h"
+#include "study/Json.h"
 
 namespace drivanto {
 

@@ -1,4 +1,4 @@
-#include "shell/Trace.h"
+#include "run/Trace.h"
 
 #include <charconv>
 

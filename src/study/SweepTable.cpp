@@ -1,4 +1,4 @@
-#include "shell/SweepTable.h"
+#include "study/SweepTable.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,8 +17,8 @@
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "base/Version.h"
-#include "shell/Json.h"
-#include "shell/Summary.h"
+#include "study/Json.h"
+#include "run/Summary.h"
 
 namespace drivanto {
 

@@ -1,0 +1,281 @@
+#include "run/Runner.h"
+
+#include <chrono>
+#include <memory>
+#include <new>
+#include <ostream>
+#include <sstream>
+
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/NumberText.h"
+#include "base/Text.h"
+#include "model/Inputs.h"
+#include "run/DriveScript.h"
+#include "run/Recorder.h"
+#include "run/RunControl.h"
+#include "run/SettingText.h"
+#include "run/StartFolder.h"
+#include "run/Tick.h"
+#include "run/Trace.h"
+
+namespace drivanto {
+
+namespace {
+
+std::string EndReason(const State& s) {
+  if (s.modeNo == 100) return "mode100";
+  if (s.ttot >= s.fullTime) return "fullTime";
+  return "fullLength";
+}
+
+// The trace as an observer of the run.
+class TraceObserver : public RunObserver {
+ public:
+  TraceObserver(const std::string& file, const std::vector<std::string>& names, int64_t every) {
+    writer_.Open(file, names, static_cast<long>(every));
+  }
+  void AfterStep(const Sim& sim, int64_t step) override {
+    writer_.Step(sim.s, static_cast<long>(step));
+  }
+  void End(const Sim& sim, int64_t steps) override {
+    writer_.Finish(sim.s, static_cast<long>(steps));
+    writer_.Close();
+  }
+  void Close() { writer_.Close(); }
+
+ private:
+  TraceWriter writer_;
+};
+
+}  // namespace
+
+std::string RunResult::SummaryText(bool json) const {
+  std::ostringstream out;
+  WriteSummary(out, summary, inputs, json);
+  return out.str();
+}
+
+void RunResult::Report(std::ostream& out, std::ostream& err, bool json,
+                       const std::string& program) const {
+  for (const std::string& notice : notices) err << program << ": " << notice << "\n";
+  if (exitCode == 0) {
+    WriteSummary(out, summary, inputs, json);
+    for (const std::string& warning : warnings) err << program << ": " << warning << "\n";
+    return;
+  }
+  if (began && exitCode == 1) WriteSummary(err, summary, inputs, json);
+  err << error << "\n";
+}
+
+RunResult Runner::Run(const RunSpec& spec) const {
+  RunResult result;
+  auto outcome = std::make_shared<RunOutcome>();
+  result.outcome_ = outcome;
+  RunOutcome& r = *outcome;
+  const std::string prefix = spec.program.empty() ? std::string() : spec.program + ": ";
+
+  Sim sim;
+  SystemClock systemClock;
+  SimulatedClock simulatedClock;
+  sim.clock = spec.realtime ? static_cast<Clock*>(&systemClock) : &simulatedClock;
+  sim.result1.buffered = true;
+  sim.result2.buffered = true;
+  State& s = sim.s;
+  const auto started = std::chrono::steady_clock::now();
+  const std::string workingFolder = AbsolutePath(spec.folder.empty() ? "." : spec.folder);
+  const std::string constantsFile =
+      spec.constants.empty() ? JoinPath(workingFolder, "CONS.VAL") : AbsolutePath(spec.constants);
+  std::multimap<int64_t, char> keys = spec.keys;
+  std::multimap<int64_t, std::pair<int32_t, int32_t>> mouse = spec.mouse;
+  DriveScript script;
+  std::string scriptFile;
+  std::unique_ptr<ScriptedClock> scriptedClock;
+  RunFigures figures;
+  std::unique_ptr<TraceObserver> trace;
+  std::unique_ptr<Recorder> recorder;
+  try {
+    StartUp(sim, workingFolder,
+            spec.constants.empty() ? std::string("CONS.VAL") : AbsolutePath(spec.constants));
+    if (!spec.errorFolder.empty()) sim.tables.errorFolder = spec.errorFolder;
+    ComposeTitle(s);
+
+    bool underWay = false;
+    for (const RunSpec::Action& a : spec.actions) {
+      if (a.kind == RunSpec::Action::Set) {
+        ApplySetting(sim, a.a, a.b);
+      } else if (a.kind == RunSpec::Action::Load) {
+        const std::string file = AbsolutePath(a.a);
+        sim.namedFiles.emplace_back("the snapshot loaded", file);
+        std::vector<MovedFile> moved;
+        underWay = LoadSnapshotIntoRun(sim, file, &moved);
+        if (!underWay) s.skarmstatus = 'S';
+        if (!moved.empty()) result.notices.push_back(MovedFilesNotice(moved, "the snapshot " + file));
+      } else {
+        // A drive script: its starting state, its keys, mouse and clock.
+        scriptFile = AbsolutePath(a.a);
+        script = ReadDriveScript(scriptFile);
+        sim.namedFiles.emplace_back("the drive script", scriptFile);
+        std::vector<MovedFile> moved;
+        underWay =
+            LoadScriptStateIntoRun(sim, scriptFile, script.snapshot, script.snapshotLine, &moved);
+        if (!underWay) s.skarmstatus = 'S';
+        if (!moved.empty()) {
+          result.notices.push_back(MovedFilesNotice(moved, "the drive script " + scriptFile));
+        }
+        keys.insert(script.keys.begin(), script.keys.end());
+        mouse.insert(script.mouse.begin(), script.mouse.end());
+        scriptedClock = std::make_unique<ScriptedClock>(script);
+        sim.clock = scriptedClock.get();
+      }
+    }
+    // Every output is checked against every input and every other output
+    // before anything is written.
+    if (!spec.saveSnapshot.empty()) {
+      sim.namedOutputs.emplace_back("the snapshot to save", spec.saveSnapshot);
+    }
+    if (!spec.trace.empty()) sim.namedOutputs.emplace_back(spec.traceRole, spec.trace);
+    for (const auto& other : spec.otherOutputs) sim.namedOutputs.push_back(other);
+    CheckOutputs(sim);
+    if (!spec.record.empty()) recorder = std::make_unique<Recorder>(spec.record);
+    result.inputs = InputPrints(sim);
+    if (underWay) {
+      // A run under way goes on with its next tick; its clock resumes, unless
+      // it stands where adding a step no longer moves it.
+      ResumeLoadedRun(sim);
+      simulatedClock.now = s.clockNow;
+      if (!ClockCanAdvance(s.clockNow)) {
+        result.notices.push_back("the snapshot's clock (" + FormatShortest(s.clockNow) +
+                                 " s) cannot advance; it starts again at " +
+                                 FormatShortest(SimulatedClock().now) + " s");
+        simulatedClock.now = SimulatedClock().now;
+      }
+    } else {
+      if (scriptedClock) scriptedClock->BeginTick(0);
+      Start(sim, nullptr);
+    }
+
+    figures.Begin(sim, underWay);
+    if (!spec.trace.empty()) {
+      trace = std::make_unique<TraceObserver>(
+          spec.trace, spec.traceVars.empty() ? DefaultTraceVariables() : spec.traceVars,
+          spec.traceEvery);
+    }
+    std::vector<RunObserver*> observers;
+    if (trace) observers.push_back(trace.get());
+    if (recorder) observers.push_back(recorder.get());
+    observers.insert(observers.end(), spec.observers.begin(), spec.observers.end());
+    for (RunObserver* o : observers) o->Begin(sim);
+    result.began = true;
+    const auto stepsStarted = std::chrono::steady_clock::now();
+    for (int64_t tick = 0; tick < spec.maxSteps; ++tick) {
+      simulatedClock.now += 0.04;
+      const int64_t next = static_cast<int64_t>(s.stegnr) + 1;
+      if (scriptedClock) {
+        // A replay ends where its drive ended.
+        if (next > script.lastTick) {
+          r.reason = "scriptEnd";
+          break;
+        }
+        scriptedClock->BeginTick(next);
+        // What happened to the time base between the drive's ticks.
+        if (auto it = script.times.find(next); it != script.times.end()) {
+          s.ttot = it->second.ttot;
+          s.cycleTime = it->second.cycleTime;
+          s.clockNow = it->second.clockNow;
+          s.clockPrev = it->second.clockPrev;
+          s.dt = it->second.dt;
+        }
+      }
+      for (auto [it, end] = keys.equal_range(next); it != end; ++it) s.tangent = it->second;
+      for (auto [it, end] = mouse.equal_range(next); it != end; ++it) {
+        s.musx = it->second.first;
+        s.musy = it->second.second;
+      }
+      const TickOutcome t = Tick(sim, nullptr);
+      if (t == TickOutcome::Ended) {
+        r.reason = EndReason(s);
+        break;
+      }
+      ++r.steps;
+      figures.AfterStep(s);
+      for (RunObserver* o : observers) o->AfterStep(sim, r.steps);
+      if (t == TickOutcome::EmptyTank) {
+        r.reason = "Bensinstopp";
+        break;
+      }
+    }
+    r.stepSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stepsStarted).count();
+    sim.result1.Close();
+    sim.result2.Close();
+    for (RunObserver* o : observers) o->End(sim, r.steps);
+    if (!spec.saveSnapshot.empty()) {
+      // As the menu command does, the pause flag is set while saving.
+      SaveSnapshotOfRun(sim, spec.saveSnapshot, UserDecimalSeparator());
+      s.paus = 0;
+    }
+  } catch (const TableRangeError& e) {
+    r.exitCode = 3;
+    r.error = Printable(e.line1()) + "\n" + Printable(e.line2());
+    if (!e.notWritten().empty()) r.error += "\nERROR.TAB could not be written: " + e.notWritten();
+  } catch (const IoError& e) {
+    r.exitCode = 1;
+    r.error = prefix + e.what();
+    if (e.reason() == "file not found" && e.file() == constantsFile) {
+      const std::string bundled = BundledDataFolder();
+      r.error += "\n(the bundled default car and constants are in " + bundled +
+                 "; to run it: cp -r " + bundled + " FOLDER && drivanto-batch FOLDER)";
+    }
+  } catch (const std::bad_alloc&) {
+    r.exitCode = 1;
+    r.error = prefix + DescribeUnexpected("out of memory");
+  } catch (const std::exception& e) {
+    r.exitCode = 1;
+    r.error = prefix + DescribeUnexpected(e.what());
+  }
+  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  for (const RunSpec::Action& a : spec.actions) {
+    if (a.kind == RunSpec::Action::Set) r.settings.push_back({a.a, a.b});
+  }
+  r.runOptions = spec.runOptions;
+  if (r.exitCode != 0) {
+    // The rows written so far are kept.
+    try {
+      sim.result1.Close();
+      sim.result2.Close();
+      if (trace) trace->Close();
+    } catch (const IoError& e) {
+      r.error += "\n" + prefix + e.what();
+    }
+    if (result.began && r.exitCode == 1) r.reason = "failed";
+  }
+  result.exitCode = r.exitCode;
+  result.error = r.error;
+  if (r.exitCode == 0 || result.began) result.summary = Summarise(sim, r, figures);
+  if (recorder) {
+    result.recordedNames = spec.record;
+    result.recorded = recorder->TakeColumns();
+  }
+  if (r.exitCode == 0) {
+    if (scriptedClock && !script.ended) {
+      result.warnings.push_back(
+          "warning: the drive script " + Printable(scriptFile) +
+          " has no end line: its recording was cut short; it was replayed as far as it goes, "
+          "to tick " +
+          std::to_string(script.lastTick));
+    }
+    if (scriptedClock && scriptedClock->extraReadings() > 0) {
+      result.warnings.push_back("warning: the replay read the clock " +
+                                std::to_string(scriptedClock->extraReadings()) +
+                                " times more than the drive did: its steps may differ from the "
+                                "drive's");
+    }
+    if (const std::string w = CycleWarning(result.summary); !w.empty()) {
+      result.warnings.push_back("warning: " + w);
+    }
+  }
+  return result;
+}
+
+}  // namespace drivanto
