@@ -1,11 +1,14 @@
 #include "data/ChangeWatch.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace drivanto {
@@ -38,37 +41,94 @@ bool ReportsAllChanges(const std::string& folder) {
   }
 }
 
+}  // namespace
+
+// A notification instance and the thread that listens to it: the thread
+// sleeps until the system queues a notification, raises `news` and sleeps
+// again until the owner has read the queue. The owner thus learns of a
+// change by reading a flag, not by a system call per step.
+struct ChangeWatch::Listener {
+  int fd = -1;
+  int wake = -1;  // an event that ends the thread
+  std::atomic<bool> news{true};
+  std::atomic<bool> stop{false};
+
+  ~Listener() {
+    if (fd >= 0) ::close(fd);
+    if (wake >= 0) ::close(wake);
+  }
+
+  static void Listen(std::shared_ptr<Listener> self) {
+    while (!self->stop.load()) {
+      // Wait while the news is unread.
+      self->news.wait(true);
+      if (self->stop.load()) break;
+      struct pollfd fds[2] = {{self->fd, POLLIN, 0}, {self->wake, POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        // Without poll nothing can be heard: every check reads the queue.
+        self->news.store(true);
+        break;
+      }
+      if (fds[1].revents) break;
+      if (fds[0].revents) self->news.store(true);
+    }
+  }
+
+  // Ends the thread; it frees the listener when it has gone.
+  void End() {
+    stop.store(true);
+    news.store(false);
+    news.notify_all();
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+  }
+};
+
+namespace {
+
 // Closing a notification instance waits for the kernel to retire its watches
 // (some 15 ms), which a program running many short runs would pay for every
-// run. Instances without watches are therefore kept for the next user.
+// run. Instances without watches, with their listeners, are therefore kept
+// for the next user.
 std::mutex poolMutex;
-std::vector<int>& Pool() {
-  static std::vector<int> pool;
-  return pool;
+std::vector<std::shared_ptr<ChangeWatch::Listener>>& Pool() {
+  static auto* pool = new std::vector<std::shared_ptr<ChangeWatch::Listener>>;
+  return *pool;
 }
 constexpr std::size_t kPoolSize = 64;
 
-int TakeInstance() {
+std::shared_ptr<ChangeWatch::Listener> TakeListener() {
   {
     std::lock_guard<std::mutex> lock(poolMutex);
     if (!Pool().empty()) {
-      const int fd = Pool().back();
+      auto l = Pool().back();
       Pool().pop_back();
-      return fd;
+      return l;
     }
   }
-  return ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  auto l = std::make_shared<ChangeWatch::Listener>();
+  l->fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (l->fd < 0) return nullptr;
+  l->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (l->wake < 0) return nullptr;
+  try {
+    std::thread(ChangeWatch::Listener::Listen, l).detach();
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return l;
 }
 
-void GiveBack(int fd) {
+void GiveBack(std::shared_ptr<ChangeWatch::Listener> l) {
   {
     std::lock_guard<std::mutex> lock(poolMutex);
     if (Pool().size() < kPoolSize) {
-      Pool().push_back(fd);
+      Pool().push_back(std::move(l));
       return;
     }
   }
-  ::close(fd);
+  l->End();
 }
 
 }  // namespace
@@ -76,7 +136,13 @@ void GiveBack(int fd) {
 ChangeWatch::~ChangeWatch() {
   if (fd_ < 0) return;
   Reset();
-  GiveBack(fd_);
+  GiveBack(std::move(listener_));
+}
+
+bool ChangeWatch::MayHaveNews() const { return fd_ >= 0 && listener_->news.load(); }
+
+void ChangeWatch::Heard() {
+  if (listener_->news.exchange(false)) listener_->news.notify_all();
 }
 
 int ChangeWatch::Watch(const std::string& folder) {
@@ -85,11 +151,14 @@ int ChangeWatch::Watch(const std::string& folder) {
   if (it != byFolder_.end()) return it->second;
   if (!ReportsAllChanges(folder)) return -1;
   if (fd_ < 0) {
-    fd_ = TakeInstance();
-    if (fd_ < 0) {
+    listener_ = TakeListener();
+    if (!listener_) {
       unavailable_ = true;
       return -1;
     }
+    fd_ = listener_->fd;
+    // Whatever an earlier user left is read at the first check.
+    listener_->news.store(true);
   }
   const int wd = ::inotify_add_watch(fd_, folder.c_str(), kFolderEvents | IN_ONLYDIR);
   if (wd < 0) return -1;

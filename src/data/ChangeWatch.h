@@ -2,6 +2,8 @@
 // Notification of changes in folders (Linux inotify), so that a cached file
 // needs no check of its own until something in its folder has changed.
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -22,6 +24,10 @@ class ChangeWatch {
   // changes made elsewhere (network and user-space file systems).
   int Watch(const std::string& folder);
 
+  // Whether notifications may be waiting: a listener thread raises this flag
+  // as soon as the system queues one, so that asking costs no system call.
+  bool MayHaveNews() const;
+
   // Reads every queued notification and calls changed(watch, name) for each
   // name reported in a watched folder. Returns false when the watches no
   // longer tell the whole story (the queue overflowed, a watch was removed, a
@@ -30,6 +36,7 @@ class ChangeWatch {
   template <typename F>
   bool Drain(F&& changed) {
     if (fd_ < 0) return true;
+    Heard();
     bool whole = true;
     for (;;) {
       const long n = ReadEvents();
@@ -43,14 +50,21 @@ class ChangeWatch {
   // Drops every watch and every queued notification.
   void Reset();
 
+  // (The thread behind MayHaveNews, kept with its instance for the next user.)
+  struct Listener;
+
  private:
   long ReadEvents();
+  // Lowers the listener's flag before the queue is read, so that whatever
+  // comes after the reading raises it again.
+  void Heard();
   template <typename F>
   bool Walk(long n, F& changed);
   // What one event means: 1 a name changed, 0 nothing of interest, -1 the
   // watches no longer hold.
   static int Classify(unsigned mask, unsigned nameLength);
 
+  std::shared_ptr<Listener> listener_;
   int fd_ = -1;
   bool unavailable_ = false;
   std::unordered_map<std::string, int> byFolder_;

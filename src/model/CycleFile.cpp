@@ -1,6 +1,6 @@
 #include "model/CycleFile.h"
 
-#include <cerrno>
+#include <cstdio>
 #include <string_view>
 
 #include "base/Errors.h"
@@ -15,51 +15,41 @@ void CycleFile::Open(const std::string& name) {
   name_ = name;
   row_ = 0;
   line_ = 1;
-  std::string real = ResolveCase(name);
-  file_ = std::fopen(real.c_str(), "rb");
-  if (!file_) throw IoError(name, 0, ErrnoReason(errno));
-  char head[1024];
-  const std::size_t n = std::fread(head, 1, sizeof head, file_);
-  try {
-    RejectUtf16(name, std::string_view(head, n));
-  } catch (...) {
-    Close();
-    throw;
-  }
-  std::rewind(file_);
+  std::string bytes = ReadFileBytes(name);
+  RejectUtf16(name, std::string_view(bytes).substr(0, 1024));
+  bytes_ = std::make_shared<const std::string>(std::move(bytes));
+  pos_ = 0;
 }
 
 void CycleFile::Close() {
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
+  bytes_.reset();
+  pos_ = 0;
 }
 
 int CycleFile::Get() {
-  int c = std::fgetc(file_);
+  if (pos_ >= bytes_->size()) return EOF;
+  const int c = static_cast<unsigned char>((*bytes_)[pos_++]);
   if (c == '\n') ++line_;
   return c;
 }
 void CycleFile::Unget(int c) {
   if (c == EOF) return;
   if (c == '\n') --line_;
-  std::ungetc(c, file_);
+  --pos_;
 }
 
 bool CycleFile::AtEnd() {
-  if (!file_) return true;
+  if (!bytes_) return true;
   int c;
   while ((c = Get()) != EOF && IsWordSpace(c)) {
   }
-  if (c == EOF) {
-    if (std::ferror(file_)) throw IoError(name_, line_, ErrnoReason(errno ? errno : EIO));
-    return true;
-  }
+  if (c == EOF) return true;
   Unget(c);
   return false;
 }
 
 void CycleFile::ReadRow(double out[6]) {
-  if (!file_) throw IoError(name_, line_, "the file is not open");
+  if (!bytes_) throw IoError(name_, line_, "the file is not open");
   ++row_;
   for (int k = 0; k < 6; ++k) {
     int c;

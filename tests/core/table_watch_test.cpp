@@ -1,7 +1,9 @@
 // Edits of table files while the model runs: with notifications from the
-// folder (read once per step) and on the fallback path that checks each file
-// at every lookup, an edit is seen by the next step at the latest - however it
-// is made.
+// folder (heard by a listener, read at the next step) and on the fallback
+// path that checks each file at every lookup, an edit is seen by the next
+// step at the latest - however it is made. (With notifications "the next
+// step" is the one after the listener heard of the edit, some microseconds
+// after it: the tests wait for that, a few seconds at most.)
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,6 +23,11 @@ namespace {
 
 using testing::TempFolder;
 
+bool Heard(const TableCache& cache) {
+  for (int i = 0; i < 5000 && !cache.ChangeHeard(); ++i) ::usleep(1000);
+  return cache.ChangeHeard();
+}
+
 std::string Rows(int base) {
   return "TAB 1 \n1 " + std::to_string(base) + "\n2 " + std::to_string(base + 10) + "\n";
 }
@@ -28,6 +35,13 @@ std::string Rows(int base) {
 class TableWatch : public ::testing::TestWithParam<bool> {
  protected:
   TableWatch() { cache.notifications = GetParam(); }
+
+  // After an edit: with notifications, until the listener has heard of it.
+  void Edited() {
+    if (GetParam()) {
+      ASSERT_TRUE(Heard(cache));
+    }
+  }
 
   // One step's lookup through the model's way: a site, inside a step.
   double Step(const std::string& file) {
@@ -48,8 +62,10 @@ TEST_P(TableWatch, AnEditBetweenTwoStepsIsSeenByTheNextStep) {
   EXPECT_EQ(Step(f), 15);
   EXPECT_EQ(Step(f), 15);
   TempFolder::WriteBytes(f, Rows(100) + "\n");  // another size
+  Edited();
   EXPECT_EQ(Step(f), 105);
   TempFolder::WriteBytes(f, Rows(200) + "\n");  // the same size, at once
+  Edited();
   EXPECT_EQ(Step(f), 205);
 }
 
@@ -60,6 +76,7 @@ TEST_P(TableWatch, AnEditThatKeepsSizeAndModificationTimeIsSeen) {
   EXPECT_EQ(Step(f), 15);
   TempFolder::WriteBytes(f, Rows(70));
   ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), old, 0), 0);
+  Edited();
   EXPECT_EQ(Step(f), 75);
 }
 
@@ -68,6 +85,7 @@ TEST_P(TableWatch, AFileReplacedByRenameIsSeen) {
   EXPECT_EQ(Step(f), 15);
   const std::string tmp = dir.Write("BIL/FORD.NEW", Rows(30));
   ASSERT_EQ(std::rename(tmp.c_str(), f.c_str()), 0);
+  Edited();
   EXPECT_EQ(Step(f), 35);
 }
 
@@ -75,12 +93,14 @@ TEST_P(TableWatch, ADeletedAndRecreatedFolderIsSeen) {
   const std::string f = dir.Write("BIL/BAT.TAB", Rows(10));
   EXPECT_EQ(Step(f), 15);
   std::filesystem::remove_all(dir / "BIL");
+  Edited();
   EXPECT_THROW(Step(f), IoError);
-  dir.Write("BIL/BAT.TAB", Rows(40));
+  dir.Write("BIL/BAT.TAB", Rows(40));  // (unwatched since it went: checked)
   EXPECT_EQ(Step(f), 45);
   // The folder moved away and another put in its place.
   std::filesystem::rename(dir / "BIL", dir / "OLD");
   dir.Write("BIL/BAT.TAB", Rows(50));
+  Edited();
   EXPECT_EQ(Step(f), 55);
 }
 
@@ -89,6 +109,7 @@ TEST_P(TableWatch, ANewFileWithTheNameInOtherLetterCaseIsNotMissed) {
   const std::string asked = dir / "BIL/MOTOR.TAB";
   EXPECT_EQ(Step(asked), 15);
   TempFolder::WriteBytes(f, Rows(60));
+  Edited();
   EXPECT_EQ(Step(asked), 65);
 }
 
@@ -125,6 +146,7 @@ TEST(TableWatchNotified, AnOverflowingQueueSendsEveryFileThroughAFullCheck) {
   const struct timespec t[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
   for (int i = 0; i < 20000; ++i) ::utimensat(AT_FDCWD, noise[i % 2].c_str(), t, 0);
   TempFolder::WriteBytes(f, Rows(80));
+  ASSERT_TRUE(Heard(cache));
   StepOfLookups s(cache);
   EXPECT_EQ(TABR1(cache, site, f, "1", 'i', 1.5, 1), 85);
 }
