@@ -179,15 +179,13 @@ const T& TableCache::Get(TableSite& site, const std::string& fileName, std::stri
   return *static_cast<const T*>(site.table_);
 }
 
-const Table1& TableCache::Get1(TableSite& site, const std::string& fileName,
-                               std::string_view number) {
-  return Get(site, fileName, number, &Entry::tables1, CompileTable1);
-}
-
-const Table2& TableCache::Get2(TableSite& site, const std::string& fileName,
-                               std::string_view number) {
-  return Get(site, fileName, number, &Entry::tables2, CompileTable2);
-}
+// The two kinds the header's lookups ask for.
+template const Table1& TableCache::Get(TableSite&, const std::string&, std::string_view,
+                                       std::map<std::string, Table1, std::less<>> Entry::*,
+                                       Table1 (*)(const TableFile&, std::string_view));
+template const Table2& TableCache::Get(TableSite&, const std::string&, std::string_view,
+                                       std::map<std::string, Table2, std::less<>> Entry::*,
+                                       Table2 (*)(const TableFile&, std::string_view));
 
 double TABR1(TableCache& cache, TableSite& site, const std::string& fileName,
              std::string_view tableNumber, char mode, double x, int column) {
