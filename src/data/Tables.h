@@ -5,11 +5,10 @@
 // A table file is read and scanned into numbers once per version of the file
 // (data/CompiledTables.h). Whether the file has changed is learnt from the
 // system's notifications on its folder: a thread listens for them and raises
-// a flag, so that inside a computation step the queue of notifications is
-// read (once, at the step's first lookup) only when the flag says something
-// came - a step asks the file system nothing while the files stay as they
-// are; outside a step (start-up, settings panels, tests) the queue is read at
-// every lookup. A file reported changed,
+// a flag, and the queue of notifications is read only when the flag says
+// something came - inside a computation step once, at the step's first
+// lookup; outside a step (start-up, settings panels, tests) at any lookup. A
+// step asks the file system nothing while the files stay as they are. A file reported changed,
 // moved, replaced or deleted is checked in full (status and bytes) before its
 // next use. Where no notification can be had, every lookup checks the file's
 // status (size, modification and change time, inode), and a file changed in
@@ -87,6 +86,8 @@ class TableCache {
   // Whether a notification has come that the next step will read (the
   // listener hears one some microseconds after the change).
   bool ChangeHeard() const { return watch_.MayHaveNews(); }
+  // Whether any folder is watched (an edit there will be heard).
+  bool Watching() const { return watch_.Watching(); }
 
  private:
   struct Entry {

@@ -157,6 +157,7 @@ TEST(TableWatchNotified, OutsideAStepEveryLookupSeesAnEdit) {
   TableCache cache;
   EXPECT_EQ(TABR1(cache, f, "1", 'i', 1.5, 1), 15);
   TempFolder::WriteBytes(f, Rows(20));
+  ASSERT_TRUE(Heard(cache));
   EXPECT_EQ(TABR1(cache, f, "1", 'i', 1.5, 1), 25);
 }
 
