@@ -27,8 +27,6 @@ class ChangeWatch {
   // Whether notifications may be waiting: a listener thread raises this flag
   // as soon as the system queues one, so that asking costs no system call.
   bool MayHaveNews() const;
-  // Whether any folder is watched.
-  bool Watching() const { return !byFolder_.empty(); }
 
   // Reads every queued notification and calls changed(watch, name) for each
   // name reported in a watched folder. Returns false when the watches no

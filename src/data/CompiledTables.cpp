@@ -48,24 +48,34 @@ void TableRows::AddRow(double key, const std::vector<double>& values) {
 }
 
 void TableRows::Finish() {
-  uniform_ = widest_ > 0 &&
-             values_.size() == keys.size() * static_cast<std::size_t>(widest_);
+  const std::size_t w = static_cast<std::size_t>(widest_);
+  uniform_ = widest_ > 0 && values_.size() == keys.size() * w;
+  carried_.clear();
   if (uniform_) {
     starts_.clear();
     starts_.shrink_to_fit();
+    return;
+  }
+  // The carried columns, where they take at most four times the room of
+  // the numbers themselves (or little room at all).
+  if (widest_ == 0 || keys.size() * w > std::max<std::size_t>(4 * values_.size(), 65536)) return;
+  carried_.resize(keys.size() * w);
+  for (std::size_t j = 0; j < w; ++j) {
+    double value = 0.0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : values_.size();
+      if (starts_[i] + j < end) value = values_[starts_[i] + j];
+      carried_[i * w + j] = value;
+    }
   }
 }
 
-void TableRows::Carry(std::size_t column) const {
-  if (carried_.size() <= column) carried_.resize(column + 1);
-  std::vector<double>& out = carried_[column];
-  out.resize(keys.size());
-  double value = 0.0;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
+double TableRows::WalkBack(std::size_t column, std::size_t row) const {
+  for (std::size_t i = row + 1; i-- > 0;) {
     const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : values_.size();
-    if (starts_[i] + column < end) value = values_[starts_[i] + column];
-    out[i] = value;
+    if (starts_[i] + column < end) return values_[starts_[i] + column];
   }
+  return 0.0;
 }
 
 std::size_t TableRows::FirstAbove(double x) const {

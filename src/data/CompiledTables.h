@@ -16,25 +16,28 @@
 namespace drivanto {
 
 // Rows in file order with their values. A row without a value column carries
-// the value of the row before it (0 before a column's first value); the
-// carried columns are made when a lookup first asks for them, so a file of
-// rows of very different lengths costs no more than its own numbers.
+// the value of the row before it (0 before a column's first value). Rows that
+// all hold the same number of values are read in place; other tables get
+// their carried columns made once, when they are compiled, unless that would
+// take far more room than the file's own numbers (a wide row among many short
+// ones): then a lookup walks back to the row that holds the column. A
+// compiled table is never changed by a lookup, so threads share it.
 class TableRows {
  public:
   void AddRow(double key, const std::vector<double>& values);
   std::vector<double> keys;
   bool increasing = true;  // keys never decrease: binary search applies
 
-  // After the last row: rows that all hold the same number of values are
-  // read in place, without carried columns.
+  // After the last row.
   void Finish();
   // Value column c (1-based) of row i; 0 for a column no row has.
   double Value(int c, std::size_t i) const {
     if (c < 1 || c > widest_) return 0.0;
     const std::size_t j = static_cast<std::size_t>(c - 1);
-    if (uniform_) return values_[i * static_cast<std::size_t>(widest_) + j];
-    if (j >= carried_.size() || carried_[j].empty()) Carry(j);
-    return carried_[j][i];
+    const std::size_t w = static_cast<std::size_t>(widest_);
+    if (uniform_) return values_[i * w + j];
+    if (!carried_.empty()) return carried_[i * w + j];
+    return WalkBack(j, i);
   }
   // The first row whose key is strictly greater than x, or keys.size().
   std::size_t FirstAbove(double x) const;
@@ -43,12 +46,12 @@ class TableRows {
   int widest() const { return widest_; }
 
  private:
-  void Carry(std::size_t column) const;
+  double WalkBack(std::size_t column, std::size_t row) const;
   std::vector<double> values_;       // all rows' values, row after row
   std::vector<uint32_t> starts_;  // where each row's values begin in values_
   int widest_ = 0;
   bool uniform_ = false;
-  mutable std::vector<std::vector<double>> carried_;
+  std::vector<double> carried_;  // row after row, every column, when made
 };
 
 struct Table1 {

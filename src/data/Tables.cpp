@@ -77,8 +77,8 @@ bool IsSymlink(const std::string& path) {
 void TableCache::Drain() {
   if (inStep_ && drained_) return;
   drained_ = true;
-  // The queue is read only when the listener heard something.
-  if (!watch_.MayHaveNews()) return;
+  // Inside a step the queue is read only when the listener heard something.
+  if (inStep_ && !watch_.MayHaveNews()) return;
   const bool whole = watch_.Drain([&](int watch, std::string_view name) {
     for (auto& [key, e] : entries_) {
       if (e->watch == watch && SameIgnoringAsciiCase(e->name, name)) e->stale = true;

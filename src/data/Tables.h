@@ -5,10 +5,11 @@
 // A table file is read and scanned into numbers once per version of the file
 // (data/CompiledTables.h). Whether the file has changed is learnt from the
 // system's notifications on its folder: a thread listens for them and raises
-// a flag, and the queue of notifications is read only when the flag says
-// something came - inside a computation step once, at the step's first
-// lookup; outside a step (start-up, settings panels, tests) at any lookup. A
-// step asks the file system nothing while the files stay as they are. A file reported changed,
+// a flag. Inside a computation step (or another operation that reads tables
+// as one: start-up, taking over a panel) the queue of notifications is read
+// once, at the first lookup, and only when the flag says something came, so
+// that a step asks the file system nothing while the files stay as they are;
+// outside (tests, single lookups) the queue is read at every lookup. A file reported changed,
 // moved, replaced or deleted is checked in full (status and bytes) before its
 // next use. Where no notification can be had, every lookup checks the file's
 // status (size, modification and change time, inode), and a file changed in
@@ -86,8 +87,6 @@ class TableCache {
   // Whether a notification has come that the next step will read (the
   // listener hears one some microseconds after the change).
   bool ChangeHeard() const { return watch_.MayHaveNews(); }
-  // Whether any folder is watched (an edit there will be heard).
-  bool Watching() const { return watch_.Watching(); }
 
  private:
   struct Entry {
@@ -149,7 +148,8 @@ double TABR1(TableCache& cache, const std::string& fileName, const std::string& 
 double TABR2(TableCache& cache, const std::string& fileName, const std::string& tableNumber,
              char columnMode, char rowMode, double columnArg, double rowArg);
 
-// Brackets one computation step for the cache (see above).
+// Brackets one computation step, or another operation that reads tables as
+// one, for the cache (see above).
 class StepOfLookups {
  public:
   explicit StepOfLookups(TableCache& cache) : cache_(cache) { cache_.BeginStep(); }

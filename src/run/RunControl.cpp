@@ -18,6 +18,7 @@ namespace drivanto {
 void RereadSettings(Sim& sim) {
   sim.s.omrakna = 1;
   try {
+    StepOfLookups once(sim.tables);
     ReadConstants(sim.s, sim.tables);
     EngineMapPoint(sim);
   } catch (...) {

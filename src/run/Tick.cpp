@@ -32,7 +32,10 @@ void StartUp(Sim& sim, const std::string& workingFolder, const std::string& cons
   s.resfil1status = '-';
   s.resfil2status = '-';
   s.konsfil = Cut250(constantsFile);
-  ReadConstants(s, sim.tables);
+  {
+    StepOfLookups once(sim.tables);
+    ReadConstants(s, sim.tables);
+  }
   s.loadMode = "H";
   s.stegnr = 0;
 }
@@ -58,7 +61,10 @@ void ScreenSetup(Sim& sim, Display* display) {
 void Start(Sim& sim, Display* display) {
   ScreenSetup(sim, display);
   sim.s.omrakna = 1;
-  EngineMapPoint(sim);
+  {
+    StepOfLookups once(sim.tables);
+    EngineMapPoint(sim);
+  }
   sim.s.omrakna = 0;
 }
 
