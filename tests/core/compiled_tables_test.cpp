@@ -213,6 +213,37 @@ TEST(CompiledTables, ShortRowsCarryTheValueOfTheRowAbove) {
   EXPECT_EQ(v, 250);
 }
 
+TEST(CompiledTables, AWideRowAmongManyShortOnesCarriesWithoutAColumnPerRow) {
+  // 300 values on the first row, then 400 rows of one or two: carried
+  // columns would take 120,000 values for the file's 1,000, so a lookup
+  // walks back instead. Every value against the rule worked out row by row.
+  std::string text = "TAB 1\nt\n0";
+  std::vector<std::vector<double>> rows = {{}};
+  for (int c = 0; c < 300; ++c) {
+    text += " " + std::to_string(c + 1);
+    rows[0].push_back(c + 1);
+  }
+  text += "\n";
+  for (int r = 1; r <= 400; ++r) {
+    rows.push_back({1000.0 + r});
+    text += std::to_string(r) + " " + std::to_string(1000 + r);
+    if (r % 7 == 0) {
+      rows.back().push_back(2000.0 + r);
+      text += " " + std::to_string(2000 + r);
+    }
+    text += "\n";
+  }
+  const Table1 t = CompileTable1(TokenizeTable(text), "1");
+  ASSERT_EQ(t.rows.keys.size(), rows.size());
+  for (int c : {1, 2, 3, 150, 300, 301}) {
+    double carried = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (static_cast<std::size_t>(c) <= rows[i].size()) carried = rows[i][c - 1];
+      ASSERT_EQ(t.rows.Value(c, i), c > 300 ? 0 : carried) << "column " << c << " row " << i;
+    }
+  }
+}
+
 TEST(CompiledTables, DecreasingKeysAreSearchedInFileOrder) {
   // 5 then 2: an argument of 3 stops at the first row above it (5), not at
   // the row a binary search over the sorted keys would give.
