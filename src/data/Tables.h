@@ -37,11 +37,6 @@ class TableCache;
 // hashes names nor scans text. A change of the file name or table number
 // resolves it again.
 class TableSite {
- public:
-  TableSite() = default;
-  TableSite(const TableSite&) = delete;
-  TableSite& operator=(const TableSite&) = delete;
-
  private:
   friend class TableCache;
   std::string file_;
@@ -147,6 +142,20 @@ double TABR1(TableCache& cache, const std::string& fileName, const std::string& 
              char mode, double x, int column);
 double TABR2(TableCache& cache, const std::string& fileName, const std::string& tableNumber,
              char columnMode, char rowMode, double columnArg, double rowArg);
+
+// The tables as a run holds them: one cache, shared by the run and every
+// copy made of it (so a copy of a run reads no file its original has read).
+// Copies that share a cache step in one thread at a time.
+class SharedTables {
+ public:
+  SharedTables() : cache_(std::make_shared<TableCache>()) {}
+  TableCache& operator*() const { return *cache_; }
+  TableCache* operator->() const { return cache_.get(); }
+  operator TableCache&() const { return *cache_; }
+
+ private:
+  std::shared_ptr<TableCache> cache_;
+};
 
 // Brackets one computation step, or another operation that reads tables as
 // one, for the cache (see above).

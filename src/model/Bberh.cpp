@@ -1,4 +1,5 @@
-// One computation step: the modules of the car in their fixed order.
+// One computation step: the modules of the car in their fixed order. The step
+// reads the car's tables and changes the state; it writes no file.
 
 #include "model/Modules.h"
 
@@ -36,9 +37,10 @@ void SimulationStep(Sim& sim) {
     EngineStep(sim);
     s.fuelLeft = s.fuelLeft - s.dt * s.fuelFlow;
   }
-  if (s.Spara.At(4) == 'M') EngineMapPoint(sim);                             // 19
-  if (s.Spara.At(1) == '1' && s.resfil1status == 'K') WriteResultRow1(sim);  // 20
-  if (s.Spara.At(2) == '1' && s.resfil2status == 'K') WriteResultRow2(sim);  // 21
+  if (s.Spara.At(4) == 'M') EngineMapPoint(sim);  // 19
+  // 20, 21: the rows of the result files are written after the step, by
+  // the run (WriteResultRows); the energy column of file 1 is the step's.
+  if (s.Spara.At(1) == '1' && s.resfil1status == 'K') AccumulateResultEnergy(s);
 }
 
 }  // namespace drivanto

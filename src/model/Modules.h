@@ -64,8 +64,14 @@ void EngineMapPoint(Sim& sim);
 // snapshot, the other result file): a result file never destroys an input.
 void CheckResultFiles(const Sim& sim);
 void OpenResultFiles(Sim& sim);
+// The energy column of result file 1, summed while the file is written: a
+// part of the step.
+void AccumulateResultEnergy(State& s);
+// One row each, of the state after a step (the energy already summed).
 void WriteResultRow1(Sim& sim);
 void WriteResultRow2(Sim& sim);
+// After a step: the rows of the result files the settings switch on.
+void WriteResultRows(Sim& sim);
 
 // Bberh: one computation step, the modules in their fixed order.
 void SimulationStep(Sim& sim);

@@ -11,8 +11,17 @@ namespace drivanto {
 class ResultFile {
  public:
   ResultFile() = default;
-  ResultFile(const ResultFile&) = delete;
-  ResultFile& operator=(const ResultFile&) = delete;
+  // A copy is a closed file of the same kind: a copy of a run writes into
+  // no file its original writes.
+  ResultFile(const ResultFile& other) : buffered(other.buffered), lineEnd(other.lineEnd) {}
+  ResultFile& operator=(const ResultFile& other) {
+    if (this != &other) {
+      Close();
+      buffered = other.buffered;
+      lineEnd = other.lineEnd;
+    }
+    return *this;
+  }
   ~ResultFile() {
     try {
       Close();

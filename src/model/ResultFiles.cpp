@@ -80,10 +80,17 @@ void OpenResultFiles(Sim& sim) {
   }
 }
 
+void AccumulateResultEnergy(State& s) { s.Energi = s.Energi + s.U * s.totalCurrent * s.dt; }
+
+void WriteResultRows(Sim& sim) {
+  const State& s = sim.s;
+  if (s.Spara.At(1) == '1' && s.resfil1status == 'K') WriteResultRow1(sim);
+  if (s.Spara.At(2) == '1' && s.resfil2status == 'K') WriteResultRow2(sim);
+}
+
 void WriteResultRow1(Sim& sim) {
   State& s = sim.s;
   EnsureOpen(sim, sim.result1, s.Tresultat);
-  s.Energi = s.Energi + s.U * s.totalCurrent * s.dt;
   std::string& row = sim.result1.BeginLine();
   AddField(row, s.nic, 0);
   AddField(row, s.mic, 0);

@@ -1,7 +1,12 @@
 #pragma once
-// The simulation record: the state together with what the modules keep open
-// between steps (the drive-cycle file, the result files, the table cache) and
-// the clock the time base reads.
+// The simulation record: the state together with what the modules keep
+// between steps (the drive cycle in memory, the car's tables, the result
+// files) and the clock the time base reads.
+//
+// A Sim is a value: a copy carries the state and the position in the drive
+// cycle and shares the car's tables, and can be stepped on its own
+// (SimulationStep), so a run can branch. A copy's result files are closed:
+// it writes nothing its original writes.
 
 #include <string>
 #include <utility>
@@ -32,7 +37,7 @@ struct ModelTables {
 
 struct Sim {
   State s;
-  TableCache tables;
+  SharedTables tables;
   ModelTables sites;
   CycleFile cycleFile;
   ResultFile result1;

@@ -817,9 +817,9 @@ QImage MotorMapPoints(Sim& sim, const RunHistory& history, QSize size, const QLo
   const Table2* brake = nullptr;
   try {
     TableSite site;
-    drive = &sim.tables.Get2(site, s.Telm, "1");
+    drive = &sim.tables->Get2(site, s.Telm, "1");
     TableSite brakeSite;
-    brake = &sim.tables.Get2(brakeSite, s.Telm, "2");
+    brake = &sim.tables->Get2(brakeSite, s.Telm, "2");
   } catch (const std::exception&) {
     // No table to show (or only the driving one): the points alone there.
   }

@@ -97,7 +97,7 @@ RunResult Runner::Run(const RunSpec& spec) const {
   try {
     StartUp(sim, workingFolder,
             spec.constants.empty() ? std::string("CONS.VAL") : AbsolutePath(spec.constants));
-    if (!spec.errorFolder.empty()) sim.tables.errorFolder = spec.errorFolder;
+    if (!spec.errorFolder.empty()) sim.tables->errorFolder = spec.errorFolder;
     ComposeTitle(s);
 
     bool underWay = false;

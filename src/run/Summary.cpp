@@ -62,8 +62,8 @@ double ChargingPointChain(Sim& sim, const RunFigures& figures) {
   try {
     TableSite site, effSite;
     double maxTorque = 0, eff = 0;
-    if (!Lookup1(sim.tables.Get1(site, s.Tforb, "1"), 'i', s.genRpm, 1, &maxTorque)) return 0;
-    if (!Lookup2(sim.tables.Get2(effSite, s.Tforb, "2"), 'i', 'i', std::min(torque, maxTorque),
+    if (!Lookup1(sim.tables->Get1(site, s.Tforb, "1"), 'i', s.genRpm, 1, &maxTorque)) return 0;
+    if (!Lookup2(sim.tables->Get2(effSite, s.Tforb, "2"), 'i', 'i', std::min(torque, maxTorque),
                  s.genRpm, &eff)) {
       return 0;
     }
@@ -141,8 +141,8 @@ void BatteryView::Read(Sim& sim) {
   valid_ = false;
   try {
     TableSite a, b;
-    discharge_ = sim.tables.Get2(a, s.Tbat, "1");
-    charge_ = sim.tables.Get2(b, s.Tbat, "2");
+    discharge_ = sim.tables->Get2(a, s.Tbat, "1");
+    charge_ = sim.tables->Get2(b, s.Tbat, "2");
     currentScale_ = s.batTableCapacity > 0.1 && s.batCapacity != 0
                         ? s.batTableCapacity / s.batCapacity
                         : 1.0;

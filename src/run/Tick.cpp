@@ -28,7 +28,7 @@ void StartUp(Sim& sim, const std::string& workingFolder, const std::string& cons
   std::string folder = Cut250(workingFolder);
   SetDefaults(s);
   s.startmapp = folder;
-  sim.tables.errorFolder = folder;
+  sim.tables->errorFolder = folder;
   s.resfil1status = '-';
   s.resfil2status = '-';
   s.konsfil = Cut250(constantsFile);
@@ -90,6 +90,7 @@ TickOutcome Tick(Sim& sim, Display* display) {
   if (s.skarmstatus == 'S') ScreenSetup(sim, display);
   s.skarmstatus = 'G';
   SimulationStep(sim);
+  WriteResultRows(sim);
   // What the dashboard keeps in the state, also when nothing is drawn: the
   // average consumption of the trip row in cl/mil (not for a distance of
   // exactly 0) and the time mode letter in upper case.

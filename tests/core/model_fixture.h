@@ -94,7 +94,7 @@ class ModelTest : public ::testing::Test {
  protected:
   ModelTest() : s(sim.s) {
     SetDefaults(s);
-    sim.tables.errorFolder = dir.path();
+    sim.tables->errorFolder = dir.path();
     sim.clock = &clock;
   }
 

@@ -111,6 +111,7 @@ TEST_F(Results, RowOfFileOne) {
   s.vb = 10;
   s.ltot = 5000.4;
   s.ttot = 123.456;
+  AccumulateResultEnergy(s);
   WriteResultRow1(sim);
   EXPECT_EQ(s.Energi, 7600);  // 100 + 300 x 50 x 0.5
   const std::vector<std::string> lines = Lines(s.Tresultat);
@@ -122,6 +123,7 @@ TEST_F(Results, RowOfFileOne) {
   // Slowing down, and a second row.
   s.v = 11;
   s.vPrev = 12;
+  AccumulateResultEnergy(s);
   WriteResultRow1(sim);
   EXPECT_EQ(Lines(s.Tresultat)[3].substr(44, 22), Fields({"15100.0", "-2.00"}));
 }
@@ -177,6 +179,7 @@ TEST_F(Results, EnergyAccumulatesOnlyWhileFileOneIsWritten) {
   for (int i = 0; i < 3; ++i) {
     ++s.stegnr;
     SimulationStep(sim);
+    WriteResultRows(sim);
   }
   EXPECT_EQ(s.Energi, 0);
   EXPECT_EQ(Lines(s.Tresultatp).size(), 5u);
@@ -188,6 +191,7 @@ TEST_F(Results, EnergyAccumulatesOnlyWhileFileOneIsWritten) {
   for (int i = 0; i < 3; ++i) {
     ++s.stegnr;
     SimulationStep(sim);
+    WriteResultRows(sim);
     energy += s.U * s.totalCurrent * s.dt;
   }
   EXPECT_GT(energy, 0);
@@ -199,6 +203,7 @@ TEST_F(Results, EnergyAccumulatesOnlyWhileFileOneIsWritten) {
   s.Spara = String4("0111");
   ++s.stegnr;
   SimulationStep(sim);
+  WriteResultRows(sim);
   EXPECT_DOUBLE_EQ(s.Energi, energy);
   EXPECT_EQ(Lines(s.Tresultat).size(), 5u);
   EXPECT_EQ(Lines(s.Tresultatp).size(), 9u);
