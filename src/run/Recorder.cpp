@@ -1,8 +1,8 @@
 #include "run/Recorder.h"
 
-#include <stdexcept>
 #include <variant>
 
+#include "base/Errors.h"
 #include "base/Text.h"
 
 namespace drivanto {
@@ -36,7 +36,7 @@ bool RecordableVariable(const std::string& name) {
 Recorder::Recorder(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     if (!RecordableVariable(name)) {
-      throw std::invalid_argument("\"" + Printable(name) +
+      throw UsageError("\"" + Printable(name) +
                                   "\" is not a variable that can be recorded (a number of the "
                                   "state, not a text, a letter or a table)");
     }

@@ -17,7 +17,7 @@ bool RecordableVariable(const std::string& name);
 
 class Recorder : public RunObserver {
  public:
-  // Throws std::invalid_argument naming a variable that cannot be recorded.
+  // Throws UsageError naming a variable that cannot be recorded.
   explicit Recorder(const std::vector<std::string>& names);
   void AfterStep(const Sim& sim, int64_t step) override;
   std::vector<std::vector<double>> TakeColumns() { return std::move(columns_); }

@@ -18,6 +18,7 @@
 #include "run/StartFolder.h"
 #include "run/Tick.h"
 #include "run/Trace.h"
+#include "state/Variables.h"
 
 namespace drivanto {
 
@@ -95,6 +96,13 @@ RunResult Runner::Run(const RunSpec& spec) const {
   std::unique_ptr<TraceObserver> trace;
   std::unique_ptr<Recorder> recorder;
   try {
+    // What the caller asks for is checked before anything is read.
+    for (const RunSpec::Action& a : spec.actions) {
+      if (a.kind != RunSpec::Action::Set) continue;
+      if (!FindField(a.a)) throw UsageError("unknown variable \"" + Printable(a.a) + "\"");
+      if (const std::string why = CheckSetting(a.a, a.b); !why.empty()) throw UsageError(why);
+    }
+    if (!spec.record.empty()) recorder = std::make_unique<Recorder>(spec.record);
     StartUp(sim, workingFolder,
             spec.constants.empty() ? std::string("CONS.VAL") : AbsolutePath(spec.constants));
     if (!spec.errorFolder.empty()) sim.tables->errorFolder = spec.errorFolder;
@@ -137,7 +145,6 @@ RunResult Runner::Run(const RunSpec& spec) const {
     if (!spec.trace.empty()) sim.namedOutputs.emplace_back(spec.traceRole, spec.trace);
     for (const auto& other : spec.otherOutputs) sim.namedOutputs.push_back(other);
     CheckOutputs(sim);
-    if (!spec.record.empty()) recorder = std::make_unique<Recorder>(spec.record);
     result.inputs = InputPrints(sim);
     if (underWay) {
       // A run under way goes on with its next tick; its clock resumes, unless
@@ -215,6 +222,9 @@ RunResult Runner::Run(const RunSpec& spec) const {
       SaveSnapshotOfRun(sim, spec.saveSnapshot, UserDecimalSeparator());
       s.paus = 0;
     }
+  } catch (const UsageError& e) {
+    r.exitCode = 2;
+    r.error = prefix + e.what();
   } catch (const TableRangeError& e) {
     r.exitCode = 3;
     r.error = Printable(e.line1()) + "\n" + Printable(e.line2());

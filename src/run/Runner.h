@@ -91,8 +91,9 @@ struct RunSpec {
 };
 
 struct RunResult {
-  // 0 the run ended; 1 an input/output or data error; 3 a table lookup fell
-  // outside its table.
+  // 0 the run ended; 1 an input/output or data error; 2 the spec asks for
+  // what cannot be (an unknown setting or a value it cannot take, a variable
+  // that cannot be recorded); 3 a table lookup fell outside its table.
   int exitCode = 0;
   // The message of a failed run (lines; the program's name where the batch
   // runner prints it).
