@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "cli/Batch.h"
+#include "model/Modules.h"
+#include "run/Tick.h"
+#include "state/Variables.h"
 
 namespace {
 
@@ -67,10 +70,39 @@ void BM_UddsResultFilesOff(benchmark::State& state) { RunUdds(state, "0000", fal
 void BM_UddsResultFilesOn(benchmark::State& state) { RunUdds(state, "1100", false); }
 void BM_UddsFreshCopyResultFilesOff(benchmark::State& state) { RunUdds(state, "0000", true); }
 void BM_UddsFreshCopyResultFilesOn(benchmark::State& state) { RunUdds(state, "1100", true); }
+// A run's state copied part-way and the copy stepped alone (as a study that
+// branches does): the model's steps without the tick around them.
+void BM_UddsCopiedStateSteppedAlone(benchmark::State& state) {
+  drivanto::SimulatedClock clock;
+  drivanto::Sim sim;
+  sim.clock = &clock;
+  drivanto::StartUp(sim, SettledFolder());
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"cycleType", "T"}, {"Ttidd", SettledFolder() + "/UDDS.CYK"}, {"timeMode", "D"},
+           {"dt", "0.04"}, {"fullTime", "100000"}, {"Spara", "0000"}}) {
+    std::string why;
+    drivanto::SetFieldFromText(sim.s, drivanto::FindField(name)->field, value, &why);
+  }
+  drivanto::Start(sim, nullptr);
+  for (int i = 0; i < 1000; ++i) drivanto::Tick(sim, nullptr);
+  int64_t steps = 0;
+  for (auto _ : state) {
+    drivanto::Sim copy = sim;
+    for (int i = 0; i < 30000; ++i) {
+      copy.s.stegnr = copy.s.stegnr + 1;
+      drivanto::SimulationStep(copy);
+    }
+    steps += 30000;
+  }
+  state.counters["steps_per_second"] =
+      benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate);
+}
+
 BENCHMARK(BM_UddsResultFilesOff)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UddsResultFilesOn)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UddsFreshCopyResultFilesOff)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UddsFreshCopyResultFilesOn)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UddsCopiedStateSteppedAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

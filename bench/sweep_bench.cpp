@@ -67,6 +67,26 @@ void BM_Sweep40UddsRuns(benchmark::State& state) {
   std::filesystem::remove_all(out);
 }
 
+// A study of 200 short runs (10 s of the urban schedule each, 250 steps):
+// what a run costs besides its steps. range(0): runs at a time.
+void BM_Sweep200ShortRuns(benchmark::State& state) {
+  const std::string out = TempDir();
+  std::vector<std::string> args = kUdds;
+  const std::vector<std::string> more = {"--set", "fullTime=10", "--grid", "chargeOnLimit=40:59.9:0.1",
+                                         "-j", std::to_string(state.range(0)),
+                                         DRIVANTO_BENCH_DATA_DIR, "--out", out};
+  args.insert(args.end(), more.begin(), more.end());
+  int64_t runs = 0;
+  for (auto _ : state) {
+    std::ostringstream o, e;
+    if (drivanto::RunSweep(args, o, e) != 0) state.SkipWithError(e.str().c_str());
+    runs += 200;
+  }
+  state.counters["runs_per_second"] =
+      benchmark::Counter(static_cast<double>(runs), benchmark::Counter::kIsRate);
+  std::filesystem::remove_all(out);
+}
+
 BENCHMARK(BM_SingleUddsRun)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Sweep40UddsRuns)
     ->Args({1, 0})
@@ -75,6 +95,7 @@ BENCHMARK(BM_Sweep40UddsRuns)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);
+BENCHMARK(BM_Sweep200ShortRuns)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 #pragma once
-// The modules of the computation step, one per unit of the car. Each is a
-// plain function over the simulation record.
+// The modules of the computation step, in files named after the car's
+// components. Each is a plain function over the simulation record.
 
 #include <string>
 
@@ -8,10 +8,10 @@
 
 namespace drivanto {
 
-// Pprev: previous values and the engine cache keys.
+// Step.cpp (Pprev): previous values and the engine cache keys.
 void SavePreviousValues(Sim& sim);
 
-// Ccykel: drive cycle, key commands, road curves.
+// DriveCycle.cpp (Ccykel): drive cycle, key commands, road curves.
 void CycleStep(Sim& sim);
 void ReadCycleUntil(Sim& sim, const std::string& fileName, double x);
 // Switches to the given kind of cycle ('T' time, 'K' map) and reads its file
@@ -23,30 +23,30 @@ void SwitchCycleAndRead(Sim& sim, char cycleType);
 // When the row is not found the file is left to the reader's own rules.
 void ResumeCycleFile(Sim& sim);
 
-// Ttid: the time increment.
+// TimeBase.cpp (Ttid): the time increment.
 void TimeStep(Sim& sim);
 
-// Llutning: road slope.
+// Vehicle.cpp (Llutning): road slope.
 void SlopeStep(Sim& sim);
 
-// Ppdr: driver demand and speed regulator.
+// Driver.cpp (Ppdr): driver demand and speed regulator.
 void DriverDemandStep(Sim& sim);
 
-// Bbatsp, Lladdn, BbatKap: battery voltage, charging control, capacity.
+// Battery.cpp (Bbatsp, BbatKap), ChargingControl.cpp (Lladdn): battery voltage, charging control, capacity.
 void BatteryVoltage(Sim& sim);
 void ChargingControl(Sim& sim);
 void BatteryCapacity(Sim& sim);
 
-// Ggen, IICmot: generator and combustion engine.
+// EngineGenerator.cpp (Ggen, IICmot): generator and combustion engine.
 void GeneratorStep(Sim& sim);
 void EngineStep(Sim& sim);
 void EngineEmissions(Sim& sim);
 
-// Vvxl, Eelmot: gearbox and traction motor.
+// Driveline.cpp (Vvxl, Eelmot): gearbox and traction motor.
 void GearStep(Sim& sim);
 void MotorStep(Sim& sim);
 
-// Mmotst, Bbrake, Hhast, Rreg, Llength: resistance, brakes, speed,
+// Vehicle.cpp (Mmotst, Hhast, Llength), Driveline.cpp (Bbrake, Rreg): resistance, brakes, speed,
 // regeneration, distance.
 void ResistanceStep(Sim& sim);
 void BrakeStep(Sim& sim);
@@ -54,11 +54,11 @@ void SpeedStep(Sim& sim);
 void RegenStep(Sim& sim);
 void DistanceStep(Sim& sim);
 
-// Mmussla: the engine's operating point in the efficiency map (and the map's
+// EngineMap.cpp (Mmussla): the engine's operating point in the efficiency map (and the map's
 // torque scale while omrakna is set).
 void EngineMapPoint(Sim& sim);
 
-// RRFIL, Ssparap: result files.
+// ResultFiles.cpp (RRFIL, Ssparap): result files.
 // Throws IoError when a result file to be written is the same file as an
 // input of the run (the constants file, a table file, a cycle file, the
 // snapshot, the other result file): a result file never destroys an input.
@@ -73,7 +73,7 @@ void WriteResultRow2(Sim& sim);
 // After a step: the rows of the result files the settings switch on.
 void WriteResultRows(Sim& sim);
 
-// Bberh: one computation step, the modules in their fixed order.
+// Step.cpp (Bberh): one computation step, the modules in their fixed order.
 void SimulationStep(Sim& sim);
 
 // a / b, or 0 where b is 0 (a value the model cannot compute stays out of the

@@ -1,5 +1,5 @@
-// The engine's operating point in the efficiency-map picture: 20 rpm per pixel
-// to the right, mussskala Nm over 200 pixels upward.
+// The engine's operating point in the efficiency-map picture: 20 rpm per
+// pixel to the right, mussskala Nm over 200 pixels upward. (Module Mmussla.)
 
 #include "base/Rounding.h"
 #include "data/Tables.h"

@@ -1,5 +1,5 @@
 // The time base: the increment of the step from the settings, the drive cycle
-// or the wall clock.
+// or the wall clock. (Module Ttid.)
 
 #include "model/Modules.h"
 

@@ -1,5 +1,5 @@
 // Charging control: on above the switch-on limit of used capacity, off below
-// the switch-off limit, or by hand with "+" and "-".
+// the switch-off limit, or by hand with "+" and "-". (Module Lladdn.)
 
 #include "model/Modules.h"
 

@@ -1,5 +1,5 @@
-// Driver demand: the motor current and power asked for by the keys, the mouse,
-// the drive cycle or the speed regulator.
+// Driver demand: the motor current and power asked for by the keys, the
+// mouse, the drive cycle or the speed regulator. (Module Ppdr.)
 
 #include <algorithm>
 

@@ -1,10 +1,40 @@
-// The combustion engine: its maximum torque, efficiency and fuel flow at the
-// operating point, and its emissions of CO, NOx and HC.
+// The engine-generator: the generator that sets the engine's speed and load
+// while charging, and the combustion engine - its maximum torque, efficiency,
+// fuel flow and emissions. (Modules Ggen, IICmot.)
 
 #include "base/Rounding.h"
 #include "data/Tables.h"
 #include "model/Codes.h"
 #include "model/Modules.h"
+
+// The generator: while charging, the engine turns at the generator speed and
+// gives the torque that the charging current needs.
+
+namespace drivanto {
+
+void GeneratorStep(Sim& sim) {
+  State& s = sim.s;
+  if (s.chargeState == '+') {
+    s.nic = s.genRpm;
+    if (s.chargeSetting < 0) s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
+    if (s.nic != 0 && s.genEff != 0) {
+      // Electric power divided by the generator efficiency and the angular speed.
+      s.mic = s.Ila * 100 * s.U * 60 / (s.nic * kModelTwoPi) / s.genEff;
+    } else {
+      // Without a generator speed or efficiency nothing can be charged.
+      s.mic = 0;
+      s.Ila = 0;
+    }
+  } else {
+    s.nic = 0;
+    s.mic = 0;
+  }
+}
+
+}  // namespace drivanto
+
+// The combustion engine: its maximum torque, efficiency and fuel flow at the
+// operating point, and its emissions of CO, NOx and HC.
 
 namespace drivanto {
 
