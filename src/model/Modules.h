@@ -32,7 +32,8 @@ void SlopeStep(Sim& sim);
 // Driver.cpp (Ppdr): driver demand and speed regulator.
 void DriverDemandStep(Sim& sim);
 
-// Battery.cpp (Bbatsp, BbatKap), ChargingControl.cpp (Lladdn): battery voltage, charging control, capacity.
+// Battery.cpp (Bbatsp, BbatKap), ChargingControl.cpp (Lladdn): battery
+// voltage, charging control, capacity.
 void BatteryVoltage(Sim& sim);
 void ChargingControl(Sim& sim);
 void BatteryCapacity(Sim& sim);
@@ -46,16 +47,16 @@ void EngineEmissions(Sim& sim);
 void GearStep(Sim& sim);
 void MotorStep(Sim& sim);
 
-// Vehicle.cpp (Mmotst, Hhast, Llength), Driveline.cpp (Bbrake, Rreg): resistance, brakes, speed,
-// regeneration, distance.
+// Vehicle.cpp (Mmotst, Hhast, Llength), Driveline.cpp (Bbrake, Rreg):
+// resistance, brakes, speed, regeneration, distance.
 void ResistanceStep(Sim& sim);
 void BrakeStep(Sim& sim);
 void SpeedStep(Sim& sim);
 void RegenStep(Sim& sim);
 void DistanceStep(Sim& sim);
 
-// EngineMap.cpp (Mmussla): the engine's operating point in the efficiency map (and the map's
-// torque scale while omrakna is set).
+// EngineMap.cpp (Mmussla): the engine's operating point in the efficiency
+// map (and the map's torque scale while omrakna is set).
 void EngineMapPoint(Sim& sim);
 
 // ResultFiles.cpp (RRFIL, Ssparap): result files.
