@@ -63,6 +63,19 @@ std::string AbsolutePath(const std::string& path) {
   return JoinPath(cwd, path);
 }
 
+std::string ProgramFolder() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.parent_path().string();
+}
+
+std::string ProgramBeside(const std::string& name) {
+  const std::string folder = ProgramFolder();
+  if (folder.empty()) return name;
+  const std::string beside = JoinPath(folder, name);
+  return ::access(beside.c_str(), X_OK) == 0 ? beside : name;
+}
+
 std::string LastPathPart(std::string_view path) {
   std::size_t pos = path.find_last_of("/\\");
   if (pos == std::string_view::npos) return std::string(path);

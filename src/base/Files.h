@@ -14,6 +14,11 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // The name as seen from the current folder: itself when absolute, else the
 // current folder joined with it (the current folder itself for "" and ".").
 std::string AbsolutePath(const std::string& path);
+// The folder of the running program ("" when it cannot be found).
+std::string ProgramFolder();
+// A program beside this one: its full name when it is there, else `name`
+// (found on the PATH).
+std::string ProgramBeside(const std::string& name);
 // The part of a path after its last "/" or "\".
 std::string LastPathPart(std::string_view path);
 

@@ -127,12 +127,7 @@ Options Parse(const std::vector<std::string>& args) {
 // Draws the charts of a trace with drivanto-plot (the one beside this
 // program, else the one on the PATH). Returns "" or why it failed.
 std::string Plot(const std::string& trace, const std::string& image) {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  std::string program = "drivanto-plot";
-  if (!ec && std::filesystem::exists(self.parent_path() / program)) {
-    program = (self.parent_path() / program).string();
-  }
+  const std::string program = ProgramBeside("drivanto-plot");
   std::vector<std::string> args = {program, trace, "-o", image};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

@@ -179,6 +179,19 @@ const T& TableCache::Get(TableSite& site, const std::string& fileName, std::stri
   return *static_cast<const T*>(site.table_);
 }
 
+const std::string& TableCache::Text(TableSite& site, const std::string& fileName) {
+  if (!enabled) {
+    uncached_.file = TokenizeTable(ReadFileBytes(fileName));
+    ++reads;
+    return uncached_.file.bytes;
+  }
+  // Resolved as a table site of its own, with no table number.
+  Get(site, fileName, "", &Entry::tables1, [](const TableFile&, std::string_view) {
+    return Table1();
+  });
+  return static_cast<Entry*>(site.entry_)->file.bytes;
+}
+
 // The two kinds the header's lookups ask for.
 template const Table1& TableCache::Get(TableSite&, const std::string&, std::string_view,
                                        std::map<std::string, Table1, std::less<>> Entry::*,

@@ -64,6 +64,11 @@ class TableCache {
     return Get(site, fileName, number, &Entry::tables2, CompileTable2);
   }
 
+  // The bytes of a file that is not a table of numbered tables (the gear
+  // table), checked as the tables are. Throws IoError when the file cannot
+  // be read.
+  const std::string& Text(TableSite& site, const std::string& fileName);
+
   // A computation step is under way between these two calls.
   void BeginStep() {
     inStep_ = true;

@@ -2,8 +2,10 @@
 // regenerative braking. (Modules Vvxl, Eelmot, Bbrake, Rreg.)
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
+#include "base/Errors.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
@@ -20,14 +22,19 @@ namespace drivanto {
 namespace {
 
 // Reads the 50 numbers of the gear table, five per gear. A missing or short
-// file leaves the rest of the arrays as they were.
-void ReadGearTable(State& s) {
-  std::string bytes;
+// file leaves the rest of the arrays as they were; a file that is there but
+// cannot be read (no permission, a folder, saved as UTF-16) is an IoError
+// naming it, as for every other file of the car.
+void ReadGearTable(Sim& sim) {
+  State& s = sim.s;
+  const std::string* text = nullptr;
   try {
-    bytes = ReadFileBytes(s.Tvx);
-  } catch (const std::exception&) {
-    return;
+    text = &sim.tables->Text(sim.sites.gearTable, s.Tvx);
+  } catch (const IoError& e) {
+    if (e.reason() == ErrnoReason(ENOENT)) return;
+    throw;
   }
+  const std::string& bytes = *text;
   std::array<double, 11>* columns[5] = {&s.upShiftSpeed, &s.downShiftSpeed, &s.gearEffA,
                                         &s.gearRatio, &s.gearEffB};
   std::size_t pos = 0;
@@ -47,7 +54,7 @@ void ReadGearTable(State& s) {
 void GearStep(Sim& sim) {
   State& s = sim.s;
   if (s.stegnr == 1) {
-    ReadGearTable(s);
+    ReadGearTable(sim);
     s.gear = 1;
   }
   if (s.gear < 1) s.gear = 1;

@@ -33,6 +33,7 @@ struct ModelTables {
   TableSite engineNOx;
   TableSite engineHC;
   TableSite brakeRegen;  // brake regeneration, table 1
+  TableSite gearTable;   // the gearbox file (not numbered tables)
 };
 
 struct Sim {

@@ -21,11 +21,9 @@ bool HasConstants(const fs::path& folder) {
 }  // namespace
 
 std::string BundledDataFolder() {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const fs::path installed =
-        (self.parent_path() / ".." / "share" / "drivanto").lexically_normal();
+  const std::string self = ProgramFolder();
+  if (!self.empty()) {
+    const fs::path installed = (fs::path(self) / ".." / "share" / "drivanto").lexically_normal();
     if (HasConstants(installed)) return installed.string();
   }
   return DRIVANTO_DATA_DIR;

@@ -722,13 +722,6 @@ RunSpec CommonSpec(const Options& o) {
   return spec;
 }
 
-std::string ProgramBeside(const std::string& name) {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return name;
-  return (self.parent_path() / name).string();
-}
-
 void EmitJobs(const Options& o, RunInputs& inputs, const std::vector<SweepRun>& runs,
               std::ostream& out) {
   const std::string batch =

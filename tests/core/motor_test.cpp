@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 
+#include "base/Errors.h"
 #include "model_fixture.h"
 
 namespace drivanto {
@@ -101,6 +103,20 @@ TEST_F(Gearbox, ShortOrMissingFileLeavesTheArrays) {
   GearStep(sim);
   EXPECT_EQ(s.gear, 1);
   EXPECT_EQ(s.upShiftSpeed[1], 7);
+
+  // A file that is there but cannot be read is an error that names it, not a
+  // gearbox left silently as it was.
+  for (const std::string& bad : {dir.Write("VX16.TAB", std::string("\xff\xfe" "1\0 \0", 6)),
+                                 std::string(dir / "BIL")}) {
+    std::filesystem::create_directories(dir / "BIL");
+    s.Tvx = bad;
+    try {
+      GearStep(sim);
+      ADD_FAILURE() << bad << " was taken";
+    } catch (const IoError& e) {
+      EXPECT_EQ(e.file(), bad);
+    }
+  }
 }
 
 // ---- the motor ----
