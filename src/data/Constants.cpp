@@ -24,9 +24,9 @@ const std::vector<ConstLine>& ConstantLines() {
     // Lines that no field claims are read and ignored.
     std::vector<ConstLine> v;
     for (int line = 1; line <= kConstantsLines; ++line) v.push_back({line, K::Empty, kNone});
-#define FIELD(type, name, dflt, line, kind, constLine, constKind, unit) \
+#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit) \
   if (constLine > 0) v[constLine - 1] = {constLine, K::constKind, &S::name};
-#define ARRAY(type, name, size, line, kind, unit)
+#define ARRAY(type, name, pub, size, line, kind, unit)
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY
@@ -84,7 +84,7 @@ void ReadLine(State& s, const ConstLine& c, const std::string& raw) {
     case K::Option: {
       // Character 1 off, characters 2 and 3 "0" or "1" (anything else "1"),
       // character 4 "0"; places beyond the text are set without lengthening it.
-      String4& o = s.Spara;
+      String4& o = s.outputFlags;
       o.Assign(Utf8ToCp1252(CutChars(line, 4)));
       o.Set(1, '0');
       for (int i = 2; i <= 3; ++i) {
@@ -177,7 +177,7 @@ std::string ConstantsText(const State& s) {
       case K::Letter:
       case K::LetterUpper: text = WriteLetter(s.*std::get<char S::*>(c.field)); break;
       case K::CycleType: text = WriteLetter(s.cycleType); break;
-      case K::Option: text = s.Spara.Text(); break;
+      case K::Option: text = s.outputFlags.Text(); break;
       case K::GearMode: text = (s.gearMode == 20) ? "A" : "M"; break;
       case K::Empty:
       case K::None: break;

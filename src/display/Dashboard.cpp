@@ -46,7 +46,7 @@ void StatusRow(Canvas& c, const State& s) {
   c.Text(50, 0, FixedText((s.v - s.vPrev) / s.dt));
   c.Text(100, 0, "vx :");
   c.Text(140, 0, WholeText(s.gear));
-  c.Text(330, 0, CharText(s.styrmod));
+  c.Text(330, 0, CharText(s.controlMode));
   c.Text(340, 0, CharText(s.slopeMode));
   c.Text(350, 0, CharText(s.timeMode));
   if (s.timeMode == ' ') {
@@ -55,7 +55,7 @@ void StatusRow(Canvas& c, const State& s) {
   }
   c.Text(360, 0, CharText(s.reservmod));
   c.Text(390, 0, CharText(s.cycleType));
-  if (s.tangent != '.') c.Text(410, 0, CharText(s.tangent));
+  if (s.keyTyped != '.') c.Text(410, 0, CharText(s.keyTyped));
   if (s.gearMode < 15) c.Text(370, 0, "Mv");
   if (s.gearMode > 15) c.Text(370, 0, "Av");
   if (s.chargeManual == '+') {
@@ -149,7 +149,7 @@ void DrawBackground(Canvas& c, const State& s, const Picture* map) {
   c.SetLine(kBlack);
   c.SetFill(kBlack);
   c.Rect(0, 0, 799, 315);
-  if (s.Spara.At(4) == 'M' && map) c.Draw(180, 70, *map);
+  if (s.outputFlags.At(4) == 'M' && map) c.Draw(180, 70, *map);
   BandAndScale(c, "Liter          g/mil");
   c.Text(5, 260, "Bens");
   c.Text(50, 260, "CO");
@@ -171,7 +171,7 @@ void DrawInstruments(Canvas& c, const State& s) {
     c.Rect(250, 60, 600, 75);
     c.Rect(700, 150, 750, 280);
     c.Rect(50, 0, 100, 15);
-    if (s.Spara.At(4) != 'M') c.Rect(150, 60, 700, 280);
+    if (s.outputFlags.At(4) != 'M') c.Rect(150, 60, 700, 280);
   }
   StatusRow(c, s);
   Slope(c, s);
@@ -189,7 +189,7 @@ void DrawInstruments(Canvas& c, const State& s) {
   Gauge(c, s, s.HC, s.HCPrev, kHC, 130, 125, 160);
   c.SetFill(kFuel);
   c.Text(710, 240, WholeText(s.icEff));
-  if (s.Spara.At(4) == 'M') {
+  if (s.outputFlags.At(4) == 'M') {
     DrawMapDot(c, s);
   } else {
     BatteryInstruments(c, s);

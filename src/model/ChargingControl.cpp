@@ -19,15 +19,15 @@ void ChargingControl(Sim& sim) {
   // A negative setting is a constant charging power in kW.
   if (s.chargeState == '+' && s.chargeSetting < 0) s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
   if (s.chargeOnLimit > 100) s.chargeState = '0';
-  if (s.tangent == '+') {
+  if (s.keyTyped == '+') {
     s.chargeState = '+';
     s.chargeManual = '+';
   }
-  if (s.tangent == '-') {
+  if (s.keyTyped == '-') {
     s.chargeState = '0';
     s.chargeManual = '+';
   }
-  if (s.tangent == ' ') s.chargeManual = '0';
+  if (s.keyTyped == ' ') s.chargeManual = '0';
 }
 
 }  // namespace drivanto

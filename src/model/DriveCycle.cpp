@@ -24,7 +24,7 @@ enum class Variant { Map, Time };
 // The steering keys turn the wheel by an amount that grows with the speed.
 void Steer(State& s, double sum) {
   double change = 0.0;
-  switch (s.tangent) {
+  switch (s.keyTyped) {
     case '9': change = (sum + 2) * 0.8 * s.dt; break;
     case '7': change = -(sum + 2) * 0.8 * s.dt; break;
     case '6': change = (sum + 1) * 0.4 * s.dt; break;
@@ -39,11 +39,11 @@ void Steer(State& s, double sum) {
 // Keys that stop the run, take over the motor, hand control back, choose the
 // mouse, and steer; then where the car lies across the road.
 void ApplyDriverKeys(State& s) {
-  if (s.tangent == 'Q' || s.tangent == 'q') s.fullTime = s.ttot - 1;
-  if (s.tangent == '8') s.tangent = 'I';
-  if (s.tangent == '2') s.tangent = 'i';
-  if (s.stegnr > 2 && s.tangent == ' ') s.styrmod = ' ';
-  if (s.tangent == 'M' || s.tangent == 'm') s.styrmod = 'M';
+  if (s.keyTyped == 'Q' || s.keyTyped == 'q') s.fullTime = s.ttot - 1;
+  if (s.keyTyped == '8') s.keyTyped = 'I';
+  if (s.keyTyped == '2') s.keyTyped = 'i';
+  if (s.stegnr > 2 && s.keyTyped == ' ') s.controlMode = ' ';
+  if (s.keyTyped == 'M' || s.keyTyped == 'm') s.controlMode = 'M';
   const double sum = s.v + s.vPrev;
   Steer(s, sum);
   s.kursfel = SatInt(static_cast<int64_t>(s.vagkurs) - s.kurs);
@@ -109,7 +109,7 @@ void ApplyRow(Sim& sim, Variant variant) {
   s.activeRowPos = s.rowPos;
   s.vCycle = s.rowSpeed;
   const char* kept = map ? "<>IP" : "<>Ii";
-  if (!OneOf(s.styrmod, kept) && s.modeNo != CycleMode::Hold) s.vbCycle = s.rowSpeed;
+  if (!OneOf(s.controlMode, kept) && s.modeNo != CycleMode::Hold) s.vbCycle = s.rowSpeed;
   if (s.slopeMode != 'L' && s.slopeMode != 'l' && s.modeNo != CycleMode::Hold)
     s.cycleSlope = s.rowSlope;
   if (s.ttot >= s.holdUntil && s.rowMode < CycleMode::RoadObjects) s.modeValue = s.rowMode;
@@ -143,13 +143,13 @@ void StartNewMode(State& s) {
   if (s.modePrev != CycleMode::Hold) s.vbHold = s.vb;
   switch (s.modeNo) {
     case CycleMode::CycleControl:
-      if (s.styrmod == 'J' || s.styrmod == 'W') s.styrmod = ' ';
+      if (s.controlMode == 'J' || s.controlMode == 'W') s.controlMode = ' ';
       break;
     case CycleMode::CurrentControl:
-      if (s.styrmod == ' ' || s.styrmod == 'W') s.styrmod = 'J';
+      if (s.controlMode == ' ' || s.controlMode == 'W') s.controlMode = 'J';
       break;
     case CycleMode::PowerControl:
-      if (s.styrmod == ' ' || s.styrmod == 'J') s.styrmod = 'W';
+      if (s.controlMode == ' ' || s.controlMode == 'J') s.controlMode = 'W';
       break;
     case CycleMode::SnapshotMark: s.snapshotMark = 's'; break;
     default: break;
@@ -162,7 +162,7 @@ void StartNewMode(State& s) {
 // Gear commands of the cycle, unless the driver has taken over. Codes 111 to
 // 118 engage the top gear.
 void ApplyGearCommands(State& s) {
-  if (OneOf(s.styrmod, "<>IJPW")) return;
+  if (OneOf(s.controlMode, "<>IJPW")) return;
   if (s.modeNo > CycleMode::ManualGear && s.modeNo < CycleMode::LastGearCode) {
     s.gearMode = GearMode::Manual;
     s.gear = static_cast<uint8_t>(std::min<int32_t>(s.modeNo - CycleMode::ManualGear, kTopGear));
@@ -201,7 +201,7 @@ void CycleStep(Sim& sim) {
   ApplyGearCommands(s);
   FollowRoadCurves(s);
   if (s.modeNo == CycleMode::Hold && s.ttot >= s.holdUntil) s.vbCycle = s.vbHold;
-  if (s.tangent == 's') s.snapshotMark = 's';
+  if (s.keyTyped == 's') s.snapshotMark = 's';
 }
 
 }  // namespace drivanto
@@ -241,7 +241,7 @@ void ReadCycleUntil(Sim& sim, const std::string& fileName, double x) {
     sim.cycleFile.Open(fileName);
   }
   while (!sim.cycleFile.AtEnd() && s.readRow[1] < x) {
-    if (s.prevReadRow[4] == CycleMode::EngineOff) s.tangent = ' ';
+    if (s.prevReadRow[4] == CycleMode::EngineOff) s.keyTyped = ' ';
     for (int k = 1; k <= 6; ++k) s.prevReadRow[k] = s.readRow[k];
     sim.cyclePrevRowIsInitial = sim.cycleRowIsInitial;
     double row[6];
@@ -249,7 +249,7 @@ void ReadCycleUntil(Sim& sim, const std::string& fileName, double x) {
     sim.cycleRowIsInitial = false;
     for (int k = 1; k <= 6; ++k) s.readRow[k] = row[k - 1];
     PublishActiveRow(sim);
-    if (s.prevReadRow[4] == CycleMode::EngineOff) s.tangent = 'C';
+    if (s.prevReadRow[4] == CycleMode::EngineOff) s.keyTyped = 'C';
   }
   // A file that closes with a single end row (mode 100) as its last row: no
   // row follows to make it active, so once the position has passed it, it
@@ -258,7 +258,7 @@ void ReadCycleUntil(Sim& sim, const std::string& fileName, double x) {
   if (s.readRow[1] < x && RoundInt(s.readRow[4]) == CycleMode::End &&
       RoundInt(s.prevReadRow[4]) != CycleMode::End && !sim.cycleRowIsInitial &&
       sim.cycleFile.AtEnd()) {
-    if (s.prevReadRow[4] == CycleMode::EngineOff) s.tangent = ' ';
+    if (s.prevReadRow[4] == CycleMode::EngineOff) s.keyTyped = ' ';
     for (int k = 1; k <= 6; ++k) s.prevReadRow[k] = s.readRow[k];
     sim.cyclePrevRowIsInitial = false;
     PublishActiveRow(sim);

@@ -81,7 +81,7 @@ void Driving(Sim& sim) {
   const int g = s.gear;
   const double nb = std::max(s.nel, s.elmBaseRpm);
   s.mel = Ratio(0.01 * s.elmEff * s.motorPower, Omega(nb));
-  if (s.mel > s.elmMaxTorque && !OneOf(s.styrmod, "IJPW")) {
+  if (s.mel > s.elmMaxTorque && !OneOf(s.controlMode, "IJPW")) {
     // The demand is cut to what the torque limit allows.
     const double f = Ratio(s.elmMaxTorque, s.mel);
     s.motorCurrent = s.motorCurrent * f;
@@ -147,10 +147,10 @@ namespace drivanto {
 
 void BrakeStep(Sim& sim) {
   State& s = sim.s;
-  const auto key = static_cast<unsigned char>(s.tangent);
+  const auto key = static_cast<unsigned char>(s.keyTyped);
   if (key >= 49 && key <= 122) s.brakeForce = 0;  // any key "1" to "z" releases the brake
-  if (s.tangent == '0') s.brakeForce = s.brakeForce + s.maxBrakeForce / 10;
-  switch (s.styrmod) {
+  if (s.keyTyped == '0') s.brakeForce = s.brakeForce + s.maxBrakeForce / 10;
+  switch (s.controlMode) {
     case 'I':
     case 'J':
     case 'M':

@@ -14,10 +14,10 @@ namespace drivanto {
 namespace {
 
 void Keys(State& s) {
-  const char key = s.tangent;
+  const char key = s.keyTyped;
   if (!OneOf(key, "0<>IPQipq")) return;
-  const char remembered = s.styrmod;
-  s.styrmod = UpperAscii(key);
+  const char remembered = s.controlMode;
+  s.controlMode = UpperAscii(key);
   if (key == '>') s.vb = s.vb + 1;
   if (key == '<') s.vb = s.vb - 1;
   if (key == 'I') s.motorCurrent = s.motorCurrent + 0.05 * s.maxCurrent;
@@ -27,7 +27,7 @@ void Keys(State& s) {
   if (key == '0') {
     s.motorCurrent = 0;
     s.motorPower = 0;
-    s.styrmod = remembered;
+    s.controlMode = remembered;
   }
   if (key == 'Q' || key == 'q') s.fullTime = s.ttot - 1;
   if (s.vb > 40) s.vb = 40;
@@ -37,22 +37,22 @@ void Keys(State& s) {
   if (s.motorPower > s.maxCurrent * s.U) s.motorPower = s.maxCurrent * s.U;
   if (s.motorPower < 0) s.motorPower = 0;
   if (s.Ppic < 0) s.Ppic = 0;
-  if (s.styrmod == 'Q') s.styrmod = remembered;
+  if (s.controlMode == 'Q') s.controlMode = remembered;
 }
 
 void Mouse(State& s) {
   s.brakeForce = 0;
-  if (s.musy < 125) {
-    s.motorCurrent = s.maxCurrent - s.musy * s.maxCurrent / 125;
+  if (s.mouseY < 125) {
+    s.motorCurrent = s.maxCurrent - s.mouseY * s.maxCurrent / 125;
   } else {
     s.motorCurrent = 0;
     s.motorPower = 0;
-    s.brakeForce = s.maxBrakeForce - (250 - s.musy) * s.maxBrakeForce / 125;
+    s.brakeForce = s.maxBrakeForce - (250 - s.mouseY) * s.maxBrakeForce / 125;
     if (s.brakeForce > s.maxBrakeForce) s.brakeForce = s.maxBrakeForce;
   }
   if (s.roadCurves == 'J' || s.roadCurves == 'j') {
-    if (s.musx > 330) s.kurs = RoundInt(s.kurs + (s.musx - 330) * 0.005 * s.vPrev * s.dt);
-    if (s.musx < 310) s.kurs = RoundInt(s.kurs - (310 - s.musx) * 0.005 * s.vPrev * s.dt);
+    if (s.mouseX > 330) s.kurs = RoundInt(s.kurs + (s.mouseX - 330) * 0.005 * s.vPrev * s.dt);
+    if (s.mouseX < 310) s.kurs = RoundInt(s.kurs - (310 - s.mouseX) * 0.005 * s.vPrev * s.dt);
   }
 }
 
@@ -62,16 +62,16 @@ void DriverDemandStep(Sim& sim) {
   State& s = sim.s;
   s.limitFactor = 1.0;
   Keys(s);
-  if (OneOf(s.tangent, "FKTfkt")) s.styrmod = ' ';
-  if (s.styrmod == 'M') Mouse(s);
-  if (!OneOf(s.styrmod, "<>IJMPWY")) s.vb = s.vbCycle;
+  if (OneOf(s.keyTyped, "FKTfkt")) s.controlMode = ' ';
+  if (s.controlMode == 'M') Mouse(s);
+  if (!OneOf(s.controlMode, "<>IJMPWY")) s.vb = s.vbCycle;
 
   // Direct control: the demand is set, no regulator runs.
-  if (OneOf(s.styrmod, "IJMPWY")) {
+  if (OneOf(s.controlMode, "IJMPWY")) {
     s.vb = 0;
-    if (s.styrmod == 'J') s.motorCurrent = s.vbCycle;
-    if (s.styrmod == 'W') s.motorPower = s.vbCycle * 1000;
-    if (s.styrmod == 'P' || s.styrmod == 'W') {
+    if (s.controlMode == 'J') s.motorCurrent = s.vbCycle;
+    if (s.controlMode == 'W') s.motorPower = s.vbCycle * 1000;
+    if (s.controlMode == 'P' || s.controlMode == 'W') {
       s.motorCurrent = Ratio(s.motorPower, s.U);
     } else {
       s.motorPower = s.motorCurrent * s.U;

@@ -15,19 +15,19 @@ namespace drivanto {
 void GeneratorStep(Sim& sim) {
   State& s = sim.s;
   if (s.chargeState == '+') {
-    s.nic = s.genRpm;
+    s.engineSpeed = s.genRpm;
     if (s.chargeSetting < 0) s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
-    if (s.nic != 0 && s.genEff != 0) {
+    if (s.engineSpeed != 0 && s.genEff != 0) {
       // Electric power divided by the generator efficiency and the angular speed.
-      s.mic = s.Ila * 100 * s.U * 60 / (s.nic * kModelTwoPi) / s.genEff;
+      s.engineTorque = s.Ila * 100 * s.U * 60 / (s.engineSpeed * kModelTwoPi) / s.genEff;
     } else {
       // Without a generator speed or efficiency nothing can be charged.
-      s.mic = 0;
+      s.engineTorque = 0;
       s.Ila = 0;
     }
   } else {
-    s.nic = 0;
-    s.mic = 0;
+    s.engineSpeed = 0;
+    s.engineTorque = 0;
   }
 }
 
@@ -43,7 +43,7 @@ namespace {
 // The operating point has not moved since the start of the step (to within
 // 0.001 rpm and 0.001 Nm), so the cached values stand.
 bool PointUnchanged(const State& s) {
-  return RoundInt(1000 * s.mic) == s.micKey && RoundInt(1000 * s.nic) == s.nicKey;
+  return RoundInt(1000 * s.engineTorque) == s.micKey && RoundInt(1000 * s.engineSpeed) == s.nicKey;
 }
 
 void Emission(Sim& sim, TableSite& site, const char* table, double& total, double& areaTotal,
@@ -53,7 +53,7 @@ void Emission(Sim& sim, TableSite& site, const char* table, double& total, doubl
   if (PointUnchanged(s)) {
     e = key * 0.001;
   } else {
-    e = TABR2(sim.tables, site, s.Tforb, table, 'i', 'i', s.mic, s.nic);
+    e = TABR2(sim.tables, site, s.Tforb, table, 'i', 'i', s.engineTorque, s.engineSpeed);
     key = RoundInt(1000 * e);
   }
   total = total + s.fuelFlow * s.fuelDensity * e * s.dt;
@@ -64,23 +64,23 @@ void Emission(Sim& sim, TableSite& site, const char* table, double& total, doubl
 
 void EngineStep(Sim& sim) {
   State& s = sim.s;
-  if (s.nic <= 2) return;
-  s.icMaxTorque = TABR1(sim.tables, sim.sites.engineTorque, s.Tforb, "1", 'i', s.nic, 1);
+  if (s.engineSpeed <= 2) return;
+  s.icMaxTorque = TABR1(sim.tables, sim.sites.engineTorque, s.Tforb, "1", 'i', s.engineSpeed, 1);
   if (s.loadMode != "Comp1" && s.loadMode != "Para1" && s.loadMode != "K" &&
-      s.mic > s.icMaxTorque) {
-    s.Ila = Ratio(s.icMaxTorque * s.Ila, s.mic);
+      s.engineTorque > s.icMaxTorque) {
+    s.Ila = Ratio(s.icMaxTorque * s.Ila, s.engineTorque);
     BatteryVoltage(sim);
   }
-  if (s.mic > s.icMaxTorque) s.mic = s.icMaxTorque;
+  if (s.engineTorque > s.icMaxTorque) s.engineTorque = s.icMaxTorque;
   s.fuelFlow = 0;
   if (PointUnchanged(s)) {
     s.icEff = s.icEffKey * 0.001;
   } else {
-    s.icEff = TABR2(sim.tables, sim.sites.engineEfficiency, s.Tforb, "2", 'i', 'i', s.mic, s.nic);
+    s.icEff = TABR2(sim.tables, sim.sites.engineEfficiency, s.Tforb, "2", 'i', 'i', s.engineTorque, s.engineSpeed);
   }
   // Shaft power times the litres per joule, divided by the efficiency.
   if (s.icEff > 0.1) {
-    s.fuelFlow = RpmToRadPerSec(s.nic) * s.mic * kFuelLitresPerJoule * 100 / s.icEff;
+    s.fuelFlow = RpmToRadPerSec(s.engineSpeed) * s.engineTorque * kFuelLitresPerJoule * 100 / s.icEff;
   }
 }
 

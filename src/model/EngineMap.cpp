@@ -45,8 +45,8 @@ void EngineMapPoint(Sim& sim) {
   State& s = sim.s;
   if (s.omrakna) s.mussskala = TorqueScale(sim);
   s.musspix = s.mussskala / 200;
-  s.mussx = TruncInt(s.nic / 20);
-  s.mussy = TruncInt(200 - Ratio(s.mic, s.musspix));
+  s.mussx = TruncInt(s.engineSpeed / 20);
+  s.mussy = TruncInt(200 - Ratio(s.engineTorque, s.musspix));
 }
 
 }  // namespace drivanto

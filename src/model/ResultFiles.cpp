@@ -53,8 +53,8 @@ void EnsureOpen(const Sim& sim, ResultFile& file, const std::string& name) {
 
 void CheckResultFiles(const Sim& sim) {
   const State& s = sim.s;
-  const bool first = s.Spara.At(1) == '1';
-  const bool second = s.Spara.At(2) == '1';
+  const bool first = s.outputFlags.At(1) == '1';
+  const bool second = s.outputFlags.At(2) == '1';
   if (first) CheckOutputFile(sim, s.Tresultat, "result file 1");
   if (second) CheckOutputFile(sim, s.Tresultatp, "result file 2");
   if (first && second && SameFile(s.Tresultat, s.Tresultatp)) {
@@ -66,15 +66,15 @@ void CheckResultFiles(const Sim& sim) {
 
 void OpenResultFiles(Sim& sim) {
   State& s = sim.s;
-  if ((s.Spara.At(1) == '1' && s.resfil1status == '-') ||
-      (s.Spara.At(2) == '1' && s.resfil2status == '-')) {
+  if ((s.outputFlags.At(1) == '1' && s.resfil1status == '-') ||
+      (s.outputFlags.At(2) == '1' && s.resfil2status == '-')) {
     CheckResultFiles(sim);
   }
-  if (s.Spara.At(1) == '1' && s.resfil1status == '-') {
+  if (s.outputFlags.At(1) == '1' && s.resfil1status == '-') {
     s.resfil1status = 'K';
     Create(sim.result1, s.Tresultat, kHeader1);
   }
-  if (s.Spara.At(2) == '1' && s.resfil2status == '-') {
+  if (s.outputFlags.At(2) == '1' && s.resfil2status == '-') {
     s.resfil2status = 'K';
     Create(sim.result2, s.Tresultatp, kHeader2);
   }
@@ -84,16 +84,16 @@ void AccumulateResultEnergy(State& s) { s.Energi = s.Energi + s.U * s.totalCurre
 
 void WriteResultRows(Sim& sim) {
   const State& s = sim.s;
-  if (s.Spara.At(1) == '1' && s.resfil1status == 'K') WriteResultRow1(sim);
-  if (s.Spara.At(2) == '1' && s.resfil2status == 'K') WriteResultRow2(sim);
+  if (s.outputFlags.At(1) == '1' && s.resfil1status == 'K') WriteResultRow1(sim);
+  if (s.outputFlags.At(2) == '1' && s.resfil2status == 'K') WriteResultRow2(sim);
 }
 
 void WriteResultRow1(Sim& sim) {
   State& s = sim.s;
   EnsureOpen(sim, sim.result1, s.Tresultat);
   std::string& row = sim.result1.BeginLine();
-  AddField(row, s.nic, 0);
-  AddField(row, s.mic, 0);
+  AddField(row, s.engineSpeed, 0);
+  AddField(row, s.engineTorque, 0);
   AddField(row, s.U, 0);
   AddField(row, s.Ppic * 0.001, 0);
   AddField(row, s.Energi, 1);
@@ -121,8 +121,8 @@ void WriteResultRow2(Sim& sim) {
   AddField(row, s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt, 1);
   AddField(row, 0.001 * s.regenCurrent * s.U, 1);
   AddField(row, s.Ppic * 0.001, 1);
-  AddField(row, s.nic, 0);
-  AddField(row, s.mic, 1);
+  AddField(row, s.engineSpeed, 0);
+  AddField(row, s.engineTorque, 1);
   AddField(row, s.Ila, 1);
   AddField(row, s.CO, 0);
   AddField(row, s.NOx, 0);

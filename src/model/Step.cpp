@@ -26,7 +26,7 @@ void SimulationStep(Sim& sim) {
     EngineEmissions(sim);
   } else {
     s.Ila = 0;
-    s.mic = 0;
+    s.engineTorque = 0;
     s.fuelFlow = 0;
     s.icEff = 0.001;
   }
@@ -42,10 +42,10 @@ void SimulationStep(Sim& sim) {
     EngineStep(sim);
     s.fuelLeft = s.fuelLeft - s.dt * s.fuelFlow;
   }
-  if (s.Spara.At(4) == 'M') EngineMapPoint(sim);  // 19
+  if (s.outputFlags.At(4) == 'M') EngineMapPoint(sim);  // 19
   // 20, 21: the rows of the result files are written after the step, by
   // the run (WriteResultRows); the energy column of file 1 is the step's.
-  if (s.Spara.At(1) == '1' && s.resfil1status == 'K') AccumulateResultEnergy(s);
+  if (s.outputFlags.At(1) == '1' && s.resfil1status == 'K') AccumulateResultEnergy(s);
 }
 
 }  // namespace drivanto
@@ -77,8 +77,8 @@ void SavePreviousValues(Sim& sim) {
   if (s.modeNo != 21) s.modeBeforeHold = s.modeNo;
 
   // The engine's operating point at the start of the step, to 0.001.
-  s.nicKey = RoundInt(1000 * s.nic);
-  s.micKey = RoundInt(1000 * s.mic);
+  s.nicKey = RoundInt(1000 * s.engineSpeed);
+  s.micKey = RoundInt(1000 * s.engineTorque);
   s.icMaxTorqueKey = RoundInt(1000 * s.icMaxTorque);
   s.icEffKey = RoundInt(1000 * s.icEff);
 }

@@ -50,7 +50,7 @@ void TimeStep(Sim& sim) {
     }
   }
   s.clockPrev = s.clockNow;
-  if (s.skarmstatus == 'G') {
+  if (s.screenState == 'G') {
     s.ttot = s.ttot + s.dt;
     s.cycleTime = s.cycleTime + s.dt;
   }

@@ -14,12 +14,12 @@ namespace drivanto {
 
 void SlopeStep(Sim& sim) {
   State& s = sim.s;
-  if (s.tangent == 'L' || s.tangent == 'l') {
+  if (s.keyTyped == 'L' || s.keyTyped == 'l') {
     s.slopeMode = 'L';
-    if (s.tangent == 'L' && s.slope < 40) s.slope = s.slope + 0.5;
-    if (s.tangent == 'l' && s.slope > -40) s.slope = s.slope - 0.5;
+    if (s.keyTyped == 'L' && s.slope < 40) s.slope = s.slope + 0.5;
+    if (s.keyTyped == 'l' && s.slope > -40) s.slope = s.slope - 0.5;
   }
-  if (OneOf(s.tangent, "FKTfkt")) s.slopeMode = ' ';
+  if (OneOf(s.keyTyped, "FKTfkt")) s.slopeMode = ' ';
   if (s.slopeMode != 'L' && s.slopeMode != 'l' && s.cycleSlope < 100) s.slope = s.cycleSlope;
 }
 

@@ -493,7 +493,7 @@ void MainWindow::MGetMussClick() {
   std::optional<QString> chosen = chooser_(r);
   // A cancelled dialog leaves the view as it was.
   if (!chosen) return;
-  s.Spara.Set(4, 'M');
+  s.outputFlags.Set(4, 'M');
   s.Mussfil = Cut250(S(*chosen));
   Guarded([this] {
     mussbild_ = LoadBmp(sim_.s.Mussfil);
@@ -503,7 +503,7 @@ void MainWindow::MGetMussClick() {
 }
 
 void MainWindow::BatvalueClick() {
-  sim_.s.Spara.Set(4, 'B');
+  sim_.s.outputFlags.Set(4, 'B');
   if (sim_.s.stegnr > 1) {
     Guarded([this] { ScreenSetup(sim_, this); });
     Redraw();
@@ -515,7 +515,7 @@ void MainWindow::BatvalueClick() {
 void MainWindow::DrawBackground(Sim& sim) {
   mussbild_ = LoadBmp(sim.s.Mussfil);
   drivanto::DrawBackground(*canvas_, sim.s, &mussbild_);
-  if (sim.s.Spara.At(4) == 'M') {
+  if (sim.s.outputFlags.At(4) == 'M') {
     edit5_->setText(QString::number(RoundInt(sim.s.mussskala)));
     edit5_->show();
   } else {
@@ -550,7 +550,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     QString text = key->text();
     if (text.isEmpty() && (key->modifiers() & Qt::KeypadModifier)) text = KeypadDigit(key->key());
     if (!text.isEmpty() && text[0].unicode() >= 32)
-      sim_.s.tangent = FirstCharCp1252(S(text.left(1)));
+      sim_.s.keyTyped = FirstCharCp1252(S(text.left(1)));
     if (key->text().isEmpty() && !text.isEmpty()) edit1_->insert(text);
   }
   if (event->type() == QEvent::MouseMove) {
@@ -558,8 +558,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (w && (w == this || isAncestorOf(w))) {
       auto* m = static_cast<QMouseEvent*>(event);
       QPoint p = surface_->mapFromGlobal(m->globalPosition().toPoint());
-      sim_.s.musx = p.x();
-      sim_.s.musy = p.y();
+      sim_.s.mouseX = p.x();
+      sim_.s.mouseY = p.y();
     }
   }
   return QMainWindow::eventFilter(watched, event);

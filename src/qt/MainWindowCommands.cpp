@@ -180,7 +180,7 @@ void MainWindow::GetVarClick() {
   if (!Guarded([this] { TimeStep(sim_); })) return;
   s.paus = 0;
   if (noted <= 1) {
-    s.skarmstatus = 'S';
+    s.screenState = 'S';
     Redraw();
     return;
   }

@@ -307,9 +307,9 @@ void DriveRecorder::Begin(const std::string& fileName, const State& start, char 
   readings_.clear();
   // What the replay starts with: the snapshot's key, mouse and time base.
   NoteTimeBase(start);
-  lastKey_ = start.tangent;
-  lastX_ = start.musx;
-  lastY_ = start.musy;
+  lastKey_ = start.keyTyped;
+  lastX_ = start.mouseX;
+  lastY_ = start.mouseY;
   Write(std::string(kFirstLine) +
         "\n# recorded by the window; replay: drivanto-batch --script FILE\n");
   Write("snapshot\n" + SnapshotText(start, decimalSeparator) + "end snapshot\n");
@@ -320,13 +320,13 @@ void DriveRecorder::BeforeTick(int64_t tick, const State& s) {
   std::string lines;
   // The tick sees the key typed since the last one; the batch runner's key
   // stays until the step has read it, as the window's does.
-  if (s.tangent != lastKey_)
-    lines += "key " + std::to_string(tick) + ":" + KeyText(s.tangent) + "\n";
-  if (s.musx != lastX_ || s.musy != lastY_) {
-    lines += "mouse " + std::to_string(tick) + ":" + std::to_string(s.musx) + "," +
-             std::to_string(s.musy) + "\n";
-    lastX_ = s.musx;
-    lastY_ = s.musy;
+  if (s.keyTyped != lastKey_)
+    lines += "key " + std::to_string(tick) + ":" + KeyText(s.keyTyped) + "\n";
+  if (s.mouseX != lastX_ || s.mouseY != lastY_) {
+    lines += "mouse " + std::to_string(tick) + ":" + std::to_string(s.mouseX) + "," +
+             std::to_string(s.mouseY) + "\n";
+    lastX_ = s.mouseX;
+    lastY_ = s.mouseY;
   }
   // Something between the ticks (a pause, a dialog, a panel) took the time
   // base up anew: the replay starts this tick from the same values.
@@ -344,7 +344,7 @@ void DriveRecorder::BeforeTick(int64_t tick, const State& s) {
 void DriveRecorder::AfterTick(int64_t tick, const State& s) {
   if (!file_) return;
   // The key the next tick finds unless another is typed.
-  lastKey_ = s.tangent;
+  lastKey_ = s.keyTyped;
   lastTick_ = tick;
   NoteTimeBase(s);
   if (!readings_.empty()) {

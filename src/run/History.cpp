@@ -38,13 +38,13 @@ Sample SampleOf(const State& s) {
   At(x, Quantity::Current) = s.Iaba;
   At(x, Quantity::Charging) = s.chargeState == '+' ? 1 : 0;
   At(x, Quantity::ChargeCurrent) = s.Ila;
-  At(x, Quantity::EnginePower) = s.nic * s.mic * 2 * 3.14 / 60 / 1000;
+  At(x, Quantity::EnginePower) = s.engineSpeed * s.engineTorque * 2 * 3.14 / 60 / 1000;
   At(x, Quantity::Fuel) = s.tankVolume - s.fuelLeft;
   At(x, Quantity::CO) = s.CO;
   At(x, Quantity::NOx) = s.NOx;
   At(x, Quantity::HC) = s.HC;
-  At(x, Quantity::EngineSpeed) = s.nic;
-  At(x, Quantity::EngineTorque) = s.mic;
+  At(x, Quantity::EngineSpeed) = s.engineSpeed;
+  At(x, Quantity::EngineTorque) = s.engineTorque;
   At(x, Quantity::MotorSpeed) = s.nel;
   At(x, Quantity::MotorTorque) = s.mel;
   return x;

@@ -117,7 +117,7 @@ RunResult Runner::Run(const RunSpec& spec) const {
         sim.namedFiles.emplace_back("the snapshot loaded", file);
         std::vector<MovedFile> moved;
         underWay = LoadSnapshotIntoRun(sim, file, &moved);
-        if (!underWay) s.skarmstatus = 'S';
+        if (!underWay) s.screenState = 'S';
         if (!moved.empty()) result.notices.push_back(MovedFilesNotice(moved, "the snapshot " + file));
       } else {
         // A drive script: its starting state, its keys, mouse and clock.
@@ -127,7 +127,7 @@ RunResult Runner::Run(const RunSpec& spec) const {
         std::vector<MovedFile> moved;
         underWay =
             LoadScriptStateIntoRun(sim, scriptFile, script.snapshot, script.snapshotLine, &moved);
-        if (!underWay) s.skarmstatus = 'S';
+        if (!underWay) s.screenState = 'S';
         if (!moved.empty()) {
           result.notices.push_back(MovedFilesNotice(moved, "the drive script " + scriptFile));
         }
@@ -194,10 +194,10 @@ RunResult Runner::Run(const RunSpec& spec) const {
           s.dt = it->second.dt;
         }
       }
-      for (auto [it, end] = keys.equal_range(next); it != end; ++it) s.tangent = it->second;
+      for (auto [it, end] = keys.equal_range(next); it != end; ++it) s.keyTyped = it->second;
       for (auto [it, end] = mouse.equal_range(next); it != end; ++it) {
-        s.musx = it->second.first;
-        s.musy = it->second.second;
+        s.mouseX = it->second.first;
+        s.mouseY = it->second.second;
       }
       const TickOutcome t = Tick(sim, nullptr);
       if (t == TickOutcome::Ended) {

@@ -44,7 +44,7 @@ void ScreenSetup(Sim& sim, Display* display) {
   State& s = sim.s;
   OpenResultFiles(sim);
   if (display) display->DrawBackground(sim);
-  if (s.Spara.At(4) != 'M') {
+  if (s.outputFlags.At(4) != 'M') {
     // The ammeter's full scale: the largest of the two current limits and the
     // charging current (a charging power never sets it).
     s.Iskala = s.maxCurrentElectric;
@@ -86,9 +86,9 @@ TickOutcome Tick(Sim& sim, Display* display) {
     return TickOutcome::Ended;
   }
   s.stegnr = WrapIncrement(s.stegnr);
-  if (s.stegnr < 1) s.skarmstatus = 'S';
-  if (s.skarmstatus == 'S') ScreenSetup(sim, display);
-  s.skarmstatus = 'G';
+  if (s.stegnr < 1) s.screenState = 'S';
+  if (s.screenState == 'S') ScreenSetup(sim, display);
+  s.screenState = 'G';
   SimulationStep(sim);
   WriteResultRows(sim);
   // What the dashboard keeps in the state, also when nothing is drawn: the
@@ -103,7 +103,7 @@ TickOutcome Tick(Sim& sim, Display* display) {
     display->DrawInstruments(sim, road);
     display->EndTick();
   }
-  if (UpperAscii(s.tangent) != 'C') s.tangent = '.';
+  if (UpperAscii(s.keyTyped) != 'C') s.keyTyped = '.';
   if (UpperAscii(s.stopAtEmptyTank) == 'J' && s.fuelLeft < 0) {
     if (display) {
       display->ShowMessage("Bensinstopp");

@@ -11,8 +11,8 @@ namespace drivanto {
 
 const std::vector<NamedField>& AllFields() {
   static const std::vector<NamedField> fields = {
-#define FIELD(type, name, dflt, line, kind, constLine, constKind, unit) {#name, &State::name, unit},
-#define ARRAY(type, name, size, line, kind, unit) {#name, &State::name, unit},
+#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit) {pub, &State::name, unit},
+#define ARRAY(type, name, pub, size, line, kind, unit) {pub, &State::name, unit},
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY

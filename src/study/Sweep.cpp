@@ -517,7 +517,7 @@ class RunInputs {
       const bool loads = std::find_if(o_.batchArgs.begin(), o_.batchArgs.end(), [](const auto& a) {
                            return a == "--load-snapshot" || a == "--script";
                          }) != o_.batchArgs.end();
-      found.writes = loads || sim.s.Spara.At(1) == '1' || sim.s.Spara.At(2) == '1';
+      found.writes = loads || sim.s.outputFlags.At(1) == '1' || sim.s.outputFlags.At(2) == '1';
     } catch (const std::exception&) {
       // The run itself will fail and say why; what was found is copied.
     }

@@ -188,7 +188,7 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
       rows.push_back(PanelNumber(s.fullLength, 0, sep));
       rows.push_back(letter(s.cycleType));
       rows.push_back(" ");
-      rows.push_back(Cp1252ToUtf8(s.Spara.Text()));
+      rows.push_back(Cp1252ToUtf8(s.outputFlags.Text()));
       for (int i = 0; i < 4; ++i) rows.push_back(" ");
       rows.push_back(letter(s.stopAtEmptyTank));
       rows.push_back(letter(s.roadCurves));
@@ -204,7 +204,7 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
       rows.push_back(PanelNumber(s.envOnLimit, 0, sep));
       break;
     case Panel::Modes:
-      rows.push_back(letter(s.styrmod));
+      rows.push_back(letter(s.controlMode));
       rows.push_back(letter(s.timeMode));
       rows.push_back(PanelNumber(s.dt, 0, sep));
       rows.push_back(s.gearMode == GearMode::Automatic ? "A" : "M");
@@ -252,7 +252,7 @@ std::string TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>&
       number(3, s.fullLength, false);
       // The drive cycle is found again for the chosen kind of cycle.
       SwitchCycleAndRead(sim, edited(4) ? UpperAscii(FirstAsTyped(Row(rows, 4))) : s.cycleType);
-      if (edited(6)) s.Spara.Assign(Utf8ToCp1252(CutChars(Row(rows, 6), 4)));
+      if (edited(6)) s.outputFlags.Assign(Utf8ToCp1252(CutChars(Row(rows, 6), 4)));
       if (edited(11)) s.stopAtEmptyTank = FirstAsTyped(Row(rows, 11));
       if (edited(12)) s.roadCurves = FirstAsTyped(Row(rows, 12));
       break;
@@ -273,7 +273,7 @@ std::string TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>&
       break;
     }
     case Panel::Modes:
-      if (edited(2)) s.styrmod = ModeLetter(Row(rows, 2));
+      if (edited(2)) s.controlMode = ModeLetter(Row(rows, 2));
       if (edited(3)) s.timeMode = ModeLetter(Row(rows, 3));
       number(4, s.dt, true);
       if (edited(5)) {

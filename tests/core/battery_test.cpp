@@ -83,14 +83,14 @@ class Charging : public testing::ModelTest {
     s.chargeSetting = 70;
     s.chargeState = '0';
     s.chargeManual = '0';
-    s.tangent = '.';
+    s.keyTyped = '.';
     s.U = 250;
     s.ltot = 100;
     s.chargeStartDist = 5;  // taken already
   }
   void At(double used, char key = '.') {
     s.usedCapacity = used;
-    s.tangent = key;
+    s.keyTyped = key;
     ChargingControl(sim);
   }
 };

@@ -142,7 +142,7 @@ TEST_F(ConstantsFile, EveryLineIsReadByItsPosition) {
   EXPECT_EQ(s.fullLength, 14000);
   EXPECT_EQ(s.cycleType, 'T');
   EXPECT_EQ(s.spareNumber1, 2.5);
-  EXPECT_EQ(s.Spara.Text(), "0100");
+  EXPECT_EQ(s.outputFlags.Text(), "0100");
   EXPECT_EQ(s.spareNumber2, 3);
   EXPECT_EQ(s.spareFlag1, 'j');  // not upper-cased
   EXPECT_EQ(s.stopAtEmptyTank, 'J');
@@ -160,7 +160,7 @@ TEST_F(ConstantsFile, EveryLineIsReadByItsPosition) {
   EXPECT_EQ(s.chargeOnLimit, 60);
   EXPECT_EQ(s.envOnLimit, 70);
 
-  EXPECT_EQ(s.styrmod, 'M');
+  EXPECT_EQ(s.controlMode, 'M');
   EXPECT_EQ(s.timeMode, 'D');
   EXPECT_EQ(s.dt, 0.04);
   EXPECT_EQ(s.gearMode, 20);
@@ -202,20 +202,20 @@ TEST_F(ConstantsFile, StartValuesHaveALowerBound) {
 }
 
 TEST_F(ConstantsFile, OptionTextKeepsOnlyTheResultFileChoices) {
-  EXPECT_EQ(ReadWith(39, "1101").Spara.Text(), "0100");
-  EXPECT_EQ(ReadWith(39, "0111").Spara.Text(), "0110");
-  EXPECT_EQ(ReadWith(39, "1M0M").Spara.Text(), "0100");
-  EXPECT_EQ(ReadWith(39, "11111").Spara.Text(), "0110");  // four characters at most
+  EXPECT_EQ(ReadWith(39, "1101").outputFlags.Text(), "0100");
+  EXPECT_EQ(ReadWith(39, "0111").outputFlags.Text(), "0110");
+  EXPECT_EQ(ReadWith(39, "1M0M").outputFlags.Text(), "0100");
+  EXPECT_EQ(ReadWith(39, "11111").outputFlags.Text(), "0110");  // four characters at most
   // A short text keeps its length; the places beyond it are set all the same.
   State s = ReadWith(39, "0x2");
-  EXPECT_EQ(s.Spara.Text(), "011");
-  EXPECT_EQ(s.Spara.len, 3);
-  EXPECT_EQ(s.Spara.At(4), '0');
+  EXPECT_EQ(s.outputFlags.Text(), "011");
+  EXPECT_EQ(s.outputFlags.len, 3);
+  EXPECT_EQ(s.outputFlags.At(4), '0');
   State e = ReadWith(39, "");
-  EXPECT_EQ(e.Spara.Text(), "");
-  EXPECT_EQ(e.Spara.At(1), '0');
-  EXPECT_EQ(e.Spara.At(2), '1');
-  EXPECT_EQ(e.Spara.At(4), '0');
+  EXPECT_EQ(e.outputFlags.Text(), "");
+  EXPECT_EQ(e.outputFlags.At(1), '0');
+  EXPECT_EQ(e.outputFlags.At(2), '1');
+  EXPECT_EQ(e.outputFlags.At(4), '0');
 }
 
 TEST_F(ConstantsFile, NumberLinesThatAreNotNumbers) {
@@ -258,8 +258,8 @@ TEST_F(ConstantsFile, LettersAreUpperCasedOnlyWhereTheLineSaysSo) {
   EXPECT_EQ(ReadWith(42, "ja").stopAtEmptyTank, 'j');
   EXPECT_EQ(ReadWith(42, "").stopAtEmptyTank, ' ');
   EXPECT_EQ(ReadWith(44, "\xE4").spareFlag2, '\xE4');
-  EXPECT_EQ(ReadWith(55, "").styrmod, ' ');
-  EXPECT_EQ(ReadWith(55, "\xE5").styrmod, '\xE5');  // å stays as it is
+  EXPECT_EQ(ReadWith(55, "").controlMode, ' ');
+  EXPECT_EQ(ReadWith(55, "\xE5").controlMode, '\xE5');  // å stays as it is
   EXPECT_EQ(ReadWith(56, "r").timeMode, 'R');
   EXPECT_EQ(ReadWith(56, " ").timeMode, ' ');
   // A UTF-8 file gives the same letters and names.
@@ -267,7 +267,7 @@ TEST_F(ConstantsFile, LettersAreUpperCasedOnlyWhereTheLineSaysSo) {
   utf8[14] = "Åsa Öberg";
   utf8[54] = "ä";
   State u = Read(utf8);
-  EXPECT_EQ(u.styrmod, '\xE4');
+  EXPECT_EQ(u.controlMode, '\xE4');
   EXPECT_EQ(u.Myname, "Åsa Öberg");
 }
 
@@ -284,7 +284,7 @@ TEST_F(ConstantsFile, MissingLinesReadAsEmpty) {
   EXPECT_EQ(s.maxRpm, 7000);
   EXPECT_EQ(s.cycleType, 'K');
   EXPECT_EQ(s.spareNumber1, 1);
-  EXPECT_EQ(s.Spara.Text(), "");
+  EXPECT_EQ(s.outputFlags.Text(), "");
   EXPECT_EQ(s.spareFlag1, ' ');
   EXPECT_EQ(s.ttot, 0.01);
   EXPECT_EQ(s.v, 0.01);
@@ -292,7 +292,7 @@ TEST_F(ConstantsFile, MissingLinesReadAsEmpty) {
   EXPECT_EQ(s.fuelLeft, 0);
   EXPECT_EQ(s.dt, 0);
   EXPECT_EQ(s.gearMode, 10);
-  EXPECT_EQ(s.styrmod, ' ');
+  EXPECT_EQ(s.controlMode, ' ');
 }
 
 TEST_F(ConstantsFile, NamesAreCompletedWithTheCarAndWorkingFolders) {
@@ -407,7 +407,7 @@ TEST_F(ConstantsFile, WrittenFileReadsBackToTheSameSettings) {
       EXPECT_EQ(r.**ch, s.**ch);
     }
   }
-  EXPECT_EQ(r.Spara, s.Spara);
+  EXPECT_EQ(r.outputFlags, s.outputFlags);
   EXPECT_EQ(r.gearMode, 10);
   // The start values come back at their minimum with a full tank.
   EXPECT_EQ(r.ttot, 0.01);

@@ -113,16 +113,16 @@ TEST_F(CycleReader, ReopensWhenThePositionGoesBackOrTheNameChanges) {
 TEST_F(CycleReader, EngineOffRowsHoldTheCoastingCommandUntilLeft) {
   const std::string f =
       Write("D.CYK", "0 5 0 0 1 0\r\n10 5 0 3 1 0\r\n20 5 0 0 1 0\r\n30 5 0 0 1 0\r\n");
-  s.tangent = '.';
+  s.keyTyped = '.';
   ReadCycleUntil(sim, f, 5);
-  EXPECT_EQ(s.tangent, '.');
+  EXPECT_EQ(s.keyTyped, '.');
   s.stegnr = 2;
   ReadCycleUntil(sim, f, 15);
   EXPECT_EQ(s.rowMode, 3);
-  EXPECT_EQ(s.tangent, 'C');
+  EXPECT_EQ(s.keyTyped, 'C');
   ReadCycleUntil(sim, f, 25);
   EXPECT_EQ(s.rowMode, 0);
-  EXPECT_EQ(s.tangent, ' ');
+  EXPECT_EQ(s.keyTyped, ' ');
 }
 
 TEST_F(CycleReader, FirstRowAfterTheStartLendsItsTimeIncrement) {
@@ -147,7 +147,7 @@ class CycleModule : public ModelTest {
   CycleModule() {
     s.cycleType = 'N';  // neither kind: no file is read
     s.stegnr = 5;
-    s.tangent = '.';
+    s.keyTyped = '.';
   }
   void Step() {
     s.modePrev = s.modeNo;
@@ -161,40 +161,40 @@ TEST_F(CycleModule, StopAndControlKeys) {
   s.HC = 5;
   s.ttot = 50;
   s.fullTime = 1000;
-  s.tangent = 'Q';
+  s.keyTyped = 'Q';
   Step();
   EXPECT_EQ(s.fullTime, 49);
   EXPECT_EQ(s.COPrev, 3);
   EXPECT_EQ(s.NOxPrev, 4);
   EXPECT_EQ(s.HCPrev, 5);
   s.ttot = 70;
-  s.tangent = 'q';
+  s.keyTyped = 'q';
   Step();
   EXPECT_EQ(s.fullTime, 69);
 
-  s.tangent = '8';
+  s.keyTyped = '8';
   Step();
-  EXPECT_EQ(s.tangent, 'I');
-  s.tangent = '2';
+  EXPECT_EQ(s.keyTyped, 'I');
+  s.keyTyped = '2';
   Step();
-  EXPECT_EQ(s.tangent, 'i');
+  EXPECT_EQ(s.keyTyped, 'i');
 
-  s.styrmod = 'J';
+  s.controlMode = 'J';
   s.stegnr = 2;
-  s.tangent = ' ';
+  s.keyTyped = ' ';
   Step();
-  EXPECT_EQ(s.styrmod, 'J');
+  EXPECT_EQ(s.controlMode, 'J');
   s.stegnr = 3;
   Step();
-  EXPECT_EQ(s.styrmod, ' ');
+  EXPECT_EQ(s.controlMode, ' ');
 
-  s.tangent = 'm';
+  s.keyTyped = 'm';
   Step();
-  EXPECT_EQ(s.styrmod, 'M');
-  s.styrmod = ' ';
-  s.tangent = 'M';
+  EXPECT_EQ(s.controlMode, 'M');
+  s.controlMode = ' ';
+  s.keyTyped = 'M';
   Step();
-  EXPECT_EQ(s.styrmod, 'M');
+  EXPECT_EQ(s.controlMode, 'M');
 }
 
 TEST_F(CycleModule, SteeringKeysTurnTheWheelWithTheSpeed) {
@@ -216,13 +216,13 @@ TEST_F(CycleModule, SteeringKeysTurnTheWheelWithTheSpeed) {
   };
   for (const auto& c : cases) {
     s.kurs = 0;
-    s.tangent = c.key;
+    s.keyTyped = c.key;
     Step();
     EXPECT_EQ(s.kurs, c.kurs) << "key " << c.key;
   }
   // The change adds to the wheel's direction.
   s.kurs = 10;
-  s.tangent = '9';
+  s.keyTyped = '9';
   Step();
   EXPECT_EQ(s.kurs, 15);  // round(10 + 4.8)
 }
@@ -234,7 +234,7 @@ TEST_F(CycleModule, CourseErrorMovesTheCarSideways) {
   s.vPrev = 6;
   s.dt = 1;
   s.sidlage = 3;
-  s.tangent = '.';
+  s.keyTyped = '.';
   Step();
   EXPECT_EQ(s.kursfel, 20);
   EXPECT_EQ(s.sidlage, 7);  // 3 + round(10 x 20 x 1 / 50)
@@ -267,17 +267,17 @@ TEST_F(CycleModule, ControlModeCodesActOnAModeChangeOnly) {
   for (const auto& c : cases) {
     s.modeNo = 0;
     s.modePrev = 0;
-    s.styrmod = c.before;
+    s.controlMode = c.before;
     s.modeNo = c.mode;  // the row of this step brought the code
     CycleStep(sim);
-    EXPECT_EQ(s.styrmod, c.after) << "mode " << c.mode << " from '" << c.before << "'";
+    EXPECT_EQ(s.controlMode, c.after) << "mode " << c.mode << " from '" << c.before << "'";
   }
   // The same code in the next step changes nothing.
   s.modeNo = 31;
   s.modePrev = 31;
-  s.styrmod = ' ';
+  s.controlMode = ' ';
   CycleStep(sim);
-  EXPECT_EQ(s.styrmod, ' ');
+  EXPECT_EQ(s.controlMode, ' ');
 
   s.modeNo = 60;
   s.modePrev = 0;
@@ -286,7 +286,7 @@ TEST_F(CycleModule, ControlModeCodesActOnAModeChangeOnly) {
   EXPECT_EQ(s.snapshotMark, 's');
   s.snapshotMark = ' ';
   s.modePrev = 60;
-  s.tangent = 's';
+  s.keyTyped = 's';
   CycleStep(sim);
   EXPECT_EQ(s.snapshotMark, 's');
 }
@@ -328,7 +328,7 @@ TEST_F(CycleModule, GearCodesInEveryStepUnlessDrivenByKeysOrCurrent) {
     s.gearMode = 20;
     s.modeNo = c.mode;
     s.modePrev = c.mode;  // no mode change needed
-    s.styrmod = ' ';
+    s.controlMode = ' ';
     CycleStep(sim);
     EXPECT_EQ(s.gear, c.gear) << "mode " << c.mode;
     EXPECT_EQ(s.gearMode, c.gearMode) << "mode " << c.mode;
@@ -341,7 +341,7 @@ TEST_F(CycleModule, GearCodesInEveryStepUnlessDrivenByKeysOrCurrent) {
     s.gear = 6;
     s.gearMode = 20;
     s.modeNo = 103;
-    s.styrmod = mode;
+    s.controlMode = mode;
     CycleStep(sim);
     EXPECT_EQ(s.gear, 6) << mode;
     EXPECT_EQ(s.gearMode, 20) << mode;
@@ -405,7 +405,7 @@ TEST_F(CycleModule, WithoutRoadCurvesOnlyTheWheelMoves) {
   s.vagkurs = 7;
   s.roadAngle = 0;
   s.kurs = 0;
-  s.tangent = '3';
+  s.keyTyped = '3';
   Step();
   EXPECT_EQ(s.vagkurs, 7);
   EXPECT_EQ(s.roadAngle, 0);
@@ -419,7 +419,7 @@ class CycleRows : public ModelTest {
   CycleRows() {
     s.stegnr = 1;
     s.timeMode = ' ';
-    s.tangent = '.';
+    s.keyTyped = '.';
   }
   void MapStep(double pos) {
     s.modePrev = s.modeNo;
@@ -454,7 +454,7 @@ TEST_F(CycleRows, MapRowSetsDemandSlopeAndIncrement) {
   EXPECT_EQ(s.slope, 1.5);
 
   // Cruise control keeps its own requested value; time mode D its increment.
-  s.styrmod = '>';
+  s.controlMode = '>';
   s.timeMode = 'D';
   s.vbCycle = 99;
   s.cycleDt = 7;
@@ -513,11 +513,11 @@ TEST_F(CycleRows, MarkAndJumpInATimeCycle) {
   TimeStepAt(75);
   EXPECT_EQ(s.cycleTime, 3);
   // Keyboard power control does not keep the requested value in a time cycle.
-  s.styrmod = 'P';
+  s.controlMode = 'P';
   s.vbCycle = 99;
   TimeStepAt(76);
   EXPECT_EQ(s.vbCycle, 24);
-  s.styrmod = ' ';
+  s.controlMode = ' ';
   // Real time: a time cycle does not take the rows' increments.
   s.timeMode = 'R';
   s.cycleDt = -1;
@@ -665,17 +665,17 @@ TEST(Slope, KeysStepTheSlopeWithinFortyPercent) {
   SetDefaults(s);
   s.cycleSlope = 3;
   s.slope = 39.5;
-  s.tangent = 'L';
+  s.keyTyped = 'L';
   SlopeStep(sim);
   EXPECT_EQ(s.slopeMode, 'L');
   EXPECT_EQ(s.slope, 40);
   SlopeStep(sim);
   EXPECT_EQ(s.slope, 40);
-  s.tangent = '.';
+  s.keyTyped = '.';
   SlopeStep(sim);
   EXPECT_EQ(s.slope, 40);  // the cycle's slope does not apply while keyed
   s.slope = -39.5;
-  s.tangent = 'l';
+  s.keyTyped = 'l';
   SlopeStep(sim);
   EXPECT_EQ(s.slope, -40);
   SlopeStep(sim);
@@ -683,7 +683,7 @@ TEST(Slope, KeysStepTheSlopeWithinFortyPercent) {
   for (char key : {'F', 'k', 'T'}) {
     s.slopeMode = 'L';
     s.slope = 10;
-    s.tangent = key;
+    s.keyTyped = key;
     SlopeStep(sim);
     EXPECT_EQ(s.slopeMode, ' ') << key;
     EXPECT_EQ(s.slope, 3) << key;

@@ -23,19 +23,19 @@ class Demand : public testing::ModelTest {
     s.accelSteps = 1;
     s.slope = 0;
     s.tableCdA = 0;
-    s.tangent = '.';
+    s.keyTyped = '.';
   }
   void Key(char key) {
-    s.tangent = key;
+    s.keyTyped = key;
     DriverDemandStep(sim);
   }
 };
 
 TEST_F(Demand, CurrentKeysStepByAFifthOfTheLimitWithinItsBounds) {
-  s.styrmod = ' ';
+  s.controlMode = ' ';
   s.motorCurrent = 100;
   Key('I');
-  EXPECT_EQ(s.styrmod, 'I');
+  EXPECT_EQ(s.controlMode, 'I');
   EXPECT_EQ(s.motorCurrent, 110);  // + 0.05 x 200
   EXPECT_EQ(s.motorPower, 110 * 250);
   EXPECT_EQ(s.vb, 0);
@@ -52,18 +52,18 @@ TEST_F(Demand, CurrentKeysStepByAFifthOfTheLimitWithinItsBounds) {
 }
 
 TEST_F(Demand, RequestedSpeedKeysStayBetweenCreepAndForty) {
-  s.styrmod = ' ';
+  s.controlMode = ' ';
   s.v = 10;
   s.vb = 40;
   Key('>');
-  EXPECT_EQ(s.styrmod, '>');
+  EXPECT_EQ(s.controlMode, '>');
   EXPECT_EQ(s.vb, 40);
   s.vb = 20;
   Key('>');
   EXPECT_EQ(s.vb, 21);
   s.vb = 0.5;
   Key('<');
-  EXPECT_EQ(s.styrmod, '<');
+  EXPECT_EQ(s.controlMode, '<');
   EXPECT_EQ(s.vb, 0.01);
   // Cruise control keeps its own value instead of the cycle's.
   s.vbCycle = 30;
@@ -72,25 +72,25 @@ TEST_F(Demand, RequestedSpeedKeysStayBetweenCreepAndForty) {
   EXPECT_EQ(s.vb, 12);
   // "F" returns to the cycle.
   Key('F');
-  EXPECT_EQ(s.styrmod, ' ');
+  EXPECT_EQ(s.controlMode, ' ');
   EXPECT_EQ(s.vb, 30);
 }
 
 TEST_F(Demand, ZeroKeyClearsTheDemandAndKeepsTheMode) {
-  s.styrmod = 'I';
+  s.controlMode = 'I';
   s.motorCurrent = 50;
   s.motorPower = 12500;
   Key('0');
-  EXPECT_EQ(s.styrmod, 'I');
+  EXPECT_EQ(s.controlMode, 'I');
   EXPECT_EQ(s.motorCurrent, 0);
   EXPECT_EQ(s.motorPower, 0);
   // Q ends the run and keeps the mode as well.
-  s.styrmod = 'J';
+  s.controlMode = 'J';
   s.ttot = 300;
   s.fullTime = 1000;
   s.vbCycle = 5;
   Key('q');
-  EXPECT_EQ(s.styrmod, 'J');
+  EXPECT_EQ(s.controlMode, 'J');
   EXPECT_EQ(s.fullTime, 299);
   // A key clears a negative engine power.
   s.Ppic = -3;
@@ -99,10 +99,10 @@ TEST_F(Demand, ZeroKeyClearsTheDemandAndKeepsTheMode) {
 }
 
 TEST_F(Demand, PowerKeysStepByFiveHundredWatts) {
-  s.styrmod = ' ';
+  s.controlMode = ' ';
   s.motorPower = 1000;
   Key('P');
-  EXPECT_EQ(s.styrmod, 'P');
+  EXPECT_EQ(s.controlMode, 'P');
   EXPECT_EQ(s.motorPower, 1500);
   EXPECT_EQ(s.motorCurrent, 6);  // 1500 / 250
   s.motorPower = 300;
@@ -116,7 +116,7 @@ TEST_F(Demand, PowerKeysStepByFiveHundredWatts) {
 }
 
 TEST_F(Demand, MouseHeightSetsCurrentOrBrake) {
-  s.styrmod = 'M';
+  s.controlMode = 'M';
   s.vbCycle = 20;
   const struct {
     int y;
@@ -130,7 +130,7 @@ TEST_F(Demand, MouseHeightSetsCurrentOrBrake) {
       {250, 0, 5000}, {300, 0, 5000},  // capped
   };
   for (const auto& c : cases) {
-    s.musy = c.y;
+    s.mouseY = c.y;
     s.brakeForce = 77;
     s.motorPower = 999;
     Key('.');
@@ -142,8 +142,8 @@ TEST_F(Demand, MouseHeightSetsCurrentOrBrake) {
 }
 
 TEST_F(Demand, MouseSteersOnlyWithRoadCurvesOutsideTheMiddle) {
-  s.styrmod = 'M';
-  s.musy = 125;
+  s.controlMode = 'M';
+  s.mouseY = 125;
   s.vPrev = 40;
   s.dt = 0.5;
   s.roadCurves = 'J';
@@ -154,20 +154,20 @@ TEST_F(Demand, MouseSteersOnlyWithRoadCurvesOutsideTheMiddle) {
   } cases[] = {{450, 12}, {350, 2}, {190, -12}, {290, -2}, {331, 0}, {330, 0}, {320, 0}, {310, 0}};
   for (const auto& c : cases) {
     s.kurs = 0;
-    s.musx = c.x;
+    s.mouseX = c.x;
     Key('.');
     EXPECT_EQ(s.kurs, c.kurs) << "x " << c.x;
   }
   s.roadCurves = 'N';
   s.kurs = 0;
-  s.musx = 450;
+  s.mouseX = 450;
   Key('.');
   EXPECT_EQ(s.kurs, 0);
 }
 
 TEST_F(Demand, CycleCurrentAndPowerModes) {
   s.U = 300;
-  s.styrmod = 'J';
+  s.controlMode = 'J';
   s.vbCycle = 50;
   for (double v : {0.01, 10.0, 30.0}) {
     s.v = v;
@@ -176,7 +176,7 @@ TEST_F(Demand, CycleCurrentAndPowerModes) {
     EXPECT_EQ(s.motorPower, 15000);
     EXPECT_EQ(s.vb, 0);
   }
-  s.styrmod = 'W';
+  s.controlMode = 'W';
   s.vbCycle = 10;
   Key('.');
   EXPECT_EQ(s.motorPower, 10000);
@@ -185,7 +185,7 @@ TEST_F(Demand, CycleCurrentAndPowerModes) {
 }
 
 TEST_F(Demand, RegulatorAsksForThePowerThatReachesTheRequestedSpeed) {
-  s.styrmod = ' ';
+  s.controlMode = ' ';
   s.vbCycle = 15;
   s.v = 10;
   s.slope = 2;
@@ -217,7 +217,7 @@ TEST_F(Demand, RegulatorAsksForThePowerThatReachesTheRequestedSpeed) {
 }
 
 TEST_F(Demand, RegulatorCurrentCutToTheLimitSetsTheLimitFactor) {
-  s.styrmod = ' ';
+  s.controlMode = ' ';
   s.vbCycle = 15;
   s.v = 10;
   s.maxCurrent = 100;

@@ -64,13 +64,13 @@ TEST_F(Resistance, RollingPartScalesWithMassAndAirPartWithDragArea) {
 class Brake : public testing::ModelTest {
  protected:
   Brake() {
-    s.styrmod = ' ';
+    s.controlMode = ' ';
     s.vehicleMass = 1000;
     s.brakeSteps = 2;
     s.dt = 0.5;
     s.resistForce = 300;
     s.maxBrakeForce = 9000;
-    s.tangent = '.';
+    s.keyTyped = '.';
   }
 };
 
@@ -96,49 +96,49 @@ TEST_F(Brake, SpeedControlBrakesWhenTenPercentTooFast) {
   BrakeStep(sim);
   EXPECT_EQ(s.brakeForce, 0);
   // Cruise control brakes the same way.
-  s.styrmod = '>';
+  s.controlMode = '>';
   s.resistForce = 300;
   BrakeStep(sim);
   EXPECT_DOUBLE_EQ(s.brakeForce, 4700);
 }
 
 TEST_F(Brake, KeysBrakeByTenthsAndRelease) {
-  s.styrmod = 'I';
+  s.controlMode = 'I';
   s.v = 20;
   s.vb = 0;
   s.brakeForce = 0;
   for (int i = 0; i < 3; ++i) {
-    s.tangent = '0';
+    s.keyTyped = '0';
     BrakeStep(sim);
   }
   EXPECT_DOUBLE_EQ(s.brakeForce, 0.3 * 9000);
-  s.tangent = '.';
+  s.keyTyped = '.';
   BrakeStep(sim);
   EXPECT_DOUBLE_EQ(s.brakeForce, 2700);  // held without a key
-  s.tangent = '5';
+  s.keyTyped = '5';
   BrakeStep(sim);
   EXPECT_EQ(s.brakeForce, 0);
   for (char key : {'1', 'C', 'z'}) {
     s.brakeForce = 2700;
-    s.tangent = key;
+    s.keyTyped = key;
     BrakeStep(sim);
     EXPECT_EQ(s.brakeForce, 0) << key;
   }
   for (char key : {'+', '{', ' '}) {
     s.brakeForce = 2700;
-    s.tangent = key;
+    s.keyTyped = key;
     BrakeStep(sim);
     EXPECT_EQ(s.brakeForce, 2700) << key;
   }
   // At most the maximum.
   s.brakeForce = 8500;
-  s.tangent = '0';
+  s.keyTyped = '0';
   BrakeStep(sim);
   EXPECT_EQ(s.brakeForce, 9000);
   // The mouse's brake force passes unless a key is pressed.
-  s.styrmod = 'M';
+  s.controlMode = 'M';
   s.brakeForce = 1234;
-  s.tangent = '.';
+  s.keyTyped = '.';
   BrakeStep(sim);
   EXPECT_EQ(s.brakeForce, 1234);
 }

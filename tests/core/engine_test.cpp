@@ -43,8 +43,8 @@ TEST_F(Engine, GeneratorTorqueFromTheChargingPower) {
   s.Ila = 70;
   s.U = 300;
   GeneratorStep(sim);
-  EXPECT_EQ(s.nic, 3000);
-  EXPECT_DOUBLE_EQ(s.mic, 70 * 100 * 300 * 60 / (3000 * 6.28) / 90);  // about 74.3 Nm
+  EXPECT_EQ(s.engineSpeed, 3000);
+  EXPECT_DOUBLE_EQ(s.engineTorque, 70 * 100 * 300 * 60 / (3000 * 6.28) / 90);  // about 74.3 Nm
   EXPECT_EQ(s.Ila, 70);
 
   // A charging power: the current follows the voltage.
@@ -52,12 +52,12 @@ TEST_F(Engine, GeneratorTorqueFromTheChargingPower) {
   s.U = 250;
   GeneratorStep(sim);
   EXPECT_DOUBLE_EQ(s.Ila, 80);
-  EXPECT_DOUBLE_EQ(s.mic, 80 * 100 * 250 * 60 / (3000 * 6.28) / 90);
+  EXPECT_DOUBLE_EQ(s.engineTorque, 80 * 100 * 250 * 60 / (3000 * 6.28) / 90);
 
   s.chargeState = '0';
   GeneratorStep(sim);
-  EXPECT_EQ(s.nic, 0);
-  EXPECT_EQ(s.mic, 0);
+  EXPECT_EQ(s.engineSpeed, 0);
+  EXPECT_EQ(s.engineTorque, 0);
 }
 
 TEST_F(Engine, GeneratorWithoutSpeedOrEfficiencyChargesNothing) {
@@ -69,18 +69,18 @@ TEST_F(Engine, GeneratorWithoutSpeedOrEfficiencyChargesNothing) {
   s.Ila = 70;
   GeneratorStep(sim);
   EXPECT_EQ(s.Ila, 0);
-  EXPECT_EQ(s.mic, 0);
+  EXPECT_EQ(s.engineTorque, 0);
   s.genRpm = 3000;
   s.genEff = 0;
   s.Ila = 70;
   GeneratorStep(sim);
   EXPECT_EQ(s.Ila, 0);
-  EXPECT_EQ(s.mic, 0);
+  EXPECT_EQ(s.engineTorque, 0);
 }
 
 TEST_F(Engine, StandingEngineIsNotEvaluated) {
-  s.nic = 2;
-  s.mic = 50;
+  s.engineSpeed = 2;
+  s.engineTorque = 50;
   s.icMaxTorque = 55;
   s.fuelFlow = 0.7;
   s.icEff = 12;
@@ -91,8 +91,8 @@ TEST_F(Engine, StandingEngineIsNotEvaluated) {
 }
 
 TEST_F(Engine, TorqueAboveTheLimitCutsTheChargingCurrent) {
-  s.nic = 3000;
-  s.mic = 150;
+  s.engineSpeed = 3000;
+  s.engineTorque = 150;
   s.Ila = 60;
   s.totalCurrent = 100;
   s.regenCurrent = 0;
@@ -101,26 +101,26 @@ TEST_F(Engine, TorqueAboveTheLimitCutsTheChargingCurrent) {
   EXPECT_EQ(s.icMaxTorque, 100);
   EXPECT_DOUBLE_EQ(s.Ila, 40);  // 100 x 60 / 150
   EXPECT_DOUBLE_EQ(s.U, testing::DischargeVoltage(100 - 40));
-  EXPECT_EQ(s.mic, 100);
+  EXPECT_EQ(s.engineTorque, 100);
   EXPECT_EQ(s.icEff, 30);
   EXPECT_DOUBLE_EQ(s.fuelFlow, FuelFlow(3000, 100, 30));
 
   // These load modes keep the current; the torque is capped all the same.
   for (const char* mode : {"K", "Comp1", "Para1"}) {
     s.loadMode = mode;
-    s.mic = 150;
+    s.engineTorque = 150;
     s.Ila = 60;
     s.U = 999;
     EngineStep(sim);
     EXPECT_EQ(s.Ila, 60) << mode;
     EXPECT_EQ(s.U, 999) << mode;
-    EXPECT_EQ(s.mic, 100) << mode;
+    EXPECT_EQ(s.engineTorque, 100) << mode;
   }
 }
 
 TEST_F(Engine, UnmovedOperatingPointUsesTheCachedEfficiency) {
-  s.nic = 3000;
-  s.mic = 80;
+  s.engineSpeed = 3000;
+  s.engineTorque = 80;
   s.icEff = 25;
   SavePreviousValues(sim);
   EXPECT_EQ(s.nicKey, 3000000);
@@ -131,15 +131,15 @@ TEST_F(Engine, UnmovedOperatingPointUsesTheCachedEfficiency) {
   EXPECT_DOUBLE_EQ(s.fuelFlow, FuelFlow(3000, 80, 25));
 
   // Moved by more than 0.001 Nm: looked up again.
-  s.mic = 80.002;
+  s.engineTorque = 80.002;
   EngineStep(sim);
   EXPECT_EQ(s.icEff, 30);
   EXPECT_DOUBLE_EQ(s.fuelFlow, FuelFlow(3000, 80.002, 30));
 }
 
 TEST_F(Engine, EfficiencyOfATenthOfAPercentOrLessGivesNoFuelFlow) {
-  s.nic = 3000;
-  s.mic = 80;
+  s.engineSpeed = 3000;
+  s.engineTorque = 80;
   s.nicKey = 3000000;
   s.micKey = 80000;
   s.icEffKey = 100;  // 0.1 %
@@ -153,8 +153,8 @@ TEST_F(Engine, EfficiencyOfATenthOfAPercentOrLessGivesNoFuelFlow) {
 }
 
 TEST_F(Engine, EmissionsAddUpWithTheFuelBurnt) {
-  s.nic = 3000;
-  s.mic = 80;
+  s.engineSpeed = 3000;
+  s.engineTorque = 80;
   s.fuelFlow = 0.002;
   s.CO = 1;
   s.NOx = 2;
@@ -182,8 +182,8 @@ TEST_F(Engine, EmissionsAddUpWithTheFuelBurnt) {
 }
 
 TEST_F(Engine, UnmovedOperatingPointUsesTheCachedEmissionIndices) {
-  s.nic = 3000;
-  s.mic = 80;
+  s.engineSpeed = 3000;
+  s.engineTorque = 80;
   s.nicKey = 3000000;
   s.micKey = 80000;
   s.COKey = 4000;
@@ -200,17 +200,17 @@ TEST_F(Engine, UnmovedOperatingPointUsesTheCachedEmissionIndices) {
 
 TEST_F(Engine, StepRunsTheEngineOnlyWhileCharging) {
   UseSmallCar();
-  s.skarmstatus = 'G';
+  s.screenState = 'G';
   s.stegnr = 1;
   s.Ila = 5;
-  s.mic = 7;
+  s.engineTorque = 7;
   s.fuelFlow = 1;
   s.icEff = 30;
   SimulationStep(sim);
   EXPECT_EQ(s.chargeState, '0');
-  EXPECT_EQ(s.nic, 0);
+  EXPECT_EQ(s.engineSpeed, 0);
   EXPECT_EQ(s.Ila, 0);
-  EXPECT_EQ(s.mic, 0);
+  EXPECT_EQ(s.engineTorque, 0);
   EXPECT_EQ(s.fuelFlow, 0);
   EXPECT_EQ(s.icEff, 0.001);
   EXPECT_EQ(s.fuelLeft, 35);
@@ -221,12 +221,12 @@ TEST_F(Engine, StepRunsTheEngineOnlyWhileCharging) {
   s.stegnr = 2;
   SimulationStep(sim);
   EXPECT_EQ(s.chargeState, '+');
-  EXPECT_EQ(s.nic, 3000);
+  EXPECT_EQ(s.engineSpeed, 3000);
   EXPECT_EQ(s.Ila, 70);
-  EXPECT_GT(s.mic, 40);
-  EXPECT_LT(s.mic, 100);
+  EXPECT_GT(s.engineTorque, 40);
+  EXPECT_LT(s.engineTorque, 100);
   EXPECT_EQ(s.icEff, 30);
-  const double flow = FuelFlow(3000, s.mic, 30);
+  const double flow = FuelFlow(3000, s.engineTorque, 30);
   EXPECT_DOUBLE_EQ(s.fuelFlow, flow);
   EXPECT_DOUBLE_EQ(s.fuelLeft, 35 - 0.1 * flow);
   EXPECT_DOUBLE_EQ(s.CO, flow * 0.75 * 2 * 0.1);
@@ -279,22 +279,22 @@ TEST_F(EngineMap, OperatingPointInPixels) {
   ScaleFor(Table1(1, {{0, 230}, {20000, 230}}));
   ASSERT_EQ(s.mussskala, 250);
   s.omrakna = 0;
-  s.nic = 0;
-  s.mic = 0;
+  s.engineSpeed = 0;
+  s.engineTorque = 0;
   EngineMapPoint(sim);
   EXPECT_EQ(s.mussx, 0);
   EXPECT_EQ(s.mussy, 200);
-  s.nic = 3000;
-  s.mic = 125;  // 100 pixels of 1.25 Nm
+  s.engineSpeed = 3000;
+  s.engineTorque = 125;  // 100 pixels of 1.25 Nm
   EngineMapPoint(sim);
   EXPECT_EQ(s.mussx, 150);
   EXPECT_EQ(s.mussy, 100);
-  s.nic = 3019;  // 150.95 pixels, truncated
+  s.engineSpeed = 3019;  // 150.95 pixels, truncated
   EngineMapPoint(sim);
   EXPECT_EQ(s.mussx, 150);
   // Without omrakna the scale stays as it is.
   s.mussskala = 400;
-  s.mic = 100;
+  s.engineTorque = 100;
   EngineMapPoint(sim);
   EXPECT_EQ(s.mussskala, 400);
   EXPECT_EQ(s.musspix, 2);

@@ -142,7 +142,7 @@ class Motor : public testing::ModelTest {
     s.U = 300;
     s.usedCapacity = 30;
     s.elmEff = 90;
-    s.styrmod = ' ';
+    s.controlMode = ' ';
   }
   void Drive(double v, double current, double power) {
     s.v = v;
@@ -178,7 +178,7 @@ TEST_F(Motor, TorqueLimitCutsTheDemandUnlessDrivenDirectly) {
   EXPECT_NEAR(s.mel, 180 * kGear, 1e-9);
 
   for (char mode : {'I', 'J', 'P', 'W'}) {
-    s.styrmod = mode;
+    s.controlMode = mode;
     s.U = 300;
     s.elmEff = 90;
     s.totalCurrent = 0;

@@ -63,7 +63,7 @@ class Results : public testing::ModelTest {
 };
 
 TEST_F(Results, CreatedWithHeaderAndRule) {
-  s.Spara = String4("1111");
+  s.outputFlags = String4("1111");
   OpenResultFiles(sim);
   EXPECT_EQ(s.resfil1status, 'K');
   EXPECT_EQ(s.resfil2status, 'K');
@@ -73,7 +73,7 @@ TEST_F(Results, CreatedWithHeaderAndRule) {
 }
 
 TEST_F(Results, OptionTextSelectsTheFilesAndCreatedFilesStay) {
-  s.Spara = String4("0111");
+  s.outputFlags = String4("0111");
   OpenResultFiles(sim);
   EXPECT_EQ(s.resfil1status, '-');
   EXPECT_EQ(s.resfil2status, 'K');
@@ -93,10 +93,10 @@ TEST_F(Results, OptionTextSelectsTheFilesAndCreatedFilesStay) {
 }
 
 TEST_F(Results, RowOfFileOne) {
-  s.Spara = String4("1111");
+  s.outputFlags = String4("1111");
   OpenResultFiles(sim);
-  s.nic = 3000;
-  s.mic = 80.4;
+  s.engineSpeed = 3000;
+  s.engineTorque = 80.4;
   s.U = 300;
   s.Ppic = 0;
   s.Energi = 100;
@@ -129,7 +129,7 @@ TEST_F(Results, RowOfFileOne) {
 }
 
 TEST_F(Results, RowOfFileTwo) {
-  s.Spara = String4("0111");
+  s.outputFlags = String4("0111");
   OpenResultFiles(sim);
   s.mel = 100;
   s.nel = 3000;
@@ -141,8 +141,8 @@ TEST_F(Results, RowOfFileTwo) {
   s.dt = 0.5;
   s.regenCurrent = 10;
   s.Ppic = 0;
-  s.nic = 3000;
-  s.mic = 80.4;
+  s.engineSpeed = 3000;
+  s.engineTorque = 80.4;
   s.CO = 12.4;
   s.NOx = 3.6;
   s.HC = 0.2;
@@ -159,7 +159,7 @@ TEST_F(Results, RowOfFileTwo) {
 }
 
 TEST_F(Results, LargeNumberWidensItsField) {
-  s.Spara = String4("1111");
+  s.outputFlags = String4("1111");
   OpenResultFiles(sim);
   s.Energi = 1e9;
   s.totalCurrent = 0;
@@ -172,10 +172,10 @@ TEST_F(Results, LargeNumberWidensItsField) {
 
 TEST_F(Results, EnergyAccumulatesOnlyWhileFileOneIsWritten) {
   UseSmallCar();
-  s.Spara = String4("0111");
+  s.outputFlags = String4("0111");
   s.stegnr = 0;
   OpenResultFiles(sim);
-  s.skarmstatus = 'G';
+  s.screenState = 'G';
   for (int i = 0; i < 3; ++i) {
     ++s.stegnr;
     SimulationStep(sim);
@@ -185,7 +185,7 @@ TEST_F(Results, EnergyAccumulatesOnlyWhileFileOneIsWritten) {
   EXPECT_EQ(Lines(s.Tresultatp).size(), 5u);
   EXPECT_FALSE(TempFolder::Exists(s.Tresultat));
 
-  s.Spara = String4("1111");
+  s.outputFlags = String4("1111");
   OpenResultFiles(sim);
   double energy = 0;
   for (int i = 0; i < 3; ++i) {
@@ -200,7 +200,7 @@ TEST_F(Results, EnergyAccumulatesOnlyWhileFileOneIsWritten) {
   EXPECT_EQ(Lines(s.Tresultatp).size(), 8u);
 
   // File 1 deselected while created: no rows, no energy.
-  s.Spara = String4("0111");
+  s.outputFlags = String4("0111");
   ++s.stegnr;
   SimulationStep(sim);
   WriteResultRows(sim);

@@ -148,7 +148,7 @@ TEST(Snapshot, LineTableCoversLinesOneTo1050Once) {
                (l.line == 37 && l.field == Field(&State::paus));
         break;
       case SnapKind::Text: fits = std::holds_alternative<std::string State::*>(l.field); break;
-      case SnapKind::Text4: fits = l.line == 22 && l.field == Field(&State::Spara); break;
+      case SnapKind::Text4: fits = l.line == 22 && l.field == Field(&State::outputFlags); break;
       case SnapKind::None: break;
     }
     EXPECT_TRUE(fits) << "line " << l.line;
@@ -231,7 +231,7 @@ TEST(Snapshot, LoadingLeavesSomeFieldsAlone) {
   s.roadObjects1[0] = 5;
   s.spareArray1[0] = 6;
   s.spareArray2[0] = 7;
-  s.musx = 8;
+  s.mouseX = 8;
   s.motstatus = 2;
   s.loadMode = "H";
   LoadSnapshotText(s, text, "SNAP.VAR");
@@ -242,7 +242,7 @@ TEST(Snapshot, LoadingLeavesSomeFieldsAlone) {
   EXPECT_EQ(s.roadObjects1[0], 5);
   EXPECT_EQ(s.spareArray1[0], 6);
   EXPECT_EQ(s.spareArray2[0], 7);
-  EXPECT_EQ(s.musx, 8);
+  EXPECT_EQ(s.mouseX, 8);
   EXPECT_EQ(s.motstatus, 2);
   EXPECT_EQ(s.loadMode, "H");
   EXPECT_EQ(s.roadObjects1[1], saved.roadObjects1[1]);
@@ -266,24 +266,24 @@ TEST(Snapshot, LinesAreReadByTheirKind) {
   LoadSnapshotText(s, Join(lines), "SNAP.VAR");
   EXPECT_EQ(CharCount(s.Myname), 250u);
   EXPECT_EQ(s.Myname, CutChars(longText, 250));
-  EXPECT_EQ(s.Spara.Text(), "0111");
+  EXPECT_EQ(s.outputFlags.Text(), "0111");
   EXPECT_EQ(s.titlePrefix, "a,b");
-  EXPECT_EQ(s.skarmstatus, '\r');  // the line end itself
+  EXPECT_EQ(s.screenState, '\r');  // the line end itself
   EXPECT_EQ(s.stegnr, 31);
   EXPECT_EQ(s.modeNo, -12);
   EXPECT_EQ(s.spareWord67, 70000 - 65536);
   EXPECT_EQ(s.dt, 1.5e-7);
   EXPECT_EQ(s.usedCapacity, 2.5);
-  EXPECT_EQ(s.styrmod, 'M');
+  EXPECT_EQ(s.controlMode, 'M');
 
   // LF line ends load as well; an empty char line then gives the LF.
   std::string lf;
   for (const std::string& l : lines) lf += l + "\n";
   State t = Defaults();
   LoadSnapshotText(t, lf, "SNAP.VAR");
-  EXPECT_EQ(t.skarmstatus, '\n');
+  EXPECT_EQ(t.screenState, '\n');
   EXPECT_EQ(t.stegnr, 31);
-  EXPECT_EQ(t.styrmod, 'M');
+  EXPECT_EQ(t.controlMode, 'M');
 }
 
 TEST(Snapshot, ShortFileLoadsWhatItHas) {
@@ -297,10 +297,10 @@ TEST(Snapshot, ShortFileLoadsWhatItHas) {
   ASSERT_NO_THROW(LoadSnapshotText(s, Join(lines), "SHORT.VAR"));
   EXPECT_EQ(s.bilmodell, saved.bilmodell);
   EXPECT_EQ(s.spareCount10, saved.spareCount10);
-  EXPECT_EQ(s.skarmstatus, '\x1A');  // char lines past the end
+  EXPECT_EQ(s.screenState, '\x1A');  // char lines past the end
   EXPECT_EQ(s.cycleType, '\x1A');
   EXPECT_EQ(s.Myname, "");  // texts past the end
-  EXPECT_EQ(s.Spara.Text(), "");
+  EXPECT_EQ(s.outputFlags.Text(), "");
   EXPECT_EQ(s.envArea, 0);  // the free-format read at the end of the file
 
   // An empty file too.

@@ -16,7 +16,7 @@ TEST(StateDefaults, StartUpValues) {
   SetDefaults(s);
   EXPECT_EQ(s.dt, 1);
   EXPECT_EQ(s.gearMode, 20);
-  EXPECT_EQ(s.Spara.Text(), "0111");
+  EXPECT_EQ(s.outputFlags.Text(), "0111");
   EXPECT_EQ(s.maxRpm, 7000);
   EXPECT_EQ(s.fuelEnergy, 8.74);
   EXPECT_EQ(s.fuelDensity, 0.75);
@@ -26,14 +26,14 @@ TEST(StateDefaults, StartUpValues) {
   EXPECT_EQ(s.usedCapacity, 0.01);
   EXPECT_EQ(s.mapPos, -1);
   EXPECT_EQ(s.ltot, -1);
-  EXPECT_EQ(s.skarmstatus, 'S');
+  EXPECT_EQ(s.screenState, 'S');
   EXPECT_EQ(s.chargeState, '0');
   EXPECT_EQ(s.chargeManual, '0');
-  EXPECT_EQ(s.styrmod, ' ');
+  EXPECT_EQ(s.controlMode, ' ');
   EXPECT_EQ(s.slopeMode, ' ');
   EXPECT_EQ(s.timeMode, ' ');
   EXPECT_EQ(s.reservmod, ' ');
-  EXPECT_EQ(s.tangent, ' ');
+  EXPECT_EQ(s.keyTyped, ' ');
   EXPECT_EQ(s.stopAtEmptyTank, 'N');
   EXPECT_EQ(s.roadCurves, 'N');
   EXPECT_EQ(s.spareFlag1, 'J');
@@ -69,7 +69,7 @@ TEST(StateDefaults, SettingDefaultsAgainClearsTheRunButFillsTheTank) {
   s.roadObjects1[0] = 3;
   s.roadObjects3[100] = 4;
   s.gearRatio[10] = 2.5;
-  s.Spara = String4("1M");
+  s.outputFlags = String4("1M");
   SetDefaults(s);
   EXPECT_EQ(s.fuelLeft, 40);  // the tank volume at that moment
   EXPECT_EQ(s.tankVolume, 0);
@@ -78,7 +78,7 @@ TEST(StateDefaults, SettingDefaultsAgainClearsTheRunButFillsTheTank) {
   EXPECT_EQ(s.roadObjects1[0], 0);
   EXPECT_EQ(s.roadObjects3[100], 0);
   EXPECT_EQ(s.gearRatio[10], 0);
-  EXPECT_EQ(s.Spara.Text(), "0111");
+  EXPECT_EQ(s.outputFlags.Text(), "0111");
 }
 
 TEST(StateFields, EveryFieldHasOneUniqueName) {
@@ -149,7 +149,7 @@ TEST(StateFields, SetFromTextByType) {
 
   // Characters: the first one, in the Windows code page; empty is a blank.
   EXPECT_TRUE(set("styrmod", "Mus"));
-  EXPECT_EQ(s.styrmod, 'M');
+  EXPECT_EQ(s.controlMode, 'M');
   EXPECT_TRUE(set("reservmod", "å"));
   EXPECT_EQ(s.reservmod, '\xE5');
   EXPECT_TRUE(set("timeMode", ""));
@@ -164,11 +164,11 @@ TEST(StateFields, SetFromTextByType) {
 
   // The option text takes up to four characters and keeps the places beyond.
   EXPECT_TRUE(set("Spara", "1M"));
-  EXPECT_EQ(s.Spara.Text(), "1M");
-  EXPECT_EQ(s.Spara.At(3), '1');
-  EXPECT_EQ(s.Spara.At(4), '1');
+  EXPECT_EQ(s.outputFlags.Text(), "1M");
+  EXPECT_EQ(s.outputFlags.At(3), '1');
+  EXPECT_EQ(s.outputFlags.At(4), '1');
   EXPECT_TRUE(set("Spara", "0011M"));
-  EXPECT_EQ(s.Spara.Text(), "0011");
+  EXPECT_EQ(s.outputFlags.Text(), "0011");
 
   // Arrays cannot be set as a whole.
   EXPECT_FALSE(set("roadObjects1", "5"));

@@ -45,8 +45,8 @@ class TickTest : public testing::ModelTest {
   TickTest() {
     UseSmallCar();
     s.stegnr = 0;
-    s.skarmstatus = 'S';
-    s.tangent = '.';
+    s.screenState = 'S';
+    s.keyTyped = '.';
   }
   RecordingDisplay display;
 };
@@ -72,11 +72,11 @@ TEST(RunEnd, ModeHundredFullTimeOrFullLength) {
 }
 
 TEST_F(TickTest, EndedRunOnlyResetsTheResultFileStates) {
-  s.Spara = String4("1111");
+  s.outputFlags = String4("1111");
   OpenResultFiles(sim);
   ASSERT_EQ(s.resfil1status, 'K');
   s.stegnr = 7;
-  s.skarmstatus = 'G';
+  s.screenState = 'G';
   s.ttot = 1000;  // the full time
   EXPECT_EQ(Tick(sim, &display), TickOutcome::Ended);
   EXPECT_EQ(s.resfil1status, '-');
@@ -95,7 +95,7 @@ TEST_F(TickTest, EndedRunOnlyResetsTheResultFileStates) {
 TEST_F(TickTest, FirstTickSetsUpTheScreenThenSteps) {
   EXPECT_EQ(Tick(sim, &display), TickOutcome::Ran);
   EXPECT_EQ(s.stegnr, 1);
-  EXPECT_EQ(s.skarmstatus, 'G');
+  EXPECT_EQ(s.screenState, 'G');
   EXPECT_EQ(display.backgrounds, 1);
   EXPECT_EQ(display.instruments, 1);
   EXPECT_EQ(display.endTicks, 1);
@@ -129,7 +129,7 @@ TEST_F(TickTest, ScreenSetUpScalesTheAmmeterToTheLargestCurrent) {
     EXPECT_EQ(s.Iskala, c.scale);
   }
   // The efficiency map in place of the battery instruments: no scale.
-  s.Spara.Set(4, 'M');
+  s.outputFlags.Set(4, 'M');
   s.Iskala = 5;
   ScreenSetup(sim, &display);
   EXPECT_EQ(s.Iskala, 5);
@@ -138,31 +138,31 @@ TEST_F(TickTest, ScreenSetUpScalesTheAmmeterToTheLargestCurrent) {
 
 TEST_F(TickTest, CounterWrappingBelowOneSetsUpTheScreenAgain) {
   s.stegnr = INT32_MAX;
-  s.skarmstatus = 'G';
+  s.screenState = 'G';
   EXPECT_EQ(Tick(sim, &display), TickOutcome::Ran);
   EXPECT_EQ(s.stegnr, INT32_MIN);
   EXPECT_EQ(display.backgrounds, 1);
-  EXPECT_EQ(s.skarmstatus, 'G');
+  EXPECT_EQ(s.screenState, 'G');
 }
 
 TEST_F(TickTest, KeyCommandIsClearedExceptCoasting) {
-  s.tangent = 'x';
+  s.keyTyped = 'x';
   Tick(sim, &display);
-  EXPECT_EQ(s.tangent, '.');
-  s.tangent = 'C';
+  EXPECT_EQ(s.keyTyped, '.');
+  s.keyTyped = 'C';
   Tick(sim, &display);
-  EXPECT_EQ(s.tangent, 'C');
-  s.tangent = 'c';
+  EXPECT_EQ(s.keyTyped, 'C');
+  s.keyTyped = 'c';
   Tick(sim, &display);
-  EXPECT_EQ(s.tangent, 'c');
-  s.tangent = '5';
+  EXPECT_EQ(s.keyTyped, 'c');
+  s.keyTyped = '5';
   Tick(sim, &display);
-  EXPECT_EQ(s.tangent, '.');
+  EXPECT_EQ(s.keyTyped, '.');
 }
 
 TEST_F(TickTest, QuitKeyEndsTheRunAtTheNextTick) {
   Tick(sim, &display);
-  s.tangent = 'Q';
+  s.keyTyped = 'Q';
   const double before = s.ttot;
   EXPECT_EQ(Tick(sim, &display), TickOutcome::Ran);
   // The driver-demand unit, after the time base, sets it once more.
@@ -276,7 +276,7 @@ TEST_F(CarFolderRun, StartUpReadsTheCarAndTheRunEndsAtItsFullTime) {
   EXPECT_EQ(s.resfil2status, '-');
   EXPECT_EQ(s.ttot, 0.01);
   EXPECT_EQ(s.fuelLeft, 35);
-  EXPECT_EQ(s.Spara.Text(), "0110");
+  EXPECT_EQ(s.outputFlags.Text(), "0110");
 
   Start(sim, &display);
   EXPECT_EQ(s.mussskala, 150);  // full load of 100 Nm

@@ -11,7 +11,7 @@ namespace {
 class TimeBase : public testing::ModelTest {
  protected:
   TimeBase() {
-    s.skarmstatus = 'G';
+    s.screenState = 'G';
     s.paus = 0;
   }
 };
@@ -99,7 +99,7 @@ TEST_F(TimeBase, FirstRealTimeStepFromZeroTakesTheClockAsItsBase) {
 }
 
 TEST_F(TimeBase, ScreenSetUpCallBeforeTheFirstStepDoesNotAdvanceTheTime) {
-  s.skarmstatus = 'S';
+  s.screenState = 'S';
   s.paus = 1;
   s.timeMode = 'R';
   s.ttot = 0;

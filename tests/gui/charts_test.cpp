@@ -215,8 +215,8 @@ TEST(DriveRecording, AReplayGivesTheWindowsResultFiles) {
   window.show();
   State& s = window.sim().s;
   s.timeMode = 'R';
-  s.Spara.Set(1, '1');
-  s.Spara.Set(2, '1');
+  s.outputFlags.Set(1, '1');
+  s.outputFlags.Set(2, '1');
   QTest::mouseClick(Find<QPushButton>(window, "startButton"), Qt::LeftButton);
   window.timer().stop();
   QLineEdit* keys = Find<QLineEdit>(window, "keyBox");

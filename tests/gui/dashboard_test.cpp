@@ -86,7 +86,7 @@ TEST_F(DashboardTest, BatteryInstrumentsFollowCurrentVoltageAndCharge) {
 }
 
 TEST_F(DashboardTest, TheMapViewSparesTheBatteryInstruments) {
-  s.Spara.Set(4, 'M');
+  s.outputFlags.Set(4, 'M');
   s.U = 300;
   s.mussx = 0;
   s.mussy = 200;

@@ -138,7 +138,7 @@ TEST_F(PanelTest, ModesPanelTakesTheSecondLetterAfterABlank) {
   SetRow(Values(Panel::Modes), 2, " m");
   SetRow(Values(Panel::Modes), 5, "m");
   ClosePanel(Panel::Modes);
-  EXPECT_EQ(s().styrmod, 'M');
+  EXPECT_EQ(s().controlMode, 'M');
   EXPECT_EQ(s().gearMode, 10);
   EXPECT_TRUE(Labels(Panel::Modes)->isHidden());
   EXPECT_TRUE(Values(Panel::Modes)->isHidden());
@@ -149,12 +149,12 @@ TEST_F(PanelTest, AnUneditedRowKeepsItsExactValue) {
   // used capacity of 0.01 stays 0.01.
   s().dt = 0.04;
   s().usedCapacity = 0.01;
-  s().styrmod = 'm';
+  s().controlMode = 'm';
   window->action("Moder")->trigger();
   EXPECT_EQ(Rows(Values(Panel::Modes))[4], "0");
   ClosePanel(Panel::Modes);
   EXPECT_EQ(s().dt, 0.04);
-  EXPECT_EQ(s().styrmod, 'm');
+  EXPECT_EQ(s().controlMode, 'm');
   window->action("Utgångsvärden")->trigger();
   ClosePanel(Panel::StartValues);
   EXPECT_EQ(s().usedCapacity, 0.01);
@@ -191,7 +191,7 @@ TEST_F(PanelTest, ProgramConstantsDoNotAcceptACommaButStoreSparaAsTyped) {
   SetRow(Values(Panel::ProgramConstants), 11, "j");
   ClosePanel(Panel::ProgramConstants);
   EXPECT_DOUBLE_EQ(s().fullTime, 12);
-  EXPECT_EQ(s().Spara.Text(), "1101");
+  EXPECT_EQ(s().outputFlags.Text(), "1101");
   EXPECT_EQ(s().stopAtEmptyTank, 'j');
 }
 
@@ -315,7 +315,7 @@ TEST_F(PanelTest, SnapshotSavedAndLoadedDuringARun) {
   ASSERT_GT(s().stegnr, saved.stegnr);
   window->action("Konstanter och variabler")->trigger();
   EXPECT_EQ(s().stegnr, saved.stegnr);
-  EXPECT_EQ(s().skarmstatus, 'G');
+  EXPECT_EQ(s().screenState, 'G');
   EXPECT_TRUE(window->timer().isActive()) << "a run under way continues at once";
   window->timer().stop();
 }
@@ -334,7 +334,7 @@ TEST_F(PanelTest, SnapshotLoadedBeforeStartWaitsForStart) {
   ASSERT_TRUE(fresh.StartUpSequence());
   fresh.action("Konstanter och variabler")->trigger();
   EXPECT_FALSE(fresh.timer().isActive());
-  EXPECT_EQ(fresh.sim().s.skarmstatus, 'S');
+  EXPECT_EQ(fresh.sim().s.screenState, 'S');
   EXPECT_EQ(fresh.sim().s.paus, 0);
   EXPECT_EQ(fresh.sim().s.stegnr, s().stegnr);
 }

@@ -111,11 +111,11 @@ TEST_F(WindowTest, KeysTypedIntoTheKeyBoxActForOneTick) {
   Ticks(3);
   Type(*window, 'L');
   Type(*window, 'l');  // only the last key counts
-  EXPECT_EQ(s().tangent, 'l');
+  EXPECT_EQ(s().keyTyped, 'l');
   Ticks(1);
   EXPECT_EQ(s().slopeMode, 'L');
   EXPECT_DOUBLE_EQ(s().slope, -0.5);
-  EXPECT_EQ(s().tangent, '.');
+  EXPECT_EQ(s().keyTyped, '.');
   EXPECT_TRUE(Find<QLineEdit>(*window, "keyBox")->text().isEmpty());
   Ticks(1);
   EXPECT_DOUBLE_EQ(s().slope, -0.5);
@@ -125,7 +125,7 @@ TEST_F(WindowTest, KeypadWithoutNumLockGivesDigits) {
   Start();
   // The key 8 of the keypad, NumLock off: the key "up" without a text.
   QTest::keyClick(Find<QLineEdit>(*window, "keyBox"), Qt::Key_Up, Qt::KeypadModifier);
-  EXPECT_EQ(s().tangent, '8');
+  EXPECT_EQ(s().keyTyped, '8');
 }
 
 TEST_F(WindowTest, MouseMovesUpdateThePointerPosition) {
@@ -135,8 +135,8 @@ TEST_F(WindowTest, MouseMovesUpdateThePointerPosition) {
   const QWidget* surface = Find<QWidget>(*window, "surface");
   QTest::mouseMove(window->windowHandle(), surface->mapTo(window.get(), QPoint(300, 200)));
   QTest::mouseMove(window->windowHandle(), surface->mapTo(window.get(), QPoint(123, 45)));
-  EXPECT_EQ(s().musx, 123);
-  EXPECT_EQ(s().musy, 45);
+  EXPECT_EQ(s().mouseX, 123);
+  EXPECT_EQ(s().mouseY, 45);
 }
 
 TEST_F(WindowTest, QEndsTheRunAndLaterTicksDrawNothing) {
@@ -202,7 +202,7 @@ TEST_F(WindowTest, EfficiencyMapViewAndBackToBattery) {
     return QString::fromStdString(data.path("BIL1/VGRAD.BMP"));
   });
   window->action("Musseldiagram")->trigger();
-  EXPECT_EQ(s().Spara.At(4), 'M');
+  EXPECT_EQ(s().outputFlags.At(4), 'M');
   // The map picture lies at (180,70); its axis origin is window pixel (218,254).
   EXPECT_TRUE(Is(Px(*window, 218, 254), 255, 255, 255));
   Ticks(2);
@@ -211,7 +211,7 @@ TEST_F(WindowTest, EfficiencyMapViewAndBackToBattery) {
   const bool even = s().stegnr % 2 == 0;
   EXPECT_TRUE(Is(Px(*window, x, y), even ? 255 : 0, even ? 255 : 0, even ? 255 : 0));
   window->action(QString::fromUtf8("Batterivärden"))->trigger();
-  EXPECT_EQ(s().Spara.At(4), 'B');
+  EXPECT_EQ(s().outputFlags.At(4), 'B');
   EXPECT_TRUE(Find<QLineEdit>(*window, "mapScaleBox")->isHidden());
 }
 
@@ -219,7 +219,7 @@ TEST_F(WindowTest, CancelledMapDialogChangesNothing) {
   window->setFileChooser([](const FileRequest&) { return std::optional<QString>(); });
   const std::string before = s().Mussfil;
   window->action("Musseldiagram")->trigger();
-  EXPECT_EQ(s().Spara.At(4), '0');
+  EXPECT_EQ(s().outputFlags.At(4), '0');
   EXPECT_EQ(s().Mussfil, before);
 }
 
@@ -249,7 +249,7 @@ TEST(WindowResultFiles, AResultFileNamedLikeAnInputHoldsTheRun) {
   std::vector<std::string> messages;
   window.setMessageSink([&](const QString& m) { messages.push_back(m.toStdString()); });
   ASSERT_TRUE(window.StartUpSequence());
-  window.sim().s.Spara.Set(1, '1');
+  window.sim().s.outputFlags.Set(1, '1');
   window.sim().s.Tresultat = data.path("CONS.VAL");
   PressStart(window);
   EXPECT_FALSE(window.timer().isActive());
