@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     });
   }
   QTimer::singleShot(0, &window, [&window, startNow] {
-    if (window.StartUpSequence() && startNow) window.Button1Click();
+    if (window.StartUpSequence() && startNow) window.StartClicked();
   });
   return app.exec();
 }

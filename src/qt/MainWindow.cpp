@@ -108,7 +108,7 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
   }
   move(at);
   timer_.setInterval(40);
-  connect(&timer_, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  connect(&timer_, &QTimer::timeout, this, [this] { TimerTick(); });
   qApp->installEventFilter(this);
   chooser_ = [this](const FileRequest& r) -> std::optional<QString> {
     const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(this, r);
@@ -161,32 +161,32 @@ void MainWindow::BuildMenu() {
   for (auto [item, panel] : items) {
     const Panel p = panel;
     connect(konst->addAction(QString::fromUtf8(item)), &QAction::triggered, this,
-            [this, p] { MKonstClick(p); });
+            [this, p] { PanelChosen(p); });
   }
-  connect(bar->addAction("Bilmapp"), &QAction::triggered, this, [this] { MBilmappClick(); });
+  connect(bar->addAction("Bilmapp"), &QAction::triggered, this, [this] { CarFolderChosen(); });
   QMenu* get = bar->addMenu(QString::fromUtf8("Hämta"));
-  connect(get->addAction("Konstanter"), &QAction::triggered, this, [this] { MGetKonstClick(); });
+  connect(get->addAction("Konstanter"), &QAction::triggered, this, [this] { GetConstantsChosen(); });
   connect(get->addAction("Konstanter och variabler"), &QAction::triggered, this,
-          [this] { GetVarClick(); });
-  connect(get->addAction("Musseldiagram"), &QAction::triggered, this, [this] { MGetMussClick(); });
+          [this] { GetSnapshotChosen(); });
+  connect(get->addAction("Musseldiagram"), &QAction::triggered, this, [this] { GetEfficiencyMapChosen(); });
   get->addSeparator();
   connect(get->addAction(QString::fromUtf8("Batterivärden")), &QAction::triggered, this,
-          [this] { BatvalueClick(); });
+          [this] { BatteryValuesChosen(); });
   QMenu* save = bar->addMenu("Spara");
   connect(save->addAction("Spara konstanter som"), &QAction::triggered, this,
-          [this] { MSaveAs1Click(); });
+          [this] { SaveConstantsChosen(); });
   connect(save->addAction("Spara konstanter och variabler som"), &QAction::triggered, this,
-          [this] { MSaveAs2Click(); });
+          [this] { SaveSnapshotChosen(); });
   save->addSeparator();
   connect(save->addAction("Skriv ut konstanter"), &QAction::triggered, this,
-          [this] { Print1Click(); });
+          [this] { PrintConstantsChosen(); });
   save->addAction("Skriv ut konstanter och variabler");  // nothing is printed
   save->addSeparator();
   connect(save->addAction(QString::fromUtf8("Spara körning som...")), &QAction::triggered, this,
-          [this] { RecordClick(); });
-  connect(bar->addAction("Stopp/Start"), &QAction::triggered, this, [this] { StClick(); });
-  connect(bar->addAction("Bruksanvisning"), &QAction::triggered, this, [this] { AnvisnClick(); });
-  connect(bar->addAction("Diagram"), &QAction::triggered, this, [this] { DiagramClick(); });
+          [this] { RecordChosen(); });
+  connect(bar->addAction("Stopp/Start"), &QAction::triggered, this, [this] { StopStartChosen(); });
+  connect(bar->addAction("Bruksanvisning"), &QAction::triggered, this, [this] { ManualChosen(); });
+  connect(bar->addAction("Diagram"), &QAction::triggered, this, [this] { DiagramChosen(); });
 }
 
 QAction* MainWindow::action(const QString& path) const {
@@ -214,7 +214,7 @@ void MainWindow::BuildControls() {
   surface_->setObjectName("surface");
   setCentralWidget(surface_);
 
-  image1_ = new ClickLabel([this] { Image1Click(); }, surface_);
+  image1_ = new ClickLabel([this] { StartPictureClicked(); }, surface_);
   image1_->setObjectName("startPicture");
   image1_->setGeometry(0, 0, 750, 500);
   image1_->setScaledContents(true);
@@ -236,7 +236,7 @@ void MainWindow::BuildControls() {
   big.setPixelSize(24);
   button1_->setFont(big);
   button1_->setStyleSheet("color: rgb(0,0,255);");
-  connect(button1_, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(button1_, &QPushButton::clicked, this, [this] { StartClicked(); });
 
   edit1_ = new QLineEdit("Edit1", surface_);
   edit1_->setObjectName("keyBox");
@@ -259,7 +259,7 @@ void MainWindow::BuildControls() {
   edit5_->setStyleSheet("background: black; color: white;");
   edit5_->hide();
 
-  memo14_ = new ClickText([this] { Memo14Click(); }, surface_);
+  memo14_ = new ClickText([this] { ManualClicked(); }, surface_);
   memo14_->setObjectName("manual");
   memo14_->setGeometry(8, 0, 625, 401);
   memo14_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -285,12 +285,12 @@ void MainWindow::BuildPanels() {
                                 {{8, 0, 489, 257}, {520, 0, 249, 145}}};
   for (int i = 0; i < 5; ++i) {
     const Panel panel = static_cast<Panel>(i);
-    auto* labels = new ClickText([this, panel] { LabelBoxClick(panel); }, surface_);
+    auto* labels = new ClickText([this, panel] { LabelBoxClicked(panel); }, surface_);
     labels->setGeometry(geometry[i].labels);
     labels->setReadOnly(true);
     labels->setPlainText(Lines(PanelLabelRows(panel)));
     labels->hide();
-    auto* values = new RowBox([this] { ValueBoxClick(); }, surface_);
+    auto* values = new RowBox([this] { ValueBoxClicked(); }, surface_);
     values->setGeometry(geometry[i].values);
     values->hide();
     for (QPlainTextEdit* box :
@@ -307,7 +307,7 @@ void MainWindow::BuildPanels() {
     values->setObjectName(QString("panelValues%1").arg(i));
     panels_[i] = {labels, values, {}};
   }
-  memo3_ = new ClickText([this] { Memo3Click(); }, surface_);
+  memo3_ = new ClickText([this] { CarFolderNoticeClicked(); }, surface_);
   memo3_->setObjectName("carFolderLabels");
   memo3_->setReadOnly(true);
   memo3_->setPlainText(Lines(CarFolderRows()));
@@ -317,11 +317,11 @@ void MainWindow::BuildPanels() {
                       rows * memo3_->fontMetrics().lineSpacing() + 2 * memo3_->frameWidth() +
                           2 * static_cast<int>(memo3_->document()->documentMargin()) + 4);
   memo3_->hide();
-  edit3_ = new ClickLine([this] { Edit3Click(); }, surface_);
+  edit3_ = new ClickLine([this] { CarFolderBoxClicked(); }, surface_);
   edit3_->setObjectName("carFolderBox");
   edit3_->setGeometry(400, 40, 390, 26);
   edit3_->hide();
-  memo12_ = new ClickText([this] { Memo12Click(); }, surface_);
+  memo12_ = new ClickText([this] { PrintNoticeClicked(); }, surface_);
   memo12_->setObjectName("printNotice");
   memo12_->setGeometry(16, 0, 481, 97);
   memo12_->setReadOnly(true);
@@ -376,7 +376,7 @@ bool MainWindow::StartUpSequence() {
 
 void MainWindow::Redraw() { surface_->update(); }
 
-void MainWindow::Button1Click() {
+void MainWindow::StartClicked() {
   button1_->hide();
   label1_->move(label1_->x(), 590);
   image1_->move(image1_->x(), 590);
@@ -397,7 +397,7 @@ void MainWindow::Button1Click() {
   Redraw();
 }
 
-void MainWindow::Timer1Timer() {
+void MainWindow::TimerTick() {
   if (options_.simulatedClock) simClock_.now += 0.04;
   State& s = sim_.s;
   const int32_t before = s.stegnr;
@@ -411,7 +411,7 @@ void MainWindow::Timer1Timer() {
   Redraw();
 }
 
-void MainWindow::DiagramClick() {
+void MainWindow::DiagramChosen() {
   if (!charts_) {
     charts_ = new ChartsWindow(sim_, history_, this);
     charts_->PlaceBesideMain();
@@ -421,7 +421,7 @@ void MainWindow::DiagramClick() {
   charts_->Refresh();
 }
 
-void MainWindow::RecordClick() {
+void MainWindow::RecordChosen() {
   const std::optional<QString> chosen =
       Choose({QString::fromUtf8("Spara körning som"),
               QString::fromUtf8("Körningar (*.txt);;Alla filer (*)"), "korning.txt", "txt",
@@ -446,7 +446,7 @@ void MainWindow::BeginRecording(const std::string& file) {
   sim_.namedOutputs.emplace_back("the drive recording", file);
 }
 
-void MainWindow::StClick() {
+void MainWindow::StopStartChosen() {
   State& s = sim_.s;
   if (!s.paus) {
     s.paus = 1;
@@ -458,7 +458,7 @@ void MainWindow::StClick() {
   }
 }
 
-void MainWindow::Image1Click() {
+void MainWindow::StartPictureClicked() {
   if (image1_->x() == 0) {
     image1_->setGeometry(248, 176, 369, 281);
   } else {
@@ -466,13 +466,13 @@ void MainWindow::Image1Click() {
   }
 }
 
-void MainWindow::AnvisnClick() {
+void MainWindow::ManualChosen() {
   edit5_->hide();
   memo14_->show();
   memo14_->raise();
 }
 
-void MainWindow::Memo14Click() {
+void MainWindow::ManualClicked() {
   memo14_->hide();
   if (sim_.s.stegnr > 1) {
     Guarded([this] { ScreenSetup(sim_, this); });
@@ -481,7 +481,7 @@ void MainWindow::Memo14Click() {
   edit1_->setFocus();
 }
 
-void MainWindow::MGetMussClick() {
+void MainWindow::GetEfficiencyMapChosen() {
   State& s = sim_.s;
   const FileRequest r{QString::fromUtf8("Hämta musseldiagram"),
                       QString::fromUtf8("BMP-bilder (*.bmp *.BMP);;Alla bilder (*.bmp *.BMP "
@@ -502,7 +502,7 @@ void MainWindow::MGetMussClick() {
   Redraw();
 }
 
-void MainWindow::BatvalueClick() {
+void MainWindow::BatteryValuesChosen() {
   sim_.s.outputFlags.Set(4, 'B');
   if (sim_.s.stegnr > 1) {
     Guarded([this] { ScreenSetup(sim_, this); });

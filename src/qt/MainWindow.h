@@ -69,9 +69,9 @@ class MainWindow : public QMainWindow, public Display {
 
   // The click on START (the program makes it itself when asked to start at
   // once).
-  void Button1Click();
+  void StartClicked();
   // One tick of the 40 ms timer; tests tick by hand with the timer stopped.
-  void Timer1Timer();
+  void TimerTick();
 
   Sim& sim() { return sim_; }
   const QImage& surfaceImage() const { return image_; }
@@ -103,29 +103,29 @@ class MainWindow : public QMainWindow, public Display {
   // Handlers of the menu items and of clicks on the controls; the controls
   // are found by their object names ("startButton", "keyBox", "panelLabels0"
   // and so on).
-  void StClick();
+  void StopStartChosen();
   // A click on the start picture makes it small or large again.
-  void Image1Click();
-  void AnvisnClick();
-  void Memo14Click();
-  void MGetMussClick();
-  void DiagramClick();
-  void RecordClick();
-  void BatvalueClick();
+  void StartPictureClicked();
+  void ManualChosen();
+  void ManualClicked();
+  void GetEfficiencyMapChosen();
+  void DiagramChosen();
+  void RecordChosen();
+  void BatteryValuesChosen();
   // Settings panels: open, click into the value box, close by a click on the
   // label box.
-  void MKonstClick(Panel panel);
-  void ValueBoxClick();
-  void LabelBoxClick(Panel panel);
-  void MBilmappClick();
-  void Edit3Click();
-  void Memo3Click();
-  void MGetKonstClick();
-  void MSaveAs1Click();
-  void MSaveAs2Click();
-  void GetVarClick();
-  void Print1Click();
-  void Memo12Click();
+  void PanelChosen(Panel panel);
+  void ValueBoxClicked();
+  void LabelBoxClicked(Panel panel);
+  void CarFolderChosen();
+  void CarFolderBoxClicked();
+  void CarFolderNoticeClicked();
+  void GetConstantsChosen();
+  void SaveConstantsChosen();
+  void SaveSnapshotChosen();
+  void GetSnapshotChosen();
+  void PrintConstantsChosen();
+  void PrintNoticeClicked();
 
   void BuildMenu();
   void BuildControls();

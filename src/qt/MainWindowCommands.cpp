@@ -25,7 +25,7 @@ void MainWindow::ResumeAfterPanel() {
   Redraw();
 }
 
-void MainWindow::MKonstClick(Panel panel) {
+void MainWindow::PanelChosen(Panel panel) {
   if (panel != Panel::StartValues) edit5_->hide();
   PanelBoxes& boxes = panels_[static_cast<int>(panel)];
   boxes.shown = PanelValueRows(sim_.s, panel, DecimalSeparator());
@@ -36,9 +36,9 @@ void MainWindow::MKonstClick(Panel panel) {
   boxes.values->raise();
 }
 
-void MainWindow::ValueBoxClick() { timer_.stop(); }
+void MainWindow::ValueBoxClicked() { timer_.stop(); }
 
-void MainWindow::LabelBoxClick(Panel panel) {
+void MainWindow::LabelBoxClicked(Panel panel) {
   PanelBoxes& boxes = panels_[static_cast<int>(panel)];
   const std::vector<std::string> rows = Rows(boxes.values);
   // A row the reader cannot use, or rows that are no longer where they were,
@@ -54,7 +54,7 @@ void MainWindow::LabelBoxClick(Panel panel) {
   edit1_->setFocus();
 }
 
-void MainWindow::MBilmappClick() {
+void MainWindow::CarFolderChosen() {
   edit5_->hide();
   edit3_->setText(Q(sim_.s.Bilmapp));
   memo3_->show();
@@ -63,9 +63,9 @@ void MainWindow::MBilmappClick() {
   edit3_->raise();
 }
 
-void MainWindow::Edit3Click() { timer_.stop(); }
+void MainWindow::CarFolderBoxClicked() { timer_.stop(); }
 
-void MainWindow::Memo3Click() {
+void MainWindow::CarFolderNoticeClicked() {
   const std::string folder = S(edit3_->text());
   memo3_->hide();
   edit3_->hide();
@@ -76,7 +76,7 @@ void MainWindow::Memo3Click() {
   edit1_->setFocus();
 }
 
-void MainWindow::MGetKonstClick() {
+void MainWindow::GetConstantsChosen() {
   const FileRequest r{QString::fromUtf8("Hämta konstanter"),
                       QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"),
                       "CONS.VAL",
@@ -93,7 +93,7 @@ void MainWindow::MGetKonstClick() {
   Redraw();
 }
 
-void MainWindow::MSaveAs1Click() {
+void MainWindow::SaveConstantsChosen() {
   const FileRequest r{"Spara konstanter som",
                       QString::fromUtf8("Värdefiler (*.VAL *.val);;Alla filer (*)"),
                       "",
@@ -134,7 +134,7 @@ char MainWindow::DecimalSeparator() const {
   return point == "," ? ',' : '.';
 }
 
-void MainWindow::MSaveAs2Click() {
+void MainWindow::SaveSnapshotChosen() {
   State& s = sim_.s;
   const Hold hold =
       HoldAndChoose({"Spara konstanter och variabler som", "", "", "", Q(s.startmapp), true});
@@ -148,7 +148,7 @@ void MainWindow::MSaveAs2Click() {
   Redraw();
 }
 
-void MainWindow::GetVarClick() {
+void MainWindow::GetSnapshotChosen() {
   State& s = sim_.s;
   const Hold hold = HoldAndChoose({"Konstanter och variabler", "", "", "", Q(s.startmapp), false});
   if (!hold.chosen) return;
@@ -189,13 +189,13 @@ void MainWindow::GetVarClick() {
   Redraw();
 }
 
-void MainWindow::Print1Click() {
+void MainWindow::PrintConstantsChosen() {
   edit5_->hide();
   memo12_->show();
   memo12_->raise();
 }
 
-void MainWindow::Memo12Click() {
+void MainWindow::PrintNoticeClicked() {
   memo12_->hide();
   ResumeAfterPanel();
 }

@@ -69,7 +69,7 @@ TEST(Charts, TheDiagramWindowFollowsTheRun) {
   window.show();
   QTest::mouseClick(Find<QPushButton>(window, "startButton"), Qt::LeftButton);
   window.timer().stop();
-  for (int i = 0; i < 200; ++i) window.Timer1Timer();
+  for (int i = 0; i < 200; ++i) window.TimerTick();
   window.action("Diagram")->trigger();
   auto* charts = window.findChild<QWidget*>("chartsWindow");
   ASSERT_NE(charts, nullptr);
@@ -100,7 +100,7 @@ TEST(Charts, TheDiagramWindowFollowsTheRun) {
   EXPECT_GT(comma, 0);
   EXPECT_EQ(point, 0);
   // More steps: the charts follow at their next redraw.
-  for (int k = 0; k < 50; ++k) window.Timer1Timer();
+  for (int k = 0; k < 50; ++k) window.TimerTick();
   static_cast<ChartsWindow*>(charts)->Refresh();
   auto* speed = charts->findChild<QChartView*>("chart_speed");
   EXPECT_EQ(qobject_cast<QLineSeries*>(speed->chart()->series().front())->count(), 250);
@@ -231,7 +231,7 @@ TEST(DriveRecording, AReplayGivesTheWindowsResultFiles) {
     if (i == 200) QTest::keyClick(keys, ' ');
     if (i == 230) QTest::keyClick(keys, '0');
     QTest::qWait(i % 7 == 0 ? 3 : 0);  // real time passes unevenly
-    window.Timer1Timer();
+    window.TimerTick();
   }
   const std::string windowRows1 = ReadFileBytes(s.Tresultat);
   const std::string windowRows2 = ReadFileBytes(s.Tresultatp);

@@ -87,7 +87,7 @@ TEST_F(ChartsWindowTest, AClosedDiagramWindowDrawsNothing) {
   window->show();
   QTest::mouseClick(Find<QPushButton>(*window, "startButton"), Qt::LeftButton);
   window->timer().stop();
-  for (int i = 0; i < 20; ++i) window->Timer1Timer();
+  for (int i = 0; i < 20; ++i) window->TimerTick();
   window->action("Diagram")->trigger();
   auto* charts = static_cast<ChartsWindow*>(window->findChild<QWidget*>("chartsWindow"));
   ASSERT_NE(charts, nullptr);
@@ -99,7 +99,7 @@ TEST_F(ChartsWindowTest, AClosedDiagramWindowDrawsNothing) {
   charts->close();
   EXPECT_FALSE(timer->isActive());
   const ChartsWindow::Work closed = charts->work();
-  for (int i = 0; i < 30; ++i) window->Timer1Timer();
+  for (int i = 0; i < 30; ++i) window->TimerTick();
   charts->Refresh();
   QTest::qWait(450);  // longer than the redraw interval
   EXPECT_EQ(charts->work().redraws, closed.redraws);

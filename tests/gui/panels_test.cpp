@@ -92,7 +92,7 @@ class PanelTest : public ::testing::Test {
   void StartAndTick(int n) {
     QTest::mouseClick(Find<QPushButton>(*window, "startButton"), Qt::LeftButton);
     window->timer().stop();
-    for (int i = 0; i < n; ++i) window->Timer1Timer();
+    for (int i = 0; i < n; ++i) window->TimerTick();
     window->timer().start();
   }
   State& s() { return window->sim().s; }
@@ -311,7 +311,7 @@ TEST_F(PanelTest, SnapshotSavedAndLoadedDuringARun) {
   EXPECT_EQ(saved.ValueFileName, answer);
 
   window->timer().stop();
-  for (int i = 0; i < 20; ++i) window->Timer1Timer();
+  for (int i = 0; i < 20; ++i) window->TimerTick();
   ASSERT_GT(s().stegnr, saved.stegnr);
   window->action("Konstanter och variabler")->trigger();
   EXPECT_EQ(s().stegnr, saved.stegnr);

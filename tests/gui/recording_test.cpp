@@ -48,7 +48,7 @@ TEST(DriveRecording, APausedDriveReplaysAsTheWindowDroveIt) {
         window.timer().stop();
       }
       QTest::qWait(i % 5 == 0 ? 2 : 0);
-      window.Timer1Timer();
+      window.TimerTick();
     }
     windowRows1 = ReadFileBytes(s.Tresultat);
   }  // closing the window ends the recording
@@ -87,7 +87,7 @@ TEST(DriveRecording, OntoAnInputIsRefusedAndSnapshotsFindTheirFiles) {
   ASSERT_TRUE(window.StartUpSequence());
   QTest::mouseClick(Find<QPushButton>(window, "startButton"), Qt::LeftButton);
   window.timer().stop();
-  for (int i = 0; i < 5; ++i) window.Timer1Timer();
+  for (int i = 0; i < 5; ++i) window.TimerTick();
   window.setFileChooser([&](const FileRequest&) {
     return std::optional<QString>(QString::fromStdString(data.path("BIL1/FORDON.TAB")));
   });
@@ -97,7 +97,7 @@ TEST(DriveRecording, OntoAnInputIsRefusedAndSnapshotsFindTheirFiles) {
             std::string::npos)
       << messages[0];
   EXPECT_EQ(ReadFileBytes(data.path("BIL1/FORDON.TAB")), table);
-  for (int i = 0; i < 5; ++i) window.Timer1Timer();  // the run goes on
+  for (int i = 0; i < 5; ++i) window.TimerTick();  // the run goes on
   EXPECT_EQ(window.sim().s.stegnr, 10);
 
   // A snapshot saved in another folder, which is gone.

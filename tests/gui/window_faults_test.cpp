@@ -59,7 +59,7 @@ class WindowFaults : public ::testing::Test {
     window->timer().stop();  // the test ticks by hand
   }
   void Ticks(int n) {
-    for (int i = 0; i < n; ++i) window->Timer1Timer();
+    for (int i = 0; i < n; ++i) window->TimerTick();
   }
   void Type(QChar c) { QTest::keyClick(Find<QLineEdit>(*window, "keyBox"), c.toLatin1()); }
   QPlainTextEdit* Values(int panel) {

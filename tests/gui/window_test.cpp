@@ -54,7 +54,7 @@ class WindowTest : public ::testing::Test {
     window->timer().stop();  // the test ticks by hand
   }
   void Ticks(int n) {
-    for (int i = 0; i < n; ++i) window->Timer1Timer();
+    for (int i = 0; i < n; ++i) window->TimerTick();
   }
   State& s() { return window->sim().s; }
   QLineEdit* MessageBox() { return Find<QLineEdit>(*window, "messageBox"); }
@@ -157,7 +157,7 @@ TEST_F(WindowTest, EmptyTankStopsTheTimerWithBensinstopp) {
   s().stopAtEmptyTank = 'J';
   PressStart(*window);
   s().fuelLeft = -0.5;
-  window->Timer1Timer();
+  window->TimerTick();
   EXPECT_FALSE(window->timer().isActive());
   EXPECT_FALSE(MessageBox()->isHidden());
   EXPECT_EQ(MessageBox()->text(), QString("Bensinstopp"));
