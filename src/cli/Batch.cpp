@@ -90,7 +90,7 @@ message says so when it could not).
 )";
 
 struct Options {
-  RunSpec spec;
+  RunSpec runSpec;
   std::string plot;
   bool json = false;
   bool help = false;
@@ -102,7 +102,7 @@ Options Parse(const std::vector<std::string>& args) {
   bool folderSeen = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (ParseRunOption(args, &i, &o.spec)) continue;
+    if (ParseRunOption(args, &i, &o.runSpec)) continue;
     if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--plot") {
@@ -116,11 +116,11 @@ Options Parse(const std::vector<std::string>& args) {
       throw UsageError("unknown option " + a);
     } else {
       if (folderSeen) throw UsageError("only one FOLDER may be given");
-      o.spec.folder = a;
+      o.runSpec.folder = a;
       folderSeen = true;
     }
   }
-  FinishRunOptions(o.spec, !o.spec.trace.empty());
+  FinishRunOptions(o.runSpec, !o.runSpec.trace.empty());
   return o;
 }
 
@@ -167,10 +167,10 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   // program, so the failure can be reported like a full disk.
   std::signal(SIGXFSZ, SIG_IGN);
 
-  RunSpec& spec = o.spec;
+  RunSpec& runSpec = o.runSpec;
   // A plot needs a trace: without one of the user's, a temporary one.
   bool temporaryTrace = false;
-  if (!o.plot.empty() && spec.trace.empty()) {
+  if (!o.plot.empty() && runSpec.trace.empty()) {
     char name[] = "/tmp/drivanto-plot-trace-XXXXXX";
     const int fd = ::mkstemp(name);
     if (fd < 0) {
@@ -179,22 +179,22 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
       return 1;
     }
     ::close(fd);
-    spec.trace = name;
-    spec.traceRole = "the plot's trace";
+    runSpec.trace = name;
+    runSpec.traceRole = "the plot's trace";
     temporaryTrace = true;
   }
-  if (!o.plot.empty()) spec.otherOutputs.emplace_back("the plot", o.plot);
-  const RunResult r = Runner().Run(spec);
+  if (!o.plot.empty()) runSpec.otherOutputs.emplace_back("the plot", o.plot);
+  const RunResult r = Runner().Run(runSpec);
   r.Report(out, err, o.json, "drivanto-batch");
   if (r.exitCode == 0) {
     if (o.plot.empty()) return 0;
-    const std::string why = Plot(spec.trace, o.plot);
-    if (temporaryTrace) ::unlink(spec.trace.c_str());
+    const std::string why = Plot(runSpec.trace, o.plot);
+    if (temporaryTrace) ::unlink(runSpec.trace.c_str());
     if (why.empty()) return 0;
     err << "drivanto-batch: the plot " << o.plot << " was not made: " << why << "\n";
     return 1;
   }
-  if (temporaryTrace) ::unlink(spec.trace.c_str());
+  if (temporaryTrace) ::unlink(runSpec.trace.c_str());
   return r.exitCode;
 }
 

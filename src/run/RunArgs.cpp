@@ -45,14 +45,14 @@ void CheckSettingText(const std::string& option, const std::string& name,
   if (!why.empty()) throw UsageError(option + " " + why);
 }
 
-bool ParseRunOption(const std::vector<std::string>& args, std::size_t* index, RunSpec* spec) {
+bool ParseRunOption(const std::vector<std::string>& args, std::size_t* index, RunSpec* runSpec) {
   std::size_t& i = *index;
   const std::string& a = args[i];
   auto value = [&]() -> std::string {
     if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
     return args[++i];
   };
-  RunSpec& o = *spec;
+  RunSpec& o = *runSpec;
   if (a == "--constants") {
     o.constants = AbsolutePath(value());
     o.runOptions.push_back(a);
@@ -138,9 +138,9 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t* index, Ru
   return true;
 }
 
-void FinishRunOptions(const RunSpec& spec, bool traceGiven) {
-  if (!traceGiven && (spec.traceVarsGiven || spec.traceEveryGiven)) {
-    throw UsageError(std::string(spec.traceVarsGiven ? "--trace-vars" : "--trace-every") +
+void FinishRunOptions(const RunSpec& runSpec, bool traceGiven) {
+  if (!traceGiven && (runSpec.traceVarsGiven || runSpec.traceEveryGiven)) {
+    throw UsageError(std::string(runSpec.traceVarsGiven ? "--trace-vars" : "--trace-every") +
                      " needs --trace FILE.csv");
   }
 }

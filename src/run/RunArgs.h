@@ -13,15 +13,15 @@
 namespace drivanto {
 
 // Reads the option at args[*i] (and its value, moving *i past it) into the
-// spec. Returns false, changing nothing, when args[*i] is not one of these
+// run's description. Returns false, changing nothing, when args[*i] is not one of these
 // options; throws UsageError for a value it cannot take. File names become
 // absolute (from the current folder).
-bool ParseRunOption(const std::vector<std::string>& args, std::size_t* i, RunSpec* spec);
+bool ParseRunOption(const std::vector<std::string>& args, std::size_t* i, RunSpec* runSpec);
 
 // After the last option: --trace-vars and --trace-every need --trace.
 // `traceGiven` tells whether a trace was asked for (possibly by another
 // option than --trace). Throws UsageError.
-void FinishRunOptions(const RunSpec& spec, bool traceGiven);
+void FinishRunOptions(const RunSpec& runSpec, bool traceGiven);
 
 // A list of names, two blanks before each, wrapped at 76 columns.
 std::string NameList(const std::vector<std::string>& names);

@@ -69,26 +69,26 @@ void RunResult::Report(std::ostream& out, std::ostream& err, bool json,
   err << error << "\n";
 }
 
-RunResult Runner::Run(const RunSpec& spec) const {
+RunResult Runner::Run(const RunSpec& runSpec) const {
   RunResult result;
   auto outcome = std::make_shared<RunOutcome>();
   result.outcome_ = outcome;
   RunOutcome& r = *outcome;
-  const std::string prefix = spec.program.empty() ? std::string() : spec.program + ": ";
+  const std::string prefix = runSpec.program.empty() ? std::string() : runSpec.program + ": ";
 
   Sim sim;
   SystemClock systemClock;
   SimulatedClock simulatedClock;
-  sim.clock = spec.realtime ? static_cast<Clock*>(&systemClock) : &simulatedClock;
+  sim.clock = runSpec.realtime ? static_cast<Clock*>(&systemClock) : &simulatedClock;
   sim.result1.buffered = true;
   sim.result2.buffered = true;
   State& s = sim.s;
   const auto started = std::chrono::steady_clock::now();
-  const std::string workingFolder = AbsolutePath(spec.folder.empty() ? "." : spec.folder);
+  const std::string workingFolder = AbsolutePath(runSpec.folder.empty() ? "." : runSpec.folder);
   const std::string constantsFile =
-      spec.constants.empty() ? JoinPath(workingFolder, "CONS.VAL") : AbsolutePath(spec.constants);
-  std::multimap<int64_t, char> keys = spec.keys;
-  std::multimap<int64_t, std::pair<int32_t, int32_t>> mouse = spec.mouse;
+      runSpec.constants.empty() ? JoinPath(workingFolder, "CONS.VAL") : AbsolutePath(runSpec.constants);
+  std::multimap<int64_t, char> keys = runSpec.keys;
+  std::multimap<int64_t, std::pair<int32_t, int32_t>> mouse = runSpec.mouse;
   DriveScript script;
   std::string scriptFile;
   std::unique_ptr<ScriptedClock> scriptedClock;
@@ -97,19 +97,19 @@ RunResult Runner::Run(const RunSpec& spec) const {
   std::unique_ptr<Recorder> recorder;
   try {
     // What the caller asks for is checked before anything is read.
-    for (const RunSpec::Action& a : spec.actions) {
+    for (const RunSpec::Action& a : runSpec.actions) {
       if (a.kind != RunSpec::Action::Set) continue;
       if (!FindField(a.a)) throw UsageError("unknown variable \"" + Printable(a.a) + "\"");
       if (const std::string why = CheckSetting(a.a, a.b); !why.empty()) throw UsageError(why);
     }
-    if (!spec.record.empty()) recorder = std::make_unique<Recorder>(spec.record);
+    if (!runSpec.record.empty()) recorder = std::make_unique<Recorder>(runSpec.record);
     StartUp(sim, workingFolder,
-            spec.constants.empty() ? std::string("CONS.VAL") : AbsolutePath(spec.constants));
-    if (!spec.errorFolder.empty()) sim.tables->errorFolder = spec.errorFolder;
+            runSpec.constants.empty() ? std::string("CONS.VAL") : AbsolutePath(runSpec.constants));
+    if (!runSpec.errorFolder.empty()) sim.tables->errorFolder = runSpec.errorFolder;
     ComposeTitle(s);
 
     bool underWay = false;
-    for (const RunSpec::Action& a : spec.actions) {
+    for (const RunSpec::Action& a : runSpec.actions) {
       if (a.kind == RunSpec::Action::Set) {
         ApplySetting(sim, a.a, a.b);
       } else if (a.kind == RunSpec::Action::Load) {
@@ -139,11 +139,11 @@ RunResult Runner::Run(const RunSpec& spec) const {
     }
     // Every output is checked against every input and every other output
     // before anything is written.
-    if (!spec.saveSnapshot.empty()) {
-      sim.namedOutputs.emplace_back("the snapshot to save", spec.saveSnapshot);
+    if (!runSpec.saveSnapshot.empty()) {
+      sim.namedOutputs.emplace_back("the snapshot to save", runSpec.saveSnapshot);
     }
-    if (!spec.trace.empty()) sim.namedOutputs.emplace_back(spec.traceRole, spec.trace);
-    for (const auto& other : spec.otherOutputs) sim.namedOutputs.push_back(other);
+    if (!runSpec.trace.empty()) sim.namedOutputs.emplace_back(runSpec.traceRole, runSpec.trace);
+    for (const auto& other : runSpec.otherOutputs) sim.namedOutputs.push_back(other);
     CheckOutputs(sim);
     result.inputs = InputPrints(sim);
     if (underWay) {
@@ -163,19 +163,19 @@ RunResult Runner::Run(const RunSpec& spec) const {
     }
 
     figures.Begin(sim, underWay);
-    if (!spec.trace.empty()) {
+    if (!runSpec.trace.empty()) {
       trace = std::make_unique<TraceObserver>(
-          spec.trace, spec.traceVars.empty() ? DefaultTraceVariables() : spec.traceVars,
-          spec.traceEvery);
+          runSpec.trace, runSpec.traceVars.empty() ? DefaultTraceVariables() : runSpec.traceVars,
+          runSpec.traceEvery);
     }
     std::vector<RunObserver*> observers;
     if (trace) observers.push_back(trace.get());
     if (recorder) observers.push_back(recorder.get());
-    observers.insert(observers.end(), spec.observers.begin(), spec.observers.end());
+    observers.insert(observers.end(), runSpec.observers.begin(), runSpec.observers.end());
     for (RunObserver* o : observers) o->Begin(sim);
     result.began = true;
     const auto stepsStarted = std::chrono::steady_clock::now();
-    for (int64_t tick = 0; tick < spec.maxSteps; ++tick) {
+    for (int64_t tick = 0; tick < runSpec.maxSteps; ++tick) {
       simulatedClock.now += 0.04;
       const int64_t next = static_cast<int64_t>(s.stegnr) + 1;
       if (scriptedClock) {
@@ -217,9 +217,9 @@ RunResult Runner::Run(const RunSpec& spec) const {
     sim.result1.Close();
     sim.result2.Close();
     for (RunObserver* o : observers) o->End(sim, r.steps);
-    if (!spec.saveSnapshot.empty()) {
+    if (!runSpec.saveSnapshot.empty()) {
       // As the menu command does, the pause flag is set while saving.
-      SaveSnapshotOfRun(sim, spec.saveSnapshot, UserDecimalSeparator());
+      SaveSnapshotOfRun(sim, runSpec.saveSnapshot, UserDecimalSeparator());
       s.paus = 0;
     }
   } catch (const UsageError& e) {
@@ -245,10 +245,10 @@ RunResult Runner::Run(const RunSpec& spec) const {
     r.error = prefix + DescribeUnexpected(e.what());
   }
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  for (const RunSpec::Action& a : spec.actions) {
+  for (const RunSpec::Action& a : runSpec.actions) {
     if (a.kind == RunSpec::Action::Set) r.settings.push_back({a.a, a.b});
   }
-  r.runOptions = spec.runOptions;
+  r.runOptions = runSpec.runOptions;
   if (r.exitCode != 0) {
     // The rows written so far are kept.
     try {
@@ -264,7 +264,7 @@ RunResult Runner::Run(const RunSpec& spec) const {
   result.error = r.error;
   if (r.exitCode == 0 || result.began) result.summary = Summarise(sim, r, figures);
   if (recorder) {
-    result.recordedNames = spec.record;
+    result.recordedNames = runSpec.record;
     result.recorded = recorder->TakeColumns();
   }
   if (r.exitCode == 0) {

@@ -91,7 +91,7 @@ struct RunSpec {
 };
 
 struct RunResult {
-  // 0 the run ended; 1 an input/output or data error; 2 the spec asks for
+  // 0 the run ended; 1 an input/output or data error; 2 the run asks for
   // what cannot be (an unknown setting or a value it cannot take, a variable
   // that cannot be recorded); 3 a table lookup fell outside its table.
   int exitCode = 0;
@@ -131,7 +131,7 @@ class Runner {
   // Makes the run. Never throws for what a run can meet (missing or bad
   // files, a full disk, a table range error, exhausted memory): the result
   // says what happened.
-  RunResult Run(const RunSpec& spec) const;
+  RunResult Run(const RunSpec& runSpec) const;
 };
 
 }  // namespace drivanto

@@ -688,14 +688,14 @@ SweepOutcome RunOne(const Options& o, const RunSpec& common, RunInputs& inputs,
     r.error = std::string("drivanto-sweep: ") + e.what();
     return r;
   }
-  RunSpec spec = common;
-  spec.folder = copies ? runDir : o.folder;
-  spec.errorFolder = runDir;
-  for (const auto& [name, value] : run.settings) spec.Set(name, value);
+  RunSpec runSpec = common;
+  runSpec.folder = copies ? runDir : o.folder;
+  runSpec.errorFolder = runDir;
+  for (const auto& [name, value] : run.settings) runSpec.Set(name, value);
   auto inRun = [&](const std::string& f) { return IsAbsolutePath(f) ? f : runDir + "/" + f; };
-  if (!o.trace.empty()) spec.trace = inRun(o.trace);
-  if (!o.saveSnapshot.empty()) spec.saveSnapshot = inRun(o.saveSnapshot);
-  const RunResult result = Runner().Run(spec);
+  if (!o.trace.empty()) runSpec.trace = inRun(o.trace);
+  if (!o.saveSnapshot.empty()) runSpec.saveSnapshot = inRun(o.saveSnapshot);
+  const RunResult result = Runner().Run(runSpec);
   std::ostringstream out, err;
   result.Report(out, err, true, "drivanto-batch");
   r.exitCode = result.exitCode;
@@ -717,9 +717,9 @@ SweepOutcome RunOne(const Options& o, const RunSpec& common, RunInputs& inputs,
 
 // The options every run is given, as a run's description.
 RunSpec CommonSpec(const Options& o) {
-  RunSpec spec;
-  for (std::size_t i = 0; i < o.batchArgs.size(); ++i) ParseRunOption(o.batchArgs, &i, &spec);
-  return spec;
+  RunSpec runSpec;
+  for (std::size_t i = 0; i < o.batchArgs.size(); ++i) ParseRunOption(o.batchArgs, &i, &runSpec);
+  return runSpec;
 }
 
 void EmitJobs(const Options& o, RunInputs& inputs, const std::vector<SweepRun>& runs,

@@ -19,42 +19,42 @@ namespace drivanto::testing {
 namespace {
 
 RunSpec Udds(const std::string& folder, const std::string& dt) {
-  RunSpec spec;
-  spec.folder = folder;
+  RunSpec runSpec;
+  runSpec.folder = folder;
   for (const char* s : {"cycleType=T", "Ttidd=UDDS.CYK", "timeMode=D"}) {
     const std::string text = s;
-    spec.Set(text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
+    runSpec.Set(text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
   }
-  spec.Set("dt", dt);
-  return spec;
+  runSpec.Set("dt", dt);
+  return runSpec;
 }
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 TEST(Runner, RecordedColumnsAreTheTraceBitForBit) {
   BatchFolder f(DRIVANTO_TEST_DATA_DIR);
-  RunSpec spec = Udds(f.path(), "0.1");
-  spec.Set("Spara", "0000");
-  spec.trace = f / "trace.csv";
-  spec.traceVars = {"ttot", "v", "U", "usedCapacity", "fuelLeft", "nic", "stegnr"};
-  spec.record = spec.traceVars;
-  const RunResult r = Runner().Run(spec);
+  RunSpec runSpec = Udds(f.path(), "0.1");
+  runSpec.Set("Spara", "0000");
+  runSpec.trace = f / "trace.csv";
+  runSpec.traceVars = {"ttot", "v", "U", "usedCapacity", "fuelLeft", "nic", "stegnr"};
+  runSpec.record = runSpec.traceVars;
+  const RunResult r = Runner().Run(runSpec);
   ASSERT_EQ(r.exitCode, 0) << r.error;
-  ASSERT_EQ(r.recorded.size(), spec.record.size());
+  ASSERT_EQ(r.recorded.size(), runSpec.record.size());
   std::istringstream trace(f.Read("trace.csv"));
   std::string line;
   std::getline(trace, line);  // the header
   std::size_t row = 0;
   for (; std::getline(trace, line); ++row) {
     std::size_t start = 0;
-    for (std::size_t c = 0; c < spec.record.size(); ++c) {
+    for (std::size_t c = 0; c < runSpec.record.size(); ++c) {
       std::size_t end = line.find(',', start);
       if (end == std::string::npos) end = line.size();
       double x = 0;
       std::from_chars(line.data() + start, line.data() + end, x);
       ASSERT_LT(row, r.recorded[c].size());
       ASSERT_TRUE(SameBits(r.recorded[c][row], x))
-          << spec.record[c] << " row " << row << ": " << r.recorded[c][row] << " against " << x;
+          << runSpec.record[c] << " row " << row << ": " << r.recorded[c][row] << " against " << x;
       start = end + 1;
     }
   }
@@ -111,9 +111,9 @@ TEST(Runner, ACopyOfARunStepsAloneToTheSameState) {
 
 TEST(Runner, ARunFromCodeIsTheRunOfTheBatchRunner) {
   BatchFolder f(DRIVANTO_TEST_DATA_DIR);
-  RunSpec spec = Udds(f.path(), "0.1");
-  spec.Set("Spara", "1100");
-  const RunResult r = Runner().Run(spec);
+  RunSpec runSpec = Udds(f.path(), "0.1");
+  runSpec.Set("Spara", "1100");
+  const RunResult r = Runner().Run(runSpec);
   ASSERT_EQ(r.exitCode, 0) << r.error;
   const std::string files[2] = {f.Read("RESULT1.TXT"), f.Read("RESULT2.TXT")};
   const BatchResult b = f.Run(TimeCycle("UDDS.CYK", "0.1") + Set({"Spara=1100"}));
