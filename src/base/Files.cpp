@@ -63,6 +63,19 @@ std::string AbsolutePath(const std::string& path) {
   return JoinPath(cwd, path);
 }
 
+int WriteAll(int fd, const char* data, std::size_t size, std::size_t* written) {
+  *written = 0;
+  while (*written < size) {
+    const ssize_t n = ::write(fd, data + *written, size - *written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    *written += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 std::string ProgramFolder() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);

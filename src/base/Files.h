@@ -3,6 +3,7 @@
 // folder, files copied from Windows whose names differ only in letter case, and
 // saving that never leaves a half-written file behind.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,11 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // The name as seen from the current folder: itself when absolute, else the
 // current folder joined with it (the current folder itself for "" and ".").
 std::string AbsolutePath(const std::string& path);
+// Writes all of `size` bytes to an open file, going on after interruptions.
+// Returns 0, or the errno of the write that failed; *written tells how many
+// bytes went out before it.
+int WriteAll(int fd, const char* data, std::size_t size, std::size_t* written);
+
 // The folder of the running program ("" when it cannot be found).
 std::string ProgramFolder();
 // A program beside this one: its full name when it is there, else `name`

@@ -82,16 +82,7 @@ void ResultFile::WriteLine(const std::string& line) {
 void ResultFile::Flush() {
   if (fd_ < 0 || pending_.empty()) return;
   std::size_t written = 0;
-  int err = 0;
-  while (written < pending_.size()) {
-    const ssize_t n = ::write(fd_, pending_.data() + written, pending_.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-  }
+  const int err = WriteAll(fd_, pending_.data(), pending_.size(), &written);
   if (err == 0) {
     size_ += static_cast<int64_t>(written);
     // The buffer keeps its capacity for the rows to come.

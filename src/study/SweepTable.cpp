@@ -35,16 +35,7 @@ off_t AppendWhole(const std::string& file, const std::string& text) {
   struct stat st;
   const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : 0;
   std::size_t done = 0;
-  int err = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  const int err = WriteAll(fd, text.data(), text.size(), &done);
   if (err != 0) {
     if (::ftruncate(fd, before) != 0) {
       // The cut line stays; a resume drops it.
