@@ -71,8 +71,17 @@ void AccumulateResultEnergy(State& s);
 // One row each, of the state after a step (the energy already summed).
 void WriteResultRow1(Sim& sim);
 void WriteResultRow2(Sim& sim);
-// After a step: the rows of the result files the settings switch on.
+// After a step: the rows of the result files the settings switch on (to
+// the record's row sink when it has one).
 void WriteResultRows(Sim& sim);
+// The parts of a row: its fifteen values taken from the state, and the
+// values written into the file with the column's decimals (`which`: 1 or
+// 2); a file of a resumed run is opened for appending first.
+constexpr int kResultColumns = 15;
+void CaptureResultRow1(const State& s, double out[kResultColumns]);
+void CaptureResultRow2(const State& s, double out[kResultColumns]);
+void FormatResultRow(ResultFile& file, int which, const double values[kResultColumns]);
+void EnsureResultFileOpen(Sim& sim, int which);
 
 // Step.cpp (Bberh): one computation step, the modules in their fixed order.
 void SimulationStep(Sim& sim);

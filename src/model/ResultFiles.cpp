@@ -1,5 +1,7 @@
 // The two result files: one row of fifteen fixed-width values per step.
 
+#include <algorithm>
+
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/FixedFormat.h"
@@ -83,53 +85,81 @@ void OpenResultFiles(Sim& sim) {
 void AccumulateResultEnergy(State& s) { s.Energi = s.Energi + s.U * s.totalCurrent * s.dt; }
 
 void WriteResultRows(Sim& sim) {
+  if (sim.rowSink) {
+    sim.rowSink->Rows(sim);
+    return;
+  }
   const State& s = sim.s;
   if (s.outputFlags.At(1) == '1' && s.resfil1status == 'K') WriteResultRow1(sim);
   if (s.outputFlags.At(2) == '1' && s.resfil2status == 'K') WriteResultRow2(sim);
 }
 
+void CaptureResultRow1(const State& s, double out[kResultColumns]) {
+  const double v[kResultColumns] = {s.engineSpeed,
+                                    s.engineTorque,
+                                    s.U,
+                                    s.Ppic * 0.001,
+                                    s.Energi,
+                                    (s.v - s.vPrev) / s.dt,
+                                    s.brakeForce,
+                                    s.Iaba,
+                                    s.Ila * s.U / 1000,
+                                    s.icEff,
+                                    s.vb - s.v,
+                                    s.v,
+                                    s.vb,
+                                    s.ltot,
+                                    s.ttot};
+  std::copy(v, v + kResultColumns, out);
+}
+
+void CaptureResultRow2(const State& s, double out[kResultColumns]) {
+  const double v[kResultColumns] = {RpmToRadPerSec(s.mel * 0.001 * s.nel),
+                                    s.nel,
+                                    s.mel,
+                                    s.U * 0.001 * s.Ila,
+                                    s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt,
+                                    0.001 * s.regenCurrent * s.U,
+                                    s.Ppic * 0.001,
+                                    s.engineSpeed,
+                                    s.engineTorque,
+                                    s.Ila,
+                                    s.CO,
+                                    s.NOx,
+                                    s.HC,
+                                    s.vb - s.v,
+                                    s.ttot};
+  std::copy(v, v + kResultColumns, out);
+}
+
+void FormatResultRow(ResultFile& file, int which, const double values[kResultColumns]) {
+  static constexpr int kDecimals[2][kResultColumns] = {
+      {0, 0, 0, 0, 1, 2, 0, 0, 1, 2, 1, 1, 1, 0, 2}, {1, 0, 1, 0, 1, 1, 1, 0, 1, 1, 0, 0, 0, 1, 1}};
+  std::string& row = file.BeginLine();
+  for (int k = 0; k < kResultColumns; ++k) AddField(row, values[k], kDecimals[which - 1][k]);
+  file.EndLine();
+}
+
+void EnsureResultFileOpen(Sim& sim, int which) {
+  if (which == 1) {
+    EnsureOpen(sim, sim.result1, sim.s.Tresultat);
+  } else {
+    EnsureOpen(sim, sim.result2, sim.s.Tresultatp);
+  }
+}
+
 void WriteResultRow1(Sim& sim) {
-  State& s = sim.s;
-  EnsureOpen(sim, sim.result1, s.Tresultat);
-  std::string& row = sim.result1.BeginLine();
-  AddField(row, s.engineSpeed, 0);
-  AddField(row, s.engineTorque, 0);
-  AddField(row, s.U, 0);
-  AddField(row, s.Ppic * 0.001, 0);
-  AddField(row, s.Energi, 1);
-  AddField(row, (s.v - s.vPrev) / s.dt, 2);
-  AddField(row, s.brakeForce, 0);
-  AddField(row, s.Iaba, 0);
-  AddField(row, s.Ila * s.U / 1000, 1);
-  AddField(row, s.icEff, 2);
-  AddField(row, s.vb - s.v, 1);
-  AddField(row, s.v, 1);
-  AddField(row, s.vb, 1);
-  AddField(row, s.ltot, 0);
-  AddField(row, s.ttot, 2);
-  sim.result1.EndLine();
+  EnsureResultFileOpen(sim, 1);
+  double v[kResultColumns];
+  CaptureResultRow1(sim.s, v);
+  FormatResultRow(sim.result1, 1, v);
 }
 
 void WriteResultRow2(Sim& sim) {
-  State& s = sim.s;
-  EnsureOpen(sim, sim.result2, s.Tresultatp);
-  std::string& row = sim.result2.BeginLine();
-  AddField(row, RpmToRadPerSec(s.mel * 0.001 * s.nel), 1);
-  AddField(row, s.nel, 0);
-  AddField(row, s.mel, 1);
-  AddField(row, s.U * 0.001 * s.Ila, 0);
-  AddField(row, s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt, 1);
-  AddField(row, 0.001 * s.regenCurrent * s.U, 1);
-  AddField(row, s.Ppic * 0.001, 1);
-  AddField(row, s.engineSpeed, 0);
-  AddField(row, s.engineTorque, 1);
-  AddField(row, s.Ila, 1);
-  AddField(row, s.CO, 0);
-  AddField(row, s.NOx, 0);
-  AddField(row, s.HC, 0);
-  AddField(row, s.vb - s.v, 1);
-  AddField(row, s.ttot, 1);
-  sim.result2.EndLine();
+  EnsureResultFileOpen(sim, 2);
+  double v[kResultColumns];
+  CaptureResultRow2(sim.s, v);
+  FormatResultRow(sim.result2, 2, v);
 }
 
 }  // namespace drivanto

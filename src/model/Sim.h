@@ -36,6 +36,16 @@ struct ModelTables {
   TableSite gearTable;   // the gearbox file (not numbered tables)
 };
 
+struct Sim;
+
+// Where the rows of the result files go after a step when the run hands them
+// on (to be written beside the run) instead of writing them itself.
+class ResultRowSink {
+ public:
+  virtual ~ResultRowSink() = default;
+  virtual void Rows(Sim& sim) = 0;
+};
+
 struct Sim {
   State s;
   SharedTables tables;
@@ -44,6 +54,18 @@ struct Sim {
   ResultFile result1;
   ResultFile result2;
   Clock* clock = nullptr;
+  // Not copied: a copy writes its rows itself (to closed files: nowhere).
+  struct SinkRef {
+    ResultRowSink* sink = nullptr;
+    SinkRef() = default;
+    SinkRef(const SinkRef&) {}
+    SinkRef& operator=(const SinkRef&) {
+      sink = nullptr;
+      return *this;
+    }
+    explicit operator bool() const { return sink != nullptr; }
+    ResultRowSink* operator->() const { return sink; }
+  } rowSink;
   // Files the runner reads besides those of the settings (a snapshot to
   // load, a drive script), each with its role; no output may overwrite them.
   std::vector<std::pair<std::string, std::string>> namedFiles;

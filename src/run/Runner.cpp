@@ -13,6 +13,7 @@
 #include "model/Inputs.h"
 #include "run/DriveScript.h"
 #include "run/Recorder.h"
+#include "run/RowWriter.h"
 #include "run/RunControl.h"
 #include "run/SettingText.h"
 #include "run/StartFolder.h"
@@ -95,6 +96,7 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
   RunFigures figures;
   std::unique_ptr<TraceObserver> trace;
   std::unique_ptr<Recorder> recorder;
+  std::unique_ptr<RowWriter> rows;
   try {
     // What the caller asks for is checked before anything is read.
     for (const RunSpec::Action& a : runSpec.actions) {
@@ -174,6 +176,8 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
     observers.insert(observers.end(), runSpec.observers.begin(), runSpec.observers.end());
     for (RunObserver* o : observers) o->Begin(sim);
     result.began = true;
+    // The result files' rows are written beside the run.
+    rows = std::make_unique<RowWriter>(sim);
     const auto stepsStarted = std::chrono::steady_clock::now();
     for (int64_t tick = 0; tick < runSpec.maxSteps; ++tick) {
       simulatedClock.now += 0.04;
@@ -199,7 +203,11 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
         s.mouseX = it->second.first;
         s.mouseY = it->second.second;
       }
+      // The tick after the last step closes the result files: every row is
+      // written before it.
+      if (RunEnded(s)) rows->Finish();
       const TickOutcome t = Tick(sim, nullptr);
+      rows->ThrowIfFailed();
       if (t == TickOutcome::Ended) {
         r.reason = EndReason(s);
         break;
@@ -212,6 +220,7 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
         break;
       }
     }
+    rows->Finish();
     r.stepSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stepsStarted).count();
     sim.result1.Close();
@@ -251,6 +260,11 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
   r.runOptions = runSpec.runOptions;
   if (r.exitCode != 0) {
     // The rows written so far are kept.
+    try {
+      if (rows) rows->Finish();
+    } catch (const IoError&) {
+      // The write that failed is the run's failure, or follows from it.
+    }
     try {
       sim.result1.Close();
       sim.result2.Close();

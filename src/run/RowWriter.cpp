@@ -1,0 +1,106 @@
+#include "run/RowWriter.h"
+
+#include "base/Errors.h"
+#include "model/Modules.h"
+
+namespace drivanto {
+
+namespace {
+
+// Rows per chunk, and chunks waiting at most: the run waits for the writer
+// rather than holding more.
+constexpr std::size_t kChunkRows = 2048;
+constexpr std::size_t kMostWaiting = 4;
+
+}  // namespace
+
+RowWriter::RowWriter(Sim& sim) : sim_(sim) {
+  filling_.files.reserve(kChunkRows);
+  filling_.values.reserve(kChunkRows * 2 * kResultColumns);
+  thread_ = std::thread([this] { Loop(); });
+  sim_.rowSink.sink = this;
+}
+
+RowWriter::~RowWriter() {
+  try {
+    Finish();
+  } catch (const std::exception&) {
+    // The run has said why already, or says it after this.
+  }
+}
+
+void RowWriter::Rows(Sim& sim) {
+  const State& s = sim.s;
+  const bool one = s.outputFlags.At(1) == '1' && s.resfil1status == 'K';
+  const bool two = s.outputFlags.At(2) == '1' && s.resfil2status == 'K';
+  if (!one && !two) return;
+  // A file of a resumed run is opened here, before the writer has a row of
+  // it.
+  if (one && !sim.result1.IsOpen()) EnsureResultFileOpen(sim, 1);
+  if (two && !sim.result2.IsOpen()) EnsureResultFileOpen(sim, 2);
+  filling_.files.push_back(static_cast<uint8_t>((one ? 1 : 0) | (two ? 2 : 0)));
+  const std::size_t at = filling_.values.size();
+  filling_.values.resize(at + 2 * kResultColumns);
+  if (one) CaptureResultRow1(s, filling_.values.data() + at);
+  if (two) CaptureResultRow2(s, filling_.values.data() + at + kResultColumns);
+  if (filling_.files.size() >= kChunkRows) HandOn();
+}
+
+void RowWriter::HandOn() {
+  if (filling_.files.empty()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  room_.wait(lock, [this] { return queue_.size() < kMostWaiting; });
+  queue_.push_back(std::move(filling_));
+  lock.unlock();
+  work_.notify_one();
+  filling_ = Chunk();
+  filling_.files.reserve(kChunkRows);
+  filling_.values.reserve(kChunkRows * 2 * kResultColumns);
+}
+
+void RowWriter::Loop() {
+  for (;;) {
+    Chunk chunk;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      chunk = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    room_.notify_one();
+    if (!failed_.load()) {
+      try {
+        for (std::size_t r = 0; r < chunk.files.size(); ++r) {
+          const double* v = chunk.values.data() + r * 2 * kResultColumns;
+          if (chunk.files[r] & 1) FormatResultRow(sim_.result1, 1, v);
+          if (chunk.files[r] & 2) FormatResultRow(sim_.result2, 2, v + kResultColumns);
+        }
+      } catch (...) {
+        error_ = std::current_exception();
+        failed_.store(true);
+      }
+    }
+  }
+}
+
+void RowWriter::ThrowIfFailed() const {
+  if (failed_.load()) std::rethrow_exception(error_);
+}
+
+void RowWriter::Finish() {
+  if (!finished_) {
+    finished_ = true;
+    HandOn();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_one();
+    thread_.join();
+    sim_.rowSink.sink = nullptr;
+  }
+  ThrowIfFailed();
+}
+
+}  // namespace drivanto
