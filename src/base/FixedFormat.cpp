@@ -85,47 +85,49 @@ void AppendFixedExact(std::string& out, double x, int width, int decimals) {
   }
 }
 
-void AppendFixed(std::string& out, double x, int width, int decimals) {
-  if (decimals >= 0 && decimals <= kFastMaxDecimals) {
-    // y is the exactly scaled value |x| * 10^decimals rounded once to a
-    // double, so it is off by at most half a unit in its last place, which is
-    // at most y * 2^-53. Not taken by nan, inf and large values.
-    const double y = std::fabs(x) * kPow10[decimals];
-    if (y < kFastLimit) {
-      std::uint64_t n = static_cast<std::uint64_t>(y);
-      const double frac = y - static_cast<double>(n);  // exact
-      // Twice the largest error of y: a fraction this far from one half lies
-      // on the same side of the tie as the exact scaled value.
-      const double margin = y * 0x1p-52;
-      bool sure = true;
-      if (frac > 0.5 + margin) {
-        ++n;
-      } else if (!(frac < 0.5 - margin)) {
-        sure = false;
-      }
-      if (sure) {
-        // At most 20 characters: n has at most 16 digits, and with 16 or 17
-        // decimals the whole part is a single 0; a point and a sign.
-        char buf[32];
-        char* const end = buf + sizeof buf;
-        char* p = end;
-        for (int i = 0; i < decimals; ++i) {
-          *--p = static_cast<char>('0' + n % 10);
-          n /= 10;
-        }
-        if (decimals > 0) *--p = '.';
-        p = WriteUnsignedBackward(p, n);
-        if (std::signbit(x)) *--p = '-';
-        // Usual fields are padded in the buffer, so one append writes all.
-        if (width <= static_cast<int>(sizeof buf)) {
-          while (end - p < width) *--p = ' ';
-        }
-        AppendField(out, p, static_cast<std::size_t>(end - p), width);
-        return;
-      }
-    }
+char* FixedBackward(char* end, double x, int decimals) {
+  if (decimals < 0 || decimals > kFastMaxDecimals) return nullptr;
+  // y is the exactly scaled value |x| * 10^decimals rounded once to a double,
+  // so it is off by at most half a unit in its last place, which is at most
+  // y * 2^-53. Not taken by nan, inf and large values.
+  const double y = std::fabs(x) * kPow10[decimals];
+  if (!(y < kFastLimit)) return nullptr;
+  std::uint64_t n = static_cast<std::uint64_t>(y);
+  const double frac = y - static_cast<double>(n);  // exact
+  // Twice the largest error of y: a fraction this far from one half lies on
+  // the same side of the tie as the exact scaled value.
+  const double margin = y * 0x1p-52;
+  if (frac > 0.5 + margin) {
+    ++n;
+  } else if (!(frac < 0.5 - margin)) {
+    return nullptr;
   }
-  AppendFixedExact(out, x, width, decimals);
+  // At most 20 characters: n has at most 16 digits, and with 16 or 17
+  // decimals the whole part is a single 0; a point and a sign.
+  char* p = end;
+  for (int i = 0; i < decimals; ++i) {
+    *--p = static_cast<char>('0' + n % 10);
+    n /= 10;
+  }
+  if (decimals > 0) *--p = '.';
+  p = WriteUnsignedBackward(p, n);
+  if (std::signbit(x)) *--p = '-';
+  return p;
+}
+
+void AppendFixed(std::string& out, double x, int width, int decimals) {
+  char buf[32];
+  char* const end = buf + sizeof buf;
+  char* p = FixedBackward(end, x, decimals);
+  if (!p) {
+    AppendFixedExact(out, x, width, decimals);
+    return;
+  }
+  // Usual fields are padded in the buffer, so one append writes all.
+  if (width <= static_cast<int>(sizeof buf)) {
+    while (end - p < width) *--p = ' ';
+  }
+  AppendField(out, p, static_cast<std::size_t>(end - p), width);
 }
 
 }  // namespace drivanto

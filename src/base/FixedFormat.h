@@ -22,6 +22,11 @@ namespace drivanto {
 // a rounding tie and all others take the exact way, AppendFixedExact.
 void AppendFixed(std::string& out, double x, int width, int decimals);
 
+// The text of AppendFixed without padding, written so that it ends just
+// before `end` (at most 32 characters); returns its first character, or
+// nullptr for a value the quick way does not decide (then AppendFixed).
+char* FixedBackward(char* end, double x, int decimals);
+
 // The same text as AppendFixed, always by the exact conversion of the standard
 // library (std::to_chars); slower.
 void AppendFixedExact(std::string& out, double x, int width, int decimals);

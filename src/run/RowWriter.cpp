@@ -9,8 +9,8 @@ namespace {
 
 // Rows per chunk, and chunks waiting at most: the run waits for the writer
 // rather than holding more.
-constexpr std::size_t kChunkRows = 2048;
-constexpr std::size_t kMostWaiting = 4;
+constexpr std::size_t kChunkRows = 256;
+constexpr std::size_t kMostWaiting = 8;
 
 }  // namespace
 
