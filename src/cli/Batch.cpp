@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
@@ -163,9 +162,6 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 0;
   }
 
-  // A file-size limit ends a write with an error instead of killing the
-  // program, so the failure can be reported like a full disk.
-  std::signal(SIGXFSZ, SIG_IGN);
 
   RunSpec& runSpec = o.runSpec;
   // A plot needs a trace: without one of the user's, a temporary one.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -823,9 +822,6 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 1;
   }
 
-  // A file-size limit ends a write with an error (a row not written, a copy
-  // not made) instead of killing the sweep.
-  std::signal(SIGXFSZ, SIG_IGN);
   try {
     std::error_code ec;
     fs::create_directories(o.out + "/runs", ec);
