@@ -45,12 +45,14 @@ namespace {
 const char* const kHelp = R"(Usage: drivanto-sweep [options] FOLDER --out DIR
        drivanto-sweep --collect DIR
 
-Runs drivanto-batch once for every combination of the settings given (or
-every row of a table of runs), each in its own folder DIR/runs/ID/ holding
-copies of the input files it reads from FOLDER (the constants file, the
-table files, the cycles: no pictures, no results of earlier runs), on all
-cores, and gathers their summaries in DIR/summary.csv and DIR/summary.jsonl,
-one row per run, written as each run finishes. DIR/plan.jsonl records the
+Makes the run of drivanto-batch for every combination of the settings given
+(or every row of a table of runs), in this program on all cores, and
+gathers their summaries in DIR/summary.csv and DIR/summary.jsonl, one row
+per run, written as each run finishes. A run that writes result files works
+in its own folder DIR/runs/ID/ holding copies of the input files it reads
+from FOLDER (the constants file, the table files, the cycles: no pictures,
+no results of earlier runs); any other run reads FOLDER as it is, and its
+folder holds only what it writes (a trace, a snapshot, its warnings). DIR/plan.jsonl records the
 study: its folder, its options, its inputs' SHA-256 and its runs. The
 table's columns: id, one column per setting named set.NAME, exitCode, error
 (a failed run's figures stay empty), then the summary's figures.

@@ -1,7 +1,8 @@
 #pragma once
-// drivanto-sweep: a study in one command. Runs of the batch runner over a grid
-// of settings or a table of runs, each in a working copy of its own, on all
-// cores; their summaries gathered into one table. Or the same runs written as
+// drivanto-sweep: a study in one command. Runs over a grid of settings or a
+// table of runs, made through the run API in threads on all cores (a run
+// that writes result files in a working copy of its own); their summaries
+// gathered into one table. Or the same runs written as
 // commands for GNU parallel or a Slurm job array, and their folders gathered
 // afterwards.
 
