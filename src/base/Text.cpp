@@ -261,4 +261,14 @@ std::string ShellLine(const std::vector<std::string>& words) {
   return line;
 }
 
+std::vector<std::string> SplitAt(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t at = text.find(separator, start);
+    parts.emplace_back(text.substr(start, at == std::string_view::npos ? text.npos : at - start));
+    if (at == std::string_view::npos) return parts;
+    start = at + 1;
+  }
+}
+
 }  // namespace drivanto

@@ -51,4 +51,8 @@ std::string ShellLine(const std::vector<std::string>& words);
 // A final line end does not start another line.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// The parts of a text between the separators, empty ones included ("a,,b"
+// gives three parts, "" one).
+std::vector<std::string> SplitAt(std::string_view text, char separator);
+
 }  // namespace drivanto

@@ -128,17 +128,6 @@ std::string Absolute(const std::string& path) {
   return (fs::current_path(ec) / path).lexically_normal().string();
 }
 
-std::vector<std::string> Split(const std::string& text, char sep) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = text.find(sep, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) return parts;
-    start = at + 1;
-  }
-}
-
 // The text of a grid value made from a range: 15 significant digits, so
 // that 0.1 + 2 x 0.1 reads 0.3 and not as the nearest double's 17 digits.
 std::string NumberText(double x) {
@@ -173,7 +162,7 @@ struct GridRange {
 };
 
 std::optional<GridRange> RangeOf(const std::string& name, const std::string& text) {
-  const std::vector<std::string> range = Split(text, ':');
+  const std::vector<std::string> range = SplitAt(text, ':');
   if (range.size() != 3) return std::nullopt;
   bool a = false, b = false, c = false;
   const double from = ParseNumberPrefix(range[0], &a), to = ParseNumberPrefix(range[1], &b),
@@ -196,7 +185,7 @@ std::vector<std::string> GridValues(const std::string& name, const std::string& 
   if (const auto r = RangeOf(name, text)) {
     for (long i = 0; i <= r->n; ++i) values.push_back(NumberText(r->from + i * r->step));
   } else {
-    values = Split(text, ',');
+    values = SplitAt(text, ',');
   }
   for (const std::string& v : values) {
     if (v.empty()) throw UsageError("--grid " + Printable(name + "=" + text) + ": an empty value");
@@ -289,7 +278,7 @@ Options Parse(const std::vector<std::string>& args) {
         RequireSetting(v.substr(0, eq), v.substr(eq + 1));
       }
       if (a == "--trace-vars") {
-        const std::string unknown = UnknownTraceVariable(Split(v, ','));
+        const std::string unknown = UnknownTraceVariable(SplitAt(v, ','));
         if (!unknown.empty()) {
           throw UsageError("--trace-vars: \"" + Printable(unknown) +
                            "\" is not a variable that can be traced");
@@ -353,7 +342,7 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
            (column ? ", column " + std::to_string(column + 1) : std::string()) + ": ";
   };
   if (lines.empty()) throw UsageError(name + ": the table of runs is empty");
-  const std::vector<std::string> header = Split(lines[0], ',');
+  const std::vector<std::string> header = SplitAt(lines[0], ',');
   if (header.empty() || header[0] != "id") {
     throw UsageError(where(0, 0) + "the first column must be \"id\", not \"" +
                      Printable(header.empty() ? "" : header[0]) + "\"");
@@ -371,7 +360,7 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
   std::set<std::string> ids;
   for (std::size_t n = 1; n < lines.size(); ++n) {
     if (lines[n].empty()) continue;
-    const std::vector<std::string> cells = Split(lines[n], ',');
+    const std::vector<std::string> cells = SplitAt(lines[n], ',');
     if (cells.size() != header.size()) {
       throw UsageError(where(n, 0) + std::to_string(cells.size()) + " cells, the header has " +
                        std::to_string(header.size()));

@@ -50,20 +50,10 @@
 namespace {
 
 using namespace drivanto::fuzz;
+using drivanto::SplitAt;
 namespace fs = std::filesystem;
 
 constexpr std::size_t kMostRuns = 100000;
-
-std::vector<std::string> SplitAt(const std::string& text, char sep) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = text.find(sep, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) return parts;
-    start = at + 1;
-  }
-}
 
 std::vector<std::string> GridArguments(std::string_view bytes) {
   constexpr std::string_view kGrid = "--grid ";
