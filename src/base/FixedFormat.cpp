@@ -105,7 +105,14 @@ char* FixedBackward(char* end, double x, int decimals) {
   // At most 20 characters: n has at most 16 digits, and with 16 or 17
   // decimals the whole part is a single 0; a point and a sign.
   char* p = end;
-  for (int i = 0; i < decimals; ++i) {
+  int i = 0;
+  for (; i + 2 <= decimals; i += 2) {
+    const unsigned pair = static_cast<unsigned>(n % 100);
+    n /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  if (i < decimals) {
     *--p = static_cast<char>('0' + n % 10);
     n /= 10;
   }

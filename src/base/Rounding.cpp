@@ -18,11 +18,6 @@ int32_t Saturate(double r) {
 
 }  // namespace
 
-int32_t RoundInt(double x) {
-  // Ties to even, independent of the floating-point rounding mode.
-  return Saturate(::roundeven(x));
-}
-
 int32_t TruncInt(double x) { return Saturate(std::trunc(x)); }
 
 int32_t SatInt(int64_t x) {

@@ -218,7 +218,6 @@ std::string CutChars(std::string_view utf8, std::size_t n) {
   return std::string(utf8);
 }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;

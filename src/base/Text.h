@@ -32,7 +32,9 @@ std::string CutChars(std::string_view utf8, std::size_t n);
 inline std::string Cut250(std::string_view utf8) { return CutChars(utf8, 250); }
 
 // Upper case for the letters a-z only (å, ä, ö are left as they are).
-char UpperAscii(char c);
+inline char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // The text as a message may show it: valid UTF-8 as it is, every control
 // byte and every byte that is not part of valid UTF-8 as \xNN.

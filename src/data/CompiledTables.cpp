@@ -78,9 +78,20 @@ double TableRows::WalkBack(std::size_t column, std::size_t row) const {
   return 0.0;
 }
 
-std::size_t TableRows::FirstAbove(double x) const {
-  if (increasing)
-    return static_cast<std::size_t>(std::upper_bound(keys.begin(), keys.end(), x) - keys.begin());
+std::size_t TableRows::FirstAbove(double x, uint32_t* hint) const {
+  if (increasing) {
+    const std::size_t n = keys.size();
+    if (hint) {
+      // The row found last time is the answer when x still lies below it and
+      // not below the row before (the only such row: the keys never decrease).
+      const std::size_t h = *hint;
+      if (h <= n && (h == 0 || keys[h - 1] <= x) && (h == n || x < keys[h])) return h;
+    }
+    const auto i =
+        static_cast<std::size_t>(std::upper_bound(keys.begin(), keys.end(), x) - keys.begin());
+    if (hint) *hint = static_cast<uint32_t>(i);
+    return i;
+  }
   std::size_t i = 0;
   while (i < keys.size() && !(keys[i] > x)) ++i;
   return i;
@@ -140,7 +151,8 @@ Table2 CompileTable2(const TableFile& f, std::string_view tableNumber) {
   return t;
 }
 
-bool Lookup1(const Table1& t, char mode, double x, int column, double* result) {
+bool Lookup1(const Table1& t, char mode, double x, int column, double* result,
+             LookupHint* hint) {
   if (!t.found) return false;
   // The implicit row at 0 already lies above a negative argument.
   if (0.0 > x) {
@@ -148,7 +160,7 @@ bool Lookup1(const Table1& t, char mode, double x, int column, double* result) {
     return true;
   }
   const TableRows& r = t.rows;
-  const std::size_t i = r.FirstAbove(x);
+  const std::size_t i = r.FirstAbove(x, hint ? &hint->row : nullptr);
   if (i == r.keys.size()) return false;
   const double xCur = r.keys[i];
   const double yCur = column == 0 ? xCur : r.Value(column, i);
@@ -166,7 +178,7 @@ bool Lookup1(const Table1& t, char mode, double x, int column, double* result) {
 }
 
 bool Lookup2(const Table2& t, char columnMode, char rowMode, double columnArg, double rowArg,
-             double* result) {
+             double* result, LookupHint* hint) {
   if (!t.found) return false;
   // Column: the first key at least as large as the argument, else the last
   // two keys; none for an argument at or below the implicit zero column.
@@ -176,8 +188,16 @@ bool Lookup2(const Table2& t, char columnMode, char rowMode, double columnArg, d
   if (0.0 < columnArg && nKeys > 0) {
     std::size_t i;
     if (t.keysIncreasing) {
-      i = static_cast<std::size_t>(std::lower_bound(t.keys.begin(), t.keys.end(), columnArg) -
-                                   t.keys.begin());
+      // The first key at least as large: the hint's when it is that key.
+      const std::size_t h = hint ? hint->column : nKeys + 1;
+      if (h <= nKeys && (h == 0 || t.keys[h - 1] < columnArg) &&
+          (h == nKeys || !(t.keys[h] < columnArg))) {
+        i = h;
+      } else {
+        i = static_cast<std::size_t>(
+            std::lower_bound(t.keys.begin(), t.keys.end(), columnArg) - t.keys.begin());
+        if (hint) hint->column = static_cast<uint32_t>(i);
+      }
     } else {
       i = 0;
       while (i < nKeys && t.keys[i] < columnArg) ++i;
@@ -196,7 +216,7 @@ bool Lookup2(const Table2& t, char columnMode, char rowMode, double columnArg, d
       // Beyond the columns that take part: the first row ends the scan.
       rCur = r.keys[0];
     } else {
-      const std::size_t i = r.FirstAbove(rowArg);
+      const std::size_t i = r.FirstAbove(rowArg, hint ? &hint->row : nullptr);
       if (i == r.keys.size()) return false;
       auto low = [&](std::size_t row) { return c >= 2 ? r.Value(c - 1, row) : 0.0; };
       auto high = [&](std::size_t row) { return c >= 1 ? r.Value(c, row) : 0.0; };

@@ -40,7 +40,9 @@ class TableRows {
     return WalkBack(j, i);
   }
   // The first row whose key is strictly greater than x, or keys.size().
-  std::size_t FirstAbove(double x) const;
+  // With a hint (the row found last time), a lookup that stays between the
+  // same two rows skips the search.
+  std::size_t FirstAbove(double x, uint32_t* hint = nullptr) const;
   // Every value of every row, as written (for summaries of a table).
   const std::vector<double>& values() const { return values_; }
   int widest() const { return widest_; }
@@ -70,10 +72,19 @@ struct Table2 {
 Table1 CompileTable1(const TableFile& f, std::string_view tableNumber);
 Table2 CompileTable2(const TableFile& f, std::string_view tableNumber);
 
+// Where a place in the model found its row and column last time. A hint only
+// saves work: a lookup gives the same result with it, without it, or with
+// one left by any other table.
+struct LookupHint {
+  uint32_t row = 0;
+  uint32_t column = 0;
+};
+
 // The lookups proper. They return false where the argument lies beyond the
 // table (or the table is missing): the caller reports it.
-bool Lookup1(const Table1& t, char mode, double x, int column, double* result);
+bool Lookup1(const Table1& t, char mode, double x, int column, double* result,
+             LookupHint* hint = nullptr);
 bool Lookup2(const Table2& t, char columnMode, char rowMode, double columnArg, double rowArg,
-             double* result);
+             double* result, LookupHint* hint = nullptr);
 
 }  // namespace drivanto

@@ -129,6 +129,17 @@ void TableCache::Check(Entry& e, const std::string& fileName) {
   ReadingFile reading(fileName);
   std::string bytes = ReadFileBytes(e.resolved);
   RejectUtf16(fileName, bytes);
+  // The entry takes the new version only once it is read in full: a read
+  // that fails (no memory left) leaves it to be checked again at its next
+  // use, never half made.
+  if (e.version == 0 || bytes != e.file.bytes) {
+    TableFile file = TokenizeTable(std::move(bytes));
+    e.file = std::move(file);
+    e.tables1.clear();
+    e.tables2.clear();
+    e.version = nextVersion_++;
+    ++reads;
+  }
   e.stale = false;
   e.recent = recent;
   e.size = static_cast<int64_t>(st.st_size);
@@ -138,12 +149,6 @@ void TableCache::Check(Entry& e, const std::string& fileName) {
   e.ctimeNsec = st.st_ctim.tv_nsec;
   e.inode = st.st_ino;
   e.device = st.st_dev;
-  if (e.version != 0 && bytes == e.file.bytes) return;
-  e.file = TokenizeTable(std::move(bytes));
-  e.tables1.clear();
-  e.tables2.clear();
-  e.version = nextVersion_++;
-  ++reads;
 }
 
 template <typename T, typename Compile>
@@ -203,7 +208,7 @@ template const Table2& TableCache::Get(TableSite&, const std::string&, std::stri
 double TABR1(TableCache& cache, TableSite& site, const std::string& fileName,
              std::string_view tableNumber, char mode, double x, int column) {
   double result;
-  if (!Lookup1(cache.Get1(site, fileName, tableNumber), mode, x, column, &result)) {
+  if (!Lookup1(cache.Get1(site, fileName, tableNumber), mode, x, column, &result, &site.hint)) {
     OutOfRange1(cache, fileName, tableNumber, x);
   }
   return result;
@@ -214,7 +219,7 @@ double TABR2(TableCache& cache, TableSite& site, const std::string& fileName,
              double rowArg) {
   double result;
   if (!Lookup2(cache.Get2(site, fileName, tableNumber), columnMode, rowMode, columnArg, rowArg,
-               &result)) {
+               &result, &site.hint)) {
     OutOfRange2(cache, fileName, tableNumber, columnArg, rowArg);
   }
   return result;

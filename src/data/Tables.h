@@ -37,6 +37,10 @@ class TableCache;
 // hashes names nor scans text. A change of the file name or table number
 // resolves it again.
 class TableSite {
+ public:
+  // Where the last lookup through this site found its row and column.
+  LookupHint hint;
+
  private:
   friend class TableCache;
   std::string file_;

@@ -236,9 +236,10 @@ void LayOutRoadView(State& s, RoadView* view) {
   RoadView& v = view ? *view : scratch;
   const double kf = s.kursfel;
   const double sl = s.sidlage;
-  s.vagx1 = RoundInt(kf - (kf - sl) * 2 / 240 + kf / 2);
-  s.vagx2 = RoundInt(kf - (kf - sl) * 70 / 240 + kf / 70);
   if (view) {
+    // The road's edges (without a picture the dashes below set both anew).
+    s.vagx1 = RoundInt(kf - (kf - sl) * 2 / 240 + kf / 2);
+    s.vagx2 = RoundInt(kf - (kf - sl) * 70 / 240 + kf / 70);
     v.leftVerge = {{s.sidlage + 30, 580},
                    {s.vagx2 + 215, 380},
                    {s.vagx1 + 265, 315},

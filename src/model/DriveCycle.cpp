@@ -108,8 +108,8 @@ void ApplyRow(Sim& sim, Variant variant) {
   const bool map = variant == Variant::Map;
   s.activeRowPos = s.rowPos;
   s.vCycle = s.rowSpeed;
-  const char* kept = map ? "<>IP" : "<>Ii";
-  if (!OneOf(s.controlMode, kept) && s.modeNo != CycleMode::Hold) s.vbCycle = s.rowSpeed;
+  const bool kept = map ? OneOf(s.controlMode, "<>IP") : OneOf(s.controlMode, "<>Ii");
+  if (!kept && s.modeNo != CycleMode::Hold) s.vbCycle = s.rowSpeed;
   if (s.slopeMode != 'L' && s.slopeMode != 'l' && s.modeNo != CycleMode::Hold)
     s.cycleSlope = s.rowSlope;
   if (s.ttot >= s.holdUntil && s.rowMode < CycleMode::RoadObjects) s.modeValue = s.rowMode;

@@ -86,14 +86,21 @@ void EnsureResultFileOpen(Sim& sim, int which);
 // Step.cpp (Bberh): one computation step, the modules in their fixed order.
 void SimulationStep(Sim& sim);
 
+// Reads and compiles every table the step looks up, as the files now name
+// them, so that the first step finds them ready. Nothing else changes: a file
+// that cannot be read is left for the step to report as it meets it.
+void ReadStepTables(Sim& sim);
+
 // a / b, or 0 where b is 0 (a value the model cannot compute stays out of the
 // state instead of becoming infinite).
 inline double Ratio(double a, double b) { return b != 0.0 ? a / b : 0.0; }
 
-// Whether the mode letter c is one of the letters of set.
-inline bool OneOf(char c, const char* set) {
-  for (; *set; ++set) {
-    if (c == *set) return true;
+// Whether the mode letter c is one of the letters of set (a literal: the
+// compiler turns the test into a few comparisons).
+template <std::size_t N>
+inline bool OneOf(char c, const char (&set)[N]) {
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (c == set[i]) return true;
   }
   return false;
 }

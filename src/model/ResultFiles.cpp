@@ -96,41 +96,41 @@ void WriteResultRows(Sim& sim) {
 }
 
 void CaptureResultRow1(const State& s, double out[kResultColumns]) {
-  const double v[kResultColumns] = {s.engineSpeed,
-                                    s.engineTorque,
-                                    s.U,
-                                    s.Ppic * 0.001,
-                                    s.Energi,
-                                    (s.v - s.vPrev) / s.dt,
-                                    s.brakeForce,
-                                    s.Iaba,
-                                    s.Ila * s.U / 1000,
-                                    s.icEff,
-                                    s.vb - s.v,
-                                    s.v,
-                                    s.vb,
-                                    s.ltot,
-                                    s.ttot};
-  std::copy(v, v + kResultColumns, out);
+  // Each value stored once, straight into the row (no array in between).
+  out[0] = s.engineSpeed;
+  out[1] = s.engineTorque;
+  out[2] = s.U;
+  out[3] = s.Ppic * 0.001;
+  out[4] = s.Energi;
+  out[5] = (s.v - s.vPrev) / s.dt;
+  out[6] = s.brakeForce;
+  out[7] = s.Iaba;
+  out[8] = s.Ila * s.U / 1000;
+  out[9] = s.icEff;
+  out[10] = s.vb - s.v;
+  out[11] = s.v;
+  out[12] = s.vb;
+  out[13] = s.ltot;
+  out[14] = s.ttot;
 }
 
 void CaptureResultRow2(const State& s, double out[kResultColumns]) {
-  const double v[kResultColumns] = {RpmToRadPerSec(s.mel * 0.001 * s.nel),
-                                    s.nel,
-                                    s.mel,
-                                    s.U * 0.001 * s.Ila,
-                                    s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt,
-                                    0.001 * s.regenCurrent * s.U,
-                                    s.Ppic * 0.001,
-                                    s.engineSpeed,
-                                    s.engineTorque,
-                                    s.Ila,
-                                    s.CO,
-                                    s.NOx,
-                                    s.HC,
-                                    s.vb - s.v,
-                                    s.ttot};
-  std::copy(v, v + kResultColumns, out);
+  // Each value stored once, straight into the row (no array in between).
+  out[0] = RpmToRadPerSec(s.mel * 0.001 * s.nel);
+  out[1] = s.nel;
+  out[2] = s.mel;
+  out[3] = s.U * 0.001 * s.Ila;
+  out[4] = s.brakeForce * 0.001 * (s.ltot - s.ltotPrev) / s.dt;
+  out[5] = 0.001 * s.regenCurrent * s.U;
+  out[6] = s.Ppic * 0.001;
+  out[7] = s.engineSpeed;
+  out[8] = s.engineTorque;
+  out[9] = s.Ila;
+  out[10] = s.CO;
+  out[11] = s.NOx;
+  out[12] = s.HC;
+  out[13] = s.vb - s.v;
+  out[14] = s.ttot;
 }
 
 void FormatResultRow(ResultFile& file, int which, const double values[kResultColumns]) {
@@ -140,7 +140,7 @@ void FormatResultRow(ResultFile& file, int which, const double values[kResultCol
   // Each field a blank and ten characters, written in place; a value whose
   // text is wider or that the quick way does not decide takes AddField.
   const std::size_t start = row.size();
-  row.resize(start + kResultColumns * 11);
+  row.resize(start + kResultColumns * 11, ' ');
   char* field = row.data() + start;
   for (int k = 0; k < kResultColumns; ++k, field += 11) {
     char buf[32];
@@ -151,7 +151,6 @@ void FormatResultRow(ResultFile& file, int which, const double values[kResultCol
       for (int j = 0; j < kResultColumns; ++j) AddField(row, values[j], kDecimals[which - 1][j]);
       break;
     }
-    std::memset(field, ' ', 11);
     std::memcpy(field + 11 - (end - p), p, static_cast<std::size_t>(end - p));
   }
   file.EndLine();

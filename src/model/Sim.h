@@ -51,9 +51,11 @@ struct Sim {
   SharedTables tables;
   ModelTables sites;
   CycleFile cycleFile;
-  ResultFile result1;
-  ResultFile result2;
-  Clock* clock = nullptr;
+  // The result files are written by a thread beside the run: each on cache
+  // lines of its own, so that the step's data and theirs are not shared.
+  alignas(64) ResultFile result1;
+  alignas(64) ResultFile result2;
+  alignas(64) Clock* clock = nullptr;
   // Not copied: a copy writes its rows itself (to closed files: nowhere).
   struct SinkRef {
     ResultRowSink* sink = nullptr;

@@ -10,6 +10,39 @@
 
 namespace drivanto {
 
+void ReadStepTables(Sim& sim) {
+  const State& s = sim.s;
+  StepOfLookups lookups(sim.tables);
+  ModelTables& at = sim.sites;
+  auto one = [&](TableSite& site, const std::string& file, std::string_view number) {
+    try {
+      sim.tables->Get1(site, file, number);
+    } catch (const std::exception&) {
+    }
+  };
+  auto two = [&](TableSite& site, const std::string& file, std::string_view number) {
+    try {
+      sim.tables->Get2(site, file, number);
+    } catch (const std::exception&) {
+    }
+  };
+  one(at.roadLoad, s.Tford, "1");
+  two(at.batteryDischarge, s.Tbat, "1");
+  two(at.batteryCharge, s.Tbat, "2");
+  two(at.motorDrive, s.Telm, "1");
+  two(at.motorBrake, s.Telm, "2");
+  one(at.engineTorque, s.Tforb, "1");
+  two(at.engineEfficiency, s.Tforb, "2");
+  two(at.engineCO, s.Tforb, "3");
+  two(at.engineNOx, s.Tforb, "4");
+  two(at.engineHC, s.Tforb, "5");
+  two(at.brakeRegen, s.Tbr, "1");
+  try {
+    sim.tables->Text(at.gearTable, s.Tvx);
+  } catch (const std::exception&) {
+  }
+}
+
 void SimulationStep(Sim& sim) {
   State& s = sim.s;
   StepOfLookups lookups(sim.tables);

@@ -36,8 +36,15 @@ void RowWriter::Rows(Sim& sim) {
   if (!one && !two) return;
   // A file of a resumed run is opened here, before the writer has a row of
   // it.
-  if (one && !sim.result1.IsOpen()) EnsureResultFileOpen(sim, 1);
-  if (two && !sim.result2.IsOpen()) EnsureResultFileOpen(sim, 2);
+  // (Asked once: the file's object is the writer's while it writes.)
+  if (one && !open1_) {
+    if (!sim.result1.IsOpen()) EnsureResultFileOpen(sim, 1);
+    open1_ = true;
+  }
+  if (two && !open2_) {
+    if (!sim.result2.IsOpen()) EnsureResultFileOpen(sim, 2);
+    open2_ = true;
+  }
   filling_.files.push_back(static_cast<uint8_t>((one ? 1 : 0) | (two ? 2 : 0)));
   const std::size_t at = filling_.values.size();
   filling_.values.resize(at + 2 * kResultColumns);
@@ -53,16 +60,29 @@ void RowWriter::HandOn() {
   queue_.push_back(std::move(filling_));
   lock.unlock();
   work_.notify_one();
-  filling_ = Chunk();
+  // A chunk the writer is done with, when there is one: its memory is
+  // reused rather than allocated anew.
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!spare_.empty()) {
+      filling_ = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      filling_ = Chunk();
+    }
+  }
+  filling_.files.clear();
+  filling_.values.clear();
   filling_.files.reserve(kChunkRows);
   filling_.values.reserve(kChunkRows * 2 * kResultColumns);
 }
 
 void RowWriter::Loop() {
+  Chunk chunk;
   for (;;) {
-    Chunk chunk;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      if (!chunk.files.empty() && spare_.size() < 2) spare_.push_back(std::move(chunk));
       work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
       if (queue_.empty()) return;
       chunk = std::move(queue_.front());

@@ -43,11 +43,16 @@ class RowWriter : public ResultRowSink {
   void HandOn();
   void Loop();
 
-  Sim& sim_;
-  Chunk filling_;
-  std::mutex mutex_;
+  // What the writer's thread reads for every row, and what the run changes
+  // after every step, each on cache lines of its own: sharing one would pass
+  // the line between the two threads for every row.
+  alignas(64) Sim& sim_;
+  alignas(64) Chunk filling_;
+  bool open1_ = false, open2_ = false;  // the result files were seen open
+  alignas(64) std::mutex mutex_;
   std::condition_variable work_, room_;
   std::deque<Chunk> queue_;
+  std::vector<Chunk> spare_;  // written, for the run to fill again
   bool stop_ = false;
   bool finished_ = false;
   std::atomic<bool> failed_{false};

@@ -11,6 +11,7 @@
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "model/Inputs.h"
+#include "model/Modules.h"
 #include "run/DriveScript.h"
 #include "run/Recorder.h"
 #include "run/RowWriter.h"
@@ -164,6 +165,8 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
       Start(sim, nullptr);
     }
 
+    // The car's tables are read before the steps, not by the first of them.
+    ReadStepTables(sim);
     figures.Begin(sim, underWay);
     if (!runSpec.trace.empty()) {
       trace = std::make_unique<TraceObserver>(

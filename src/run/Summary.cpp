@@ -156,7 +156,7 @@ void BatteryView::Read(Sim& sim) {
 
 double BatteryView::OpenCircuit(double usedCapacity) const {
   double v = 0;
-  if (!valid_ || !Lookup2(discharge_, 'i', 'i', usedCapacity, 0, &v)) return 0;
+  if (!valid_ || !Lookup2(discharge_, 'i', 'i', usedCapacity, 0, &v, &openHint_)) return 0;
   return v;
 }
 
@@ -164,8 +164,9 @@ double BatteryView::Voltage(double usedCapacity, double current) const {
   const double i = current * currentScale_;
   double v = 0;
   if (!valid_) return 0;
-  const bool ok = i >= 0 ? Lookup2(discharge_, 'i', 'i', usedCapacity, i, &v)
-                         : charge_.found && Lookup2(charge_, 'i', 'i', usedCapacity, -i, &v);
+  const bool ok =
+      i >= 0 ? Lookup2(discharge_, 'i', 'i', usedCapacity, i, &v, &dischargeHint_)
+             : charge_.found && Lookup2(charge_, 'i', 'i', usedCapacity, -i, &v, &chargeHint_);
   return ok ? v : 0;
 }
 

@@ -44,6 +44,8 @@ class BatteryView {
 
  private:
   Table2 discharge_, charge_;
+  // Where the last lookups found their rows (they only save searching).
+  mutable LookupHint openHint_, dischargeHint_, chargeHint_;
   double currentScale_ = 1;  // the table's capacity over the car's
   double capacityAh_ = 0;
   bool valid_ = false;

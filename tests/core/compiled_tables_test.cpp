@@ -155,6 +155,9 @@ TEST(CompiledTables, AgreeWithTheWalkOverTheText) {
     for (const char* number : kNumbers) {
       const Table1 t1 = CompileTable1(f, number);
       const Table2 t2 = CompileTable2(f, number);
+      // Hints carried from lookup to lookup (and between tables) change no
+      // result.
+      LookupHint hint1, hint2;
       for (std::size_t i = 0; i < args.size(); ++i) {
         const double x = args[i];
         const char mode = kModes[i % 4];
@@ -164,6 +167,11 @@ TEST(CompiledTables, AgreeWithTheWalkOverTheText) {
           ASSERT_EQ(Lookup1(t1, mode, x, column, &got), ok)
               << "TABR1 table " << number << " x " << x << " column " << column << "\n"
               << text;
+          double hinted = 0;
+          ASSERT_EQ(Lookup1(t1, mode, x, column, &hinted, (i % 3) ? &hint1 : &hint2), ok);
+          if (ok) {
+            ASSERT_TRUE(Same(hinted, want)) << "with a hint, x " << x << "\n" << text;
+          }
           if (ok) {
             ASSERT_TRUE(Same(got, want)) << got << " against " << want << " x " << x << "\n"
                                          << text;
@@ -178,6 +186,11 @@ TEST(CompiledTables, AgreeWithTheWalkOverTheText) {
           ASSERT_EQ(Lookup2(t2, mode, rowMode, x, y, &got), ok)
               << "TABR2 table " << number << " args " << x << " / " << y << "\n"
               << text;
+          double hinted = 0;
+          ASSERT_EQ(Lookup2(t2, mode, rowMode, x, y, &hinted, (i % 3) ? &hint2 : &hint1), ok);
+          if (ok) {
+            ASSERT_TRUE(Same(hinted, want)) << "with a hint, " << x << " / " << y << "\n" << text;
+          }
           if (ok) {
             ASSERT_TRUE(Same(got, want))
                 << got << " against " << want << " args " << x << " / " << y << "\n"

@@ -7,6 +7,20 @@
 #include "base/Rounding.h"
 
 namespace drivanto {
+namespace {
+
+// The rounding written out: the nearest whole number, ties to the even one.
+int32_t ReferenceRound(double x) {
+  if (std::isnan(x)) return 0;
+  const double f = std::floor(x);
+  const double d = x - f;
+  double r = d < 0.5 ? f : (d > 0.5 ? f + 1 : (std::fmod(f, 2.0) == 0.0 ? f : f + 1));
+  if (r >= 2147483647.0) return 2147483647;
+  if (r <= -2147483648.0) return -2147483647 - 1;
+  return static_cast<int32_t>(r);
+}
+
+}  // namespace
 
 TEST(Rounding, TiesGoToTheEvenInteger) {
   EXPECT_EQ(RoundInt(2.5), 2);
@@ -22,6 +36,10 @@ TEST(Rounding, NaNAndHugeValuesNeverOverflow) {
   EXPECT_EQ(RoundInt(1e300), std::numeric_limits<int32_t>::max());
   EXPECT_EQ(RoundInt(-1e300), std::numeric_limits<int32_t>::min());
   EXPECT_EQ(RoundInt(std::numeric_limits<double>::infinity()), std::numeric_limits<int32_t>::max());
+  for (double x : {2147483646.5, 2147483647.4, 2147483647.5, 2147483648.0, -2147483647.5,
+                   -2147483648.4, -2147483648.5, -2147483648.6, -2147483649.0, -0.0}) {
+    EXPECT_EQ(RoundInt(x), ReferenceRound(x)) << x;
+  }
   EXPECT_EQ(TruncInt(-2.7), -2);
   EXPECT_EQ(TruncInt(std::nan("")), 0);
   EXPECT_EQ(TruncInt(5e9), std::numeric_limits<int32_t>::max());
@@ -31,17 +49,6 @@ TEST(Rounding, NaNAndHugeValuesNeverOverflow) {
 
 namespace drivanto {
 namespace {
-
-// The rounding written out: the nearest whole number, ties to the even one.
-int32_t ReferenceRound(double x) {
-  if (std::isnan(x)) return 0;
-  const double f = std::floor(x);
-  const double d = x - f;
-  double r = d < 0.5 ? f : (d > 0.5 ? f + 1 : (std::fmod(f, 2.0) == 0.0 ? f : f + 1));
-  if (r >= 2147483647.0) return 2147483647;
-  if (r <= -2147483648.0) return -2147483647 - 1;
-  return static_cast<int32_t>(r);
-}
 
 TEST(Rounding, AgreesWithTheRuleWrittenOut) {
   uint64_t bits = 88172645463325252ull;
