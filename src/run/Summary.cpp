@@ -372,55 +372,112 @@ namespace {
 
 std::string JsonOptional(const std::optional<double>& x) { return x ? JsonNumber(*x) : "null"; }
 
+bool OnTimeCycle(const RunSummary& m) { return m.onTimeCycle; }
+std::string J(double x) { return JsonNumber(x); }
+
+}  // namespace
+
+const std::vector<SummaryKey>& SummaryKeys() {
+  using M = const RunSummary&;
+  static const std::vector<SummaryKey> keys = {
+      {"endReason", 1, [](M m) { return JsonString(m.endReason); }},
+      {"steps", 5, [](M m) { return std::to_string(m.steps); }},
+      {"ttot", 8, [](M m) { return J(m.ttot); }},
+      {"ltot", 9, [](M m) { return J(m.ltot); }},
+      {"height", 12, [](M m) { return J(m.height); }},
+      {"fuelUsed", 13, [](M m) { return J(m.fuelUsed); }},
+      {"medelforbr", 14, [](M m) { return J(m.medelforbr); }},
+      {"CO", 15, [](M m) { return J(m.CO); }},
+      {"NOx", 16, [](M m) { return J(m.NOx); }},
+      {"HC", 17, [](M m) { return J(m.HC); }},
+      {"COPerMil", 18, [](M m) { return J(m.COPerMil); }},
+      {"NOxPerMil", 19, [](M m) { return J(m.NOxPerMil); }},
+      {"HCPerMil", 20, [](M m) { return J(m.HCPerMil); }},
+      {"netEnergy", 21, [](M m) { return J(m.netEnergy); }},
+      {"driveEnergy", 22, [](M m) { return J(m.driveEnergy); }},
+      {"usedCapacity", 23, [](M m) { return J(m.usedCapacity); }},
+      {"wallSeconds", 46, [](M m) { return J(m.wallSeconds); }},
+      {"stepsPerSecond", 47, [](M m) { return J(m.stepsPerSecond); }},
+      {"version", 48, [](M) { return JsonString(kVersion); }},
+      {"fuelPer100km", 24, [](M m) { return J(m.fuelPer100km); }},
+      {"COPerKm", 25, [](M m) { return J(m.COPerKm); }},
+      {"NOxPerKm", 26, [](M m) { return J(m.NOxPerKm); }},
+      {"HCPerKm", 27, [](M m) { return J(m.HCPerKm); }},
+      {"time", 10, [](M m) { return J(m.time); }},
+      {"distance", 11, [](M m) { return J(m.distance); }},
+      {"span.from", 0, [](M m) { return JsonString(m.resumed ? "snapshot" : "start"); }},
+      {"span.startTtot", 0, [](M m) { return J(m.startTtot); }},
+      {"span.startLtot", 0, [](M m) { return J(m.startLtot); }},
+      {"dt", 6, [](M m) { return J(m.dt); }},
+      {"timeMode", 7, [](M m) { return JsonString(CharToUtf8(m.timeMode)); }},
+      {"cycleCompleted", 2, [](M m) { return std::string(m.cycle.completed ? "true" : "false"); }},
+      {"cycleFile", 0, [](M m) { return JsonString(m.cycle.file); }},
+      {"cycleTimeLeft", 3, [](M m) { return JsonOptional(m.cycle.time); }},
+      {"cycleDistanceLeft", 4, [](M m) { return JsonOptional(m.cycle.distance); }},
+      {"engineOnTime", 29, [](M m) { return J(m.engineOnTime); }},
+      {"engineStarts", 28, [](M m) { return std::to_string(m.engineStarts); }},
+      {"generatorEnergy", 30, [](M m) { return J(m.generatorEnergy); }},
+      {"fuelEnergy", 31, [](M m) { return J(m.fuelEnergy); }},
+      {"fuelEnergySetting", 0, [](M m) { return J(m.fuelEnergySetting); }},
+      {"traceMiss.cycleDistance", 32, [](M m) { return J(m.traceMiss.cycleDistance); },
+       OnTimeCycle},
+      {"traceMiss.distanceError", 33, [](M m) { return J(m.traceMiss.DistanceError()); },
+       OnTimeCycle},
+      {"traceMiss.maxShortfall", 34, [](M m) { return J(m.traceMiss.maxShortfall); },
+       OnTimeCycle},
+      {"traceMiss.maxExcess", 35, [](M m) { return J(m.traceMiss.maxExcess); }, OnTimeCycle},
+      {"traceMiss.secondsOffBand", 36, [](M m) { return J(m.traceMiss.secondsOffBand); },
+       OnTimeCycle},
+      {"chargeBalance.startUsedCapacity", 37, [](M m) { return J(m.balance.startUsedCapacity); }},
+      {"chargeBalance.endUsedCapacity", 38, [](M m) { return J(m.balance.endUsedCapacity); }},
+      {"chargeBalance.chargeChange", 39, [](M m) { return J(m.balance.chargeChange); }},
+      {"chargeBalance.storedEnergyChange", 40,
+       [](M m) { return J(m.balance.storedEnergyChange); }},
+      {"chargeBalance.netEnergyChange", 41, [](M m) { return J(m.balance.netEnergyChange); }},
+      {"chargeBalance.chainEfficiency", 42, [](M m) { return J(m.balance.chainEfficiency); }},
+      {"chargeBalance.chainFrom", 43,
+       [](M m) { return JsonString(m.balance.chainFromRun ? "run" : "chargingPoint"); }},
+      {"chargeBalance.correctedFuel", 44, [](M m) { return J(m.balance.correctedFuel); }},
+      {"chargeBalance.correctedFuelPer100km", 45,
+       [](M m) { return J(m.balance.correctedFuelPer100km); }},
+  };
+  return keys;
+}
+
+namespace {
+
 void WriteJson(std::ostream& out, const RunSummary& m, const std::vector<InputPrint>& inputs) {
   const RunOutcome& r = *m.outcome;
-  const auto J = JsonNumber;
-  const ChargeBalance& b = m.balance;
-  const RunFigures::TraceMiss& miss = m.traceMiss;
-  out << "{\"endReason\": " << JsonString(m.endReason) << ", \"steps\": " << m.steps
-      << ", \"ttot\": " << J(m.ttot) << ", \"ltot\": " << J(m.ltot)
-      << ", \"height\": " << J(m.height) << ", \"fuelUsed\": " << J(m.fuelUsed)
-      << ", \"medelforbr\": " << J(m.medelforbr) << ", \"CO\": " << J(m.CO)
-      << ", \"NOx\": " << J(m.NOx) << ", \"HC\": " << J(m.HC)
-      << ", \"COPerMil\": " << J(m.COPerMil) << ", \"NOxPerMil\": " << J(m.NOxPerMil)
-      << ", \"HCPerMil\": " << J(m.HCPerMil) << ", \"netEnergy\": " << J(m.netEnergy)
-      << ", \"driveEnergy\": " << J(m.driveEnergy) << ", \"usedCapacity\": " << J(m.usedCapacity)
-      << ", \"wallSeconds\": " << J(m.wallSeconds) << ", \"stepsPerSecond\": " << J(m.stepsPerSecond)
-      << ", \"version\": \"" << kVersion << "\""
-      << ", \"fuelPer100km\": " << J(m.fuelPer100km) << ", \"COPerKm\": " << J(m.COPerKm)
-      << ", \"NOxPerKm\": " << J(m.NOxPerKm) << ", \"HCPerKm\": " << J(m.HCPerKm)
-      << ", \"time\": " << J(m.time) << ", \"distance\": " << J(m.distance)
-      << ", \"span\": {\"from\": \"" << (m.resumed ? "snapshot" : "start")
-      << "\", \"startTtot\": " << J(m.startTtot) << ", \"startLtot\": " << J(m.startLtot) << "}"
-      << ", \"dt\": " << J(m.dt) << ", \"timeMode\": " << JsonString(CharToUtf8(m.timeMode))
-      << ", \"cycleCompleted\": " << (m.cycle.completed ? "true" : "false")
-      << ", \"cycleFile\": " << JsonString(m.cycle.file)
-      << ", \"cycleTimeLeft\": " << JsonOptional(m.cycle.time)
-      << ", \"cycleDistanceLeft\": " << JsonOptional(m.cycle.distance)
-      << ", \"engineOnTime\": " << J(m.engineOnTime) << ", \"engineStarts\": " << m.engineStarts
-      << ", \"generatorEnergy\": " << J(m.generatorEnergy)
-
-      << ", \"fuelEnergy\": " << J(m.fuelEnergy)
-      << ", \"fuelEnergySetting\": " << J(m.fuelEnergySetting);
-  out << ", \"traceMiss\": ";
-  if (m.onTimeCycle) {
-    out << "{\"cycleDistance\": " << J(miss.cycleDistance)
-        << ", \"distanceError\": " << J(miss.DistanceError())
-        << ", \"maxShortfall\": " << J(miss.maxShortfall)
-        << ", \"maxExcess\": " << J(miss.maxExcess)
-        << ", \"secondsOffBand\": " << J(miss.secondsOffBand) << "}";
-  } else {
-    out << "null";
+  // The figures, from the key table; a dotted key is a member of an object
+  // (written as null where the run has no such figures).
+  std::string_view group;
+  bool first = true, skipping = false;
+  out << "{";
+  for (const SummaryKey& k : SummaryKeys()) {
+    const std::string_view key = k.key;
+    const std::size_t dot = key.find('.');
+    const std::string_view prefix = dot == std::string_view::npos ? "" : key.substr(0, dot);
+    const std::string_view name = dot == std::string_view::npos ? key : key.substr(dot + 1);
+    if (prefix != group) {
+      if (!group.empty() && !skipping) out << "}";
+      group = prefix;
+      skipping = false;
+      if (!prefix.empty()) {
+        out << ", \"" << prefix << "\": ";
+        if (k.present && !k.present(m)) {
+          out << "null";
+          skipping = true;
+        } else {
+          out << "{";
+          first = true;
+        }
+      }
+    }
+    if (skipping) continue;
+    out << (first ? "" : ", ") << "\"" << name << "\": " << k.json(m);
+    first = false;
   }
-  out << ", \"chargeBalance\": {\"startUsedCapacity\": " << J(b.startUsedCapacity)
-      << ", \"endUsedCapacity\": " << J(b.endUsedCapacity)
-      << ", \"chargeChange\": " << J(b.chargeChange)
-      << ", \"storedEnergyChange\": " << J(b.storedEnergyChange)
-      << ", \"netEnergyChange\": " << J(b.netEnergyChange)
-      << ", \"chainEfficiency\": " << J(b.chainEfficiency) << ", \"chainFrom\": \""
-      << (b.chainFromRun ? "run" : "chargingPoint") << "\""
-      << ", \"correctedFuel\": " << J(b.correctedFuel)
-      << ", \"correctedFuelPer100km\": " << J(b.correctedFuelPer100km) << "}";
+  if (!group.empty() && !skipping) out << "}";
   out << ", \"settings\": {";
   for (std::size_t i = 0; i < r.settings.size(); ++i) {
     out << (i ? ", " : "") << JsonString(r.settings[i].first) << ": "

@@ -184,6 +184,19 @@ bool FuelEnergySettingDiffers(const RunSummary& summary);
 // drove its cycle to the end.
 std::string CycleWarning(const RunSummary& summary);
 
+// The summary's figures by key, in the order of the JSON object: a dotted key
+// is a member of an object (span, traceMiss, chargeBalance). `column` is the
+// key's place among a study table's columns (0: not a column). README lists
+// every key with its unit and meaning.
+struct SummaryKey {
+  const char* key;
+  int column;
+  std::string (*json)(const RunSummary& summary);  // the value as JSON text
+  // Whether the run has the object the key belongs to (else it is null).
+  bool (*present)(const RunSummary& summary) = nullptr;
+};
+const std::vector<SummaryKey>& SummaryKeys();
+
 // Writes the summary (text, or one JSON object; README lists every key).
 void WriteSummary(std::ostream& out, const RunSummary& summary,
                   const std::vector<InputPrint>& inputs, bool json);

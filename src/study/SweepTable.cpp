@@ -53,57 +53,18 @@ void CutBack(const std::string& file, off_t size) {
   }
 }
 
-// The summary keys that make the table's columns, in order.
+// The summary keys that make the table's columns, in their order.
 const std::vector<std::string>& SummaryColumns() {
-  static const std::vector<std::string> keys = {
-      "endReason",
-      "cycleCompleted",
-      "cycleTimeLeft",
-      "cycleDistanceLeft",
-      "steps",
-      "dt",
-      "timeMode",
-      "ttot",
-      "ltot",
-      "time",
-      "distance",
-      "height",
-      "fuelUsed",
-      "medelforbr",
-      "CO",
-      "NOx",
-      "HC",
-      "COPerMil",
-      "NOxPerMil",
-      "HCPerMil",
-      "netEnergy",
-      "driveEnergy",
-      "usedCapacity",
-      "fuelPer100km",
-      "COPerKm",
-      "NOxPerKm",
-      "HCPerKm",
-      "engineStarts",
-      "engineOnTime",
-      "generatorEnergy",
-      "fuelEnergy",
-      "traceMiss.cycleDistance",
-      "traceMiss.distanceError",
-      "traceMiss.maxShortfall",
-      "traceMiss.maxExcess",
-      "traceMiss.secondsOffBand",
-      "chargeBalance.startUsedCapacity",
-      "chargeBalance.endUsedCapacity",
-      "chargeBalance.chargeChange",
-      "chargeBalance.storedEnergyChange",
-      "chargeBalance.netEnergyChange",
-      "chargeBalance.chainEfficiency",
-      "chargeBalance.chainFrom",
-      "chargeBalance.correctedFuel",
-      "chargeBalance.correctedFuelPer100km",
-      "wallSeconds",
-      "stepsPerSecond",
-      "version"};
+  static const std::vector<std::string> keys = [] {
+    std::vector<std::pair<int, std::string>> ranked;
+    for (const SummaryKey& k : SummaryKeys()) {
+      if (k.column > 0) ranked.emplace_back(k.column, k.key);
+    }
+    std::sort(ranked.begin(), ranked.end());
+    std::vector<std::string> names;
+    for (auto& [column, key] : ranked) names.push_back(std::move(key));
+    return names;
+  }();
   return keys;
 }
 

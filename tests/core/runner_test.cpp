@@ -6,14 +6,19 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <set>
 
 #include "batch_harness.h"
 #include "model/Modules.h"
 #include "run/Runner.h"
 #include "run/Tick.h"
 #include "state/Snapshot.h"
+#include "study/Json.h"
 #include "study/Sweep.h"
+#include "run/Summary.h"
 
 namespace drivanto::testing {
 namespace {
@@ -122,6 +127,54 @@ TEST(Runner, ARunFromCodeIsTheRunOfTheBatchRunner) {
   EXPECT_EQ(f.Read("RESULT2.TXT"), files[1]);
   EXPECT_GT(files[0].size(), 100000u);
 }
+
+// One table names the summary's figures: the JSON object holds exactly its
+// keys (on a time cycle and, with traceMiss null, on a map), and README's
+// table of keys names each of them.
+TEST(Runner, TheSummaryKeysAreTheJsonsAndTheReadmes) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  std::ifstream in(DRIVANTO_README);
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(readme.size(), 1000u);
+  for (bool timeCycle : {true, false}) {
+    RunSpec runSpec = timeCycle ? Udds(f.path(), "0.5") : RunSpec();
+    runSpec.folder = f.path();
+    runSpec.maxSteps = 50;
+    const RunResult r = Runner().Run(runSpec);
+    ASSERT_EQ(r.exitCode, 0) << r.error;
+    const auto flat = FlattenJson(r.SummaryText(true));
+    ASSERT_TRUE(flat);
+    std::set<std::string> figures;
+    for (const JsonValue& v : *flat) {
+      const std::string top = v.key.substr(0, v.key.find('.'));
+      if (top != "settings" && top != "runOptions" && top != "inputs") figures.insert(v.key);
+    }
+    std::set<std::string> keys;
+    for (const SummaryKey& k : SummaryKeys()) {
+      if (timeCycle || std::string(k.key).rfind("traceMiss.", 0) != 0) keys.insert(k.key);
+    }
+    if (!timeCycle) keys.insert("traceMiss");
+    EXPECT_EQ(figures, keys);
+  }
+  // README's table rows; a row may name a key of an object as `.name` after
+  // a full key of the same object.
+  std::vector<std::string> rows;
+  for (std::size_t at = 0; (at = readme.find("\n| `", at)) != std::string::npos; ++at) {
+    rows.push_back(readme.substr(at + 1, readme.find('\n', at + 1) - at - 1));
+  }
+  for (const SummaryKey& k : SummaryKeys()) {
+    const std::string key = k.key;
+    const std::size_t dot = key.find('.');
+    bool listed = false;
+    for (const std::string& row : rows) {
+      listed = listed || row.find("`" + key + "`") != std::string::npos ||
+               (dot != std::string::npos && row.find("`" + key.substr(0, dot + 1)) != std::string::npos &&
+                row.find("`" + key.substr(dot) + "`") != std::string::npos);
+    }
+    EXPECT_TRUE(listed) << key << " is not in README's table of summary keys";
+  }
+}
+
 
 TEST(Runner, AStudysRunsThatWriteNoFilesGetNoCopies) {
   BatchFolder f(DRIVANTO_TEST_DATA_DIR);
