@@ -24,9 +24,9 @@ const std::vector<ConstLine>& ConstantLines() {
     // Lines that no field claims are read and ignored.
     std::vector<ConstLine> v;
     for (int line = 1; line <= kConstantsLines; ++line) v.push_back({line, K::Empty, kNone});
-#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit) \
+#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit, label) \
   if (constLine > 0) v[constLine - 1] = {constLine, K::constKind, &S::name};
-#define ARRAY(type, name, pub, size, line, kind, unit)
+#define ARRAY(type, name, pub, size, line, kind, unit, label)
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY

@@ -15,9 +15,9 @@ namespace drivanto {
 const std::vector<SnapshotLine>& SnapshotLines() {
   static const std::vector<SnapshotLine> lines = [] {
     std::vector<SnapshotLine> v;
-#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit) \
+#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit, label) \
   if (line > 0) v.push_back({line, SnapKind::kind, &State::name});
-#define ARRAY(type, name, pub, size, line, kind, unit) \
+#define ARRAY(type, name, pub, size, line, kind, unit, label) \
   v.push_back({line, SnapKind::kind, &State::name, size - 1});
 #include "state/StateFields.def"
 #undef FIELD

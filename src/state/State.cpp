@@ -7,8 +7,8 @@ void SetDefaults(State& s) {
   // program start), so it is taken before the volume itself is cleared.
   const double tankVolumeNow = s.tankVolume;
   s = State{};
-#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit) s.name = type(dflt);
-#define ARRAY(type, name, pub, size, line, kind, unit)
+#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit, label) s.name = type(dflt);
+#define ARRAY(type, name, pub, size, line, kind, unit, label)
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY

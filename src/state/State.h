@@ -13,8 +13,8 @@
 namespace drivanto {
 
 struct State {
-#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit) type name{};
-#define ARRAY(type, name, pub, size, line, kind, unit) std::array<type, size> name{};
+#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit, label) type name{};
+#define ARRAY(type, name, pub, size, line, kind, unit, label) std::array<type, size> name{};
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY

@@ -1,5 +1,7 @@
 #include "state/Variables.h"
 
+#include <stdexcept>
+
 #include <cmath>
 #include <limits>
 
@@ -11,8 +13,8 @@ namespace drivanto {
 
 const std::vector<NamedField>& AllFields() {
   static const std::vector<NamedField> fields = {
-#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit) {pub, &State::name, unit},
-#define ARRAY(type, name, pub, size, line, kind, unit) {pub, &State::name, unit},
+#define FIELD(type, name, pub, dflt, line, kind, constLine, constKind, unit, label) {pub, &State::name, unit, label},
+#define ARRAY(type, name, pub, size, line, kind, unit, label) {pub, &State::name, unit, label},
 #include "state/StateFields.def"
 #undef FIELD
 #undef ARRAY
@@ -25,6 +27,14 @@ const NamedField* FindField(std::string_view name) {
     if (name == f.name) return &f;
   }
   return nullptr;
+}
+
+const NamedField& FieldOf(const Field& field) {
+  for (const NamedField& f : AllFields()) {
+    if (f.field == field) return f;
+  }
+  // Unreachable: the catalogue generates every member of State.
+  throw std::logic_error("a member of State that is not in its catalogue");
 }
 
 namespace {

@@ -21,13 +21,16 @@ using Field = std::variant<double State::*, int32_t State::*, uint8_t State::*, 
 struct NamedField {
   const char* name;
   Field field;
-  const char* unit;  // "m/s", "%", ...; "" for counts, codes, flags and texts
+  const char* unit;   // "m/s", "%", ...; "" for counts, codes, flags and texts
+  const char* label;  // the row's text in a settings panel; "" where no panel shows it
 };
 
 // Every field of State with its name, in catalogue order.
 const std::vector<NamedField>& AllFields();
 // nullptr when the name is unknown (names are compared exactly).
 const NamedField* FindField(std::string_view name);
+// The catalogue's entry of a member of State (every member has one).
+const NamedField& FieldOf(const Field& field);
 
 // Sets a scalar field from text, parsed by the field's type: reals and
 // integers as numbers (point or comma), characters as the first character

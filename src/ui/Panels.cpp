@@ -11,6 +11,7 @@
 #include "model/Modules.h"
 #include "run/Tick.h"
 #include "state/Snapshot.h"
+#include "state/Variables.h"
 
 namespace drivanto {
 
@@ -24,57 +25,48 @@ const char* const kFromFile = "Dessa värden hämtas från filen CONS.VAL och ka
 const char* const kNamesFromFile = "Dessa filnamn hämtas från filen CONS.VAL och kan ";
 const char* const kPermanent = "permanent ändras genom att  ändra i denna fil.";
 
+// The panels' rows: each field's label is the catalogue's.
 struct CarRow {
-  const char* label;
   double S::*field;
   int decimals;
 };
 
 const CarRow kCarRows[] = {
-    {"Max ström vid elbilsdrift i A", &S::maxCurrentElectric, 1},
-    {"Max ström med påslagen laddning i A", &S::maxCurrentCharging, 1},
-    {"Fordonsmassa i kg (-1 =enl fordonstabell)", &S::vehicleMass, 0},
-    {"Batterikapacitet i Ah (-1 =enl batteritabell)", &S::batCapacity, 1},
-    {"Laddningsström i A  (negativt värde = effekt i kW)", &S::chargeSetting, 1},
-    {"Bensintank i liter", &S::tankVolume, 1},
-    {"Generatorvarvtal i rpm", &S::genRpm, 1},
-    {"Verkningsgrad för generator i %", &S::genEff, 1},
-    {"Max bromskraft i N", &S::maxBrakeForce, 0},
-    {"Hjälpapparateffekt i W", &S::auxPower, 0},
-    {"Basvarvtal för elmotor i rpm (-1 =enl elmotortabell)", &S::elmBaseRpm, 1},
-    {"CdA  Luftmotstkoef (-1 =enl fordonstabell)", &S::cdA, 2},
-    {"Minspänning i V", &S::minVoltage, 1},
-    {"Maxmoment för elmotor i Nm", &S::elmMaxTorque, 1},
-    {")Bränslets brännvärde i kWh/l", &S::fuelEnergy, 2},
-    {"Bränslets täthet i kg/l", &S::fuelDensity, 2},
-    {"Max varvtal i rpm", &S::maxRpm, 0},
+    {&S::maxCurrentElectric, 1}, {&S::maxCurrentCharging, 1}, {&S::vehicleMass, 0},
+    {&S::batCapacity, 1},        {&S::chargeSetting, 1},      {&S::tankVolume, 1},
+    {&S::genRpm, 1},             {&S::genEff, 1},             {&S::maxBrakeForce, 0},
+    {&S::auxPower, 0},           {&S::elmBaseRpm, 1},         {&S::cdA, 2},
+    {&S::minVoltage, 1},         {&S::elmMaxTorque, 1},       {&S::fuelEnergy, 2},
+    {&S::fuelDensity, 2},        {&S::maxRpm, 0},
 };
 
 struct FileRow {
-  const char* label;
   std::string S::*field;  // nullptr: a row that is shown only
-  const char* shown;
+  const char* label = nullptr;  // a shown row's label
+  const char* shown = nullptr;  // and its value
 };
 
 // Rows 2 to 16 of the files panel. Every name shown is taken over, the
 // battery, motor and brake files too.
 const FileRow kFileRows[] = {
-    {"Tidcykel från tabell                Ttidd", &S::Ttidd, nullptr},
-    {"Karta från tabell                     Tkarta", &S::Tkarta, nullptr},
-    {"    (Bilmapp)", nullptr, "  Se separat meny"},
-    {"Batteri  enl tabell                   Tbat", &S::Tbat, nullptr},
-    {"Förbränningsmotor enl          Tforb", &S::Tforb, nullptr},
-    {"Elmotor enl tabell                  Telm", &S::Telm, nullptr},
-    {"Fordon enl tabell                     Tford", &S::Tford, nullptr},
-    {"Växel                                          Tvx", &S::Tvx, nullptr},
-    {"Bromsåtermatning enl                 Tbr", &S::Tbr, nullptr},
-    {"Musseldiagram                      Mussfil", &S::Mussfil, nullptr},
-    {"  (Ej använd rad)", nullptr, " "},
-    {"  (Ej använd rad)", nullptr, " "},
-    {"Resultatfil                                 Tresultat", &S::Tresultat, nullptr},
-    {"Kompletterande resultatfil    Tresultatp", &S::Tresultatp, nullptr},
-    {"Jag heter                                  Myname", &S::Myname, nullptr},
+    {&S::Ttidd},
+    {&S::Tkarta},
+    {nullptr, "    (Bilmapp)", "  Se separat meny"},
+    {&S::Tbat},
+    {&S::Tforb},
+    {&S::Telm},
+    {&S::Tford},
+    {&S::Tvx},
+    {&S::Tbr},
+    {&S::Mussfil},
+    {nullptr, "  (Ej använd rad)", " "},
+    {nullptr, "  (Ej använd rad)", " "},
+    {&S::Tresultat},
+    {&S::Tresultatp},
+    {&S::Myname},
 };
+
+std::string Label(const Field& field) { return FieldOf(field).label; }
 
 std::vector<std::string> Framed(const char* title, const std::vector<std::string>& labels,
                                 const std::vector<std::string>& before, const char* fromFile,
@@ -138,35 +130,35 @@ std::vector<std::string> PanelLabelRows(Panel panel) {
   switch (panel) {
     case Panel::Files: {
       std::vector<std::string> labels;
-      for (const FileRow& r : kFileRows) labels.push_back(r.label);
+      for (const FileRow& r : kFileRows) labels.push_back(r.field ? Label(r.field) : r.label);
       return Framed("       ANVÄNDA FILER  (exkl vindrutebilder)", labels, {std::string(12, ' ')},
                     kNamesFromFile, std::string(13, ' '));
     }
     case Panel::CarConstants: {
       std::vector<std::string> labels;
-      for (const CarRow& r : kCarRows) labels.push_back(r.label);
+      for (const CarRow& r : kCarRows) labels.push_back(Label(r.field));
       return Framed("                         BILKONSTANTER", labels, {""}, kFromFile, " ");
     }
-    case Panel::ProgramConstants:
+    case Panel::ProgramConstants: {
+      const std::string unused = "     (Ej använd rad)";
       return Framed("            PROGRAMKONSTANTER",
-                    {"Fulltid i sekunder", "Fullängd i m", "Cykeltyp  (Tid eller Karta)",
-                     "     (Ej använd rad)", "Spara", "     (Ej använd rad)",
-                     "     (Ej använd rad)", "     (Ej använd rad)", "     (Ej använd rad)",
-                     "Stopp vid tom tank  J/N", "Vägkrökar  J/N"},
+                    {Label(&S::fullTime), Label(&S::fullLength), Label(&S::cycleType), unused,
+                     Label(&S::outputFlags), unused, unused, unused, unused,
+                     Label(&S::stopAtEmptyTank), Label(&S::roadCurves)},
                     {""}, kFromFile, " ");
-    case Panel::StartValues:
-      return Framed(
-          "           UTGÅNGSVÄRDEN",
-          {"        (Ej använd rad)", "        (Ej använd rad)", "        (Ej använd rad)",
-           "        (Ej använd rad)", "%  Förbrukad batterikapacitet",
-           "%  Förbrukad bensin vid programstart", "Hastighet i m/s vid programstart",
-           "Gräns för frånslag av laddning  i %", "Gräns för tillslag av laddning i %",
-           "Gräns för tillslag i miljökänsligt område"},
-          {""}, kFromFile, " ");
+    }
+    case Panel::StartValues: {
+      const std::string unused = "        (Ej använd rad)";
+      return Framed("           UTGÅNGSVÄRDEN",
+                    {unused, unused, unused, unused, Label(&S::usedCapacity), Label(&S::fuelLeft),
+                     Label(&S::v), Label(&S::chargeOffLimit), Label(&S::chargeOnLimit),
+                     Label(&S::envOnLimit)},
+                    {""}, kFromFile, " ");
+    }
     case Panel::Modes:
       return Framed("             MODER",
-                    {"Motorstyrning  M = Mus", "Tidsmod   R=Realtid  D=(Dt)  SPACE=Körcykel",
-                     "Tidsinkrement(Dt);", "Växel  A=Automatlåda M=Manuell"},
+                    {Label(&S::controlMode), Label(&S::timeMode), Label(&S::dt),
+                     Label(&S::gearMode)},
                     {"", "", ""}, kFromFile, "  ");
   }
   return {};

@@ -7,6 +7,7 @@
 #include "state/Snapshot.h"
 #include "state/State.h"
 #include "state/Variables.h"
+#include "ui/Panels.h"
 
 namespace drivanto {
 namespace {
@@ -185,6 +186,35 @@ TEST(StateFields, FieldsAsText) {
   EXPECT_EQ(FieldToText(s, FindField("reservmod")->field), "ä");
   EXPECT_EQ(FieldToText(s, FindField("Spara")->field), "0111");
   EXPECT_EQ(FieldToText(s, FindField("gearRatio")->field), "");
+}
+
+}  // namespace
+}  // namespace drivanto
+
+namespace drivanto {
+namespace {
+
+// The settings panels take their labels from the catalogue: every label the
+// catalogue holds is shown by one panel, once.
+TEST(Catalogue, EveryLabelIsShownByOnePanel) {
+  State s;
+  SetDefaults(s);
+  std::multiset<std::string> shown;
+  for (Panel p : {Panel::Files, Panel::CarConstants, Panel::ProgramConstants, Panel::StartValues,
+                  Panel::Modes}) {
+    const std::vector<std::string> labels = PanelLabelRows(p);
+    const std::vector<std::string> values = PanelValueRows(s, p);
+    // Each value row has its label row beside it.
+    EXPECT_LE(values.size(), labels.size());
+    for (std::size_t i = 2; i < labels.size(); ++i) shown.insert(labels[i]);
+  }
+  int labelled = 0;
+  for (const NamedField& f : AllFields()) {
+    if (*f.label == '\0') continue;
+    ++labelled;
+    EXPECT_EQ(shown.count(f.label), 1u) << f.name << ": " << f.label;
+  }
+  EXPECT_EQ(labelled, 45);
 }
 
 }  // namespace
