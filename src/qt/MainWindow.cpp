@@ -87,6 +87,7 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
       options_.simulatedClock ? static_cast<Clock&>(simClock_) : static_cast<Clock&>(systemClock_),
       recorder_);
   sim_.clock = recordingClock_.get();
+  tickObservers_ = {&guardedRecorder_, &history_};
   pendingRecord_ = options_.recordFile;
   image_.fill(QColor(56, 144, 13));
   canvas_ = std::make_unique<QtCanvas>(&image_, DashboardFont());
@@ -399,15 +400,9 @@ void MainWindow::StartClicked() {
 
 void MainWindow::TimerTick() {
   if (options_.simulatedClock) simClock_.now += 0.04;
-  State& s = sim_.s;
-  const int32_t before = s.stegnr;
-  const int64_t tick = static_cast<int64_t>(before) + 1;
-  Guarded([&] { recorder_.BeforeTick(tick, s); });
   // After a failed tick the run is held as by "Stopp/Start": once the file is
   // mended, "Stopp/Start" continues it.
-  if (!Guarded([this] { Tick(sim_, this); })) s.paus = 1;
-  Guarded([&] { recorder_.AfterTick(tick, s); });
-  if (s.stegnr != before) history_.Record(s);
+  if (!Guarded([this] { ObservedTick(sim_, this, tickObservers_, &steps_); })) sim_.s.paus = 1;
   Redraw();
 }
 

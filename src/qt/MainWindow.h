@@ -160,6 +160,26 @@ class MainWindow : public QMainWindow, public Display {
   SystemClock systemClock_;
   SimulatedClock simClock_;
   DriveRecorder recorder_;
+  // An observer of the run told inside Guarded: its failure is shown and
+  // holds the run, and the tick goes on.
+  class GuardedObserver : public RunObserver {
+   public:
+    GuardedObserver(MainWindow& window, RunObserver& inner) : window_(window), inner_(inner) {}
+    void BeforeTick(const Sim& sim, int64_t tick) override {
+      window_.Guarded([&] { inner_.BeforeTick(sim, tick); });
+    }
+    void AfterTick(const Sim& sim, int64_t tick) override {
+      window_.Guarded([&] { inner_.AfterTick(sim, tick); });
+    }
+
+   private:
+    MainWindow& window_;
+    RunObserver& inner_;
+  };
+  GuardedObserver guardedRecorder_{*this, recorder_};
+  // Told of every tick: the drive being recorded and the chart history.
+  std::vector<RunObserver*> tickObservers_;
+  int64_t steps_ = 0;
   std::unique_ptr<RecordingClock> recordingClock_;
   std::string pendingRecord_;  // a drive to record from START on
   RunHistory history_;

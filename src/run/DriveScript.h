@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "run/Tick.h"
 #include "model/Clock.h"
 #include "state/State.h"
 
@@ -84,7 +85,7 @@ class ScriptedClock : public Clock {
 
 // Writes a drive as it goes: every line is flushed at once, so the script
 // survives a program that is killed.
-class DriveRecorder {
+class DriveRecorder : public RunObserver {
  public:
   DriveRecorder() = default;
   DriveRecorder(const DriveRecorder&) = delete;
@@ -101,6 +102,11 @@ class DriveRecorder {
   void Reading(double t) { readings_.push_back(t); }
   // The tick has run: its readings are written.
   void AfterTick(int64_t tick, const State& s);
+  // The same as an observer of the run (while recording).
+  using RunObserver::Begin;
+  using RunObserver::End;
+  void BeforeTick(const Sim& sim, int64_t tick) override { BeforeTick(tick, sim.s); }
+  void AfterTick(const Sim& sim, int64_t tick) override { AfterTick(tick, sim.s); }
   // Readings made outside a tick (a hold, a dialog) belong to no step.
   void DropReadings() { readings_.clear(); }
   // Stops recording after tick `lastTick`: writes the end line.

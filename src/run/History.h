@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "run/Tick.h"
 #include "state/State.h"
 
 namespace drivanto {
@@ -42,7 +43,7 @@ using Sample = std::array<double, kQuantities>;
 // A sample of the state after a step.
 Sample SampleOf(const State& s);
 
-class RunHistory {
+class RunHistory : public RunObserver {
  public:
   // At most `limit` samples are kept (at least 16): when the history is full
   // every second sample is dropped and from then on only every second step
@@ -53,6 +54,8 @@ class RunHistory {
   void Clear();
   void Record(const Sample& sample);
   void Record(const State& s) { Record(SampleOf(s)); }
+  // As an observer of the run: every step's sample.
+  void AfterStep(const Sim& sim, int64_t) override { Record(sim.s); }
 
   const std::vector<Sample>& samples() const { return samples_; }
   std::size_t stride() const { return stride_; }

@@ -32,6 +32,27 @@ std::string EndReason(const State& s) {
   return "fullLength";
 }
 
+// The summary's figures, gathered step by step.
+class FiguresObserver : public RunObserver {
+ public:
+  explicit FiguresObserver(RunFigures& figures) : figures_(figures) {}
+  void AfterStep(const Sim& sim, int64_t) override { figures_.AfterStep(sim.s); }
+
+ private:
+  RunFigures& figures_;
+};
+
+// The result files' writer, whose failure ends the run after the tick that
+// met it (before anything else sees that step).
+class RowCheck : public RunObserver {
+ public:
+  explicit RowCheck(const RowWriter& rows) : rows_(rows) {}
+  void AfterTick(const Sim&, int64_t) override { rows_.ThrowIfFailed(); }
+
+ private:
+  const RowWriter& rows_;
+};
+
 // The trace as an observer of the run.
 class TraceObserver : public RunObserver {
  public:
@@ -179,8 +200,12 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
     observers.insert(observers.end(), runSpec.observers.begin(), runSpec.observers.end());
     for (RunObserver* o : observers) o->Begin(sim);
     result.began = true;
-    // The result files' rows are written beside the run.
+    // The result files' rows are written beside the run; the figures come
+    // first among the observers of each step.
     rows = std::make_unique<RowWriter>(sim);
+    RowCheck rowCheck(*rows);
+    FiguresObserver figuresObserver(figures);
+    observers.insert(observers.begin(), {&rowCheck, &figuresObserver});
     const auto stepsStarted = std::chrono::steady_clock::now();
     for (int64_t tick = 0; tick < runSpec.maxSteps; ++tick) {
       simulatedClock.now += 0.04;
@@ -209,15 +234,11 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
       // The tick after the last step closes the result files: every row is
       // written before it.
       if (RunEnded(s)) rows->Finish();
-      const TickOutcome t = Tick(sim, nullptr);
-      rows->ThrowIfFailed();
+      const TickOutcome t = ObservedTick(sim, nullptr, observers, &r.steps);
       if (t == TickOutcome::Ended) {
         r.reason = EndReason(s);
         break;
       }
-      ++r.steps;
-      figures.AfterStep(s);
-      for (RunObserver* o : observers) o->AfterStep(sim, r.steps);
       if (t == TickOutcome::EmptyTank) {
         r.reason = "Bensinstopp";
         break;

@@ -18,26 +18,10 @@
 
 #include "model/Sim.h"
 #include "run/Summary.h"
+#include "run/Tick.h"
 
 namespace drivanto {
 
-// Something that watches a run step by step.
-class RunObserver {
- public:
-  virtual ~RunObserver() = default;
-  // Before the first step (after start-up, settings, snapshots and START).
-  virtual void Begin(const Sim& sim) { (void)sim; }
-  // After every step; `step` counts the steps of this run from 1.
-  virtual void AfterStep(const Sim& sim, int64_t step) {
-    (void)sim;
-    (void)step;
-  }
-  // After the last step, when the run ended well.
-  virtual void End(const Sim& sim, int64_t steps) {
-    (void)sim;
-    (void)steps;
-  }
-};
 
 struct RunSpec {
   // The working folder (start-up reads CONS.VAL there unless `constants`

@@ -114,4 +114,29 @@ TickOutcome Tick(Sim& sim, Display* display) {
   return TickOutcome::Ran;
 }
 
+TickOutcome ObservedTick(Sim& sim, Display* display, const std::vector<RunObserver*>& observers,
+                         int64_t* steps) {
+  const int64_t tick = static_cast<int64_t>(sim.s.stegnr) + 1;
+  for (RunObserver* o : observers) o->BeforeTick(sim, tick);
+  TickOutcome outcome;
+  try {
+    outcome = Tick(sim, display);
+  } catch (...) {
+    // The tick's failure is what is passed on.
+    for (RunObserver* o : observers) {
+      try {
+        o->AfterTick(sim, tick);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  for (RunObserver* o : observers) o->AfterTick(sim, tick);
+  if (outcome != TickOutcome::Ended) {
+    ++*steps;
+    for (RunObserver* o : observers) o->AfterStep(sim, *steps);
+  }
+  return outcome;
+}
+
 }  // namespace drivanto

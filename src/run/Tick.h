@@ -3,7 +3,9 @@
 // and the 40 ms tick. The window calls these with its drawing; the batch
 // runner calls them without.
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "display/Dashboard.h"
 #include "model/Sim.h"
@@ -58,5 +60,41 @@ enum class TickOutcome { Ended, Ran, EmptyTank };
 
 // One timer tick.
 TickOutcome Tick(Sim& sim, Display* display);
+
+// What watches a run from outside the model - the trace, the recorded
+// columns, the summary's figures, the window's chart history, a drive being
+// recorded - is told of each tick through ObservedTick.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // Before the first step (after start-up, settings, snapshots and START).
+  virtual void Begin(const Sim& sim) { (void)sim; }
+  // Before tick `tick` (the stegnr it will make) runs.
+  virtual void BeforeTick(const Sim& sim, int64_t tick) {
+    (void)sim;
+    (void)tick;
+  }
+  // After the tick, whether it made a step or not, also when it failed.
+  virtual void AfterTick(const Sim& sim, int64_t tick) {
+    (void)sim;
+    (void)tick;
+  }
+  // After a tick that made a step; `step` counts the steps of this run from 1.
+  virtual void AfterStep(const Sim& sim, int64_t step) {
+    (void)sim;
+    (void)step;
+  }
+  // After the last step, when the run ended well.
+  virtual void End(const Sim& sim, int64_t steps) {
+    (void)sim;
+    (void)steps;
+  }
+};
+
+// One tick with its observers told, in order: BeforeTick, the tick,
+// AfterTick (also when the tick throws, which is then passed on), and
+// AfterStep with *steps counted up when the tick made a step.
+TickOutcome ObservedTick(Sim& sim, Display* display, const std::vector<RunObserver*>& observers,
+                         int64_t* steps);
 
 }  // namespace drivanto

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Errors.h"
 #include "model_fixture.h"
 #include "run/Tick.h"
 
@@ -300,6 +301,52 @@ TEST_F(CarFolderRun, StartUpReadsTheCarAndTheRunEndsAtItsFullTime) {
   EXPECT_EQ(s.fuelLeft, 35);
   EXPECT_GT(s.usedCapacity, 50);
   EXPECT_EQ(s.gear, 1);
+}
+
+}  // namespace
+}  // namespace drivanto
+
+namespace drivanto {
+namespace {
+
+// Writes down what it is told.
+class LoggingObserver : public RunObserver {
+ public:
+  void BeforeTick(const Sim&, int64_t tick) override { log += "B" + std::to_string(tick) + " "; }
+  void AfterTick(const Sim&, int64_t tick) override { log += "A" + std::to_string(tick) + " "; }
+  void AfterStep(const Sim& sim, int64_t step) override {
+    log += "S" + std::to_string(step) + "@" + std::to_string(sim.s.stegnr) + " ";
+  }
+  std::string log;
+};
+
+// Observers hear every tick, a step only when one was made, and a tick that
+// fails still ends for them before its failure is passed on.
+TEST_F(CarFolderRun, ObserversAreToldOfTicksAndSteps) {
+  StartUp(sim, dir.path());
+  Start(sim, &display);
+  LoggingObserver first, second;
+  const std::vector<RunObserver*> observers = {&first, &second};
+  int64_t steps = 0;
+  for (int i = 0; i < 12; ++i) ObservedTick(sim, &display, observers, &steps);
+  EXPECT_EQ(steps, 10);  // the run ends at its full time after ten steps
+  EXPECT_EQ(first.log.substr(0, 24), "B1 A1 S1@1 B2 A2 S2@2 B3");
+  EXPECT_EQ(first.log.substr(first.log.size() - 23), "S10@10 B11 A11 B11 A11 ");
+  EXPECT_EQ(first.log, second.log);
+
+  // A cycle file gone: the tick that first reads it (the second) fails.
+  StartUp(sim, dir.path());
+  sim.s.Ttidd = dir / "GONE.CYK";
+  Start(sim, &display);
+  first.log.clear();
+  steps = 0;
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 3; ++i) ObservedTick(sim, &display, observers, &steps);
+      },
+      IoError);
+  EXPECT_EQ(first.log, "B1 A1 S1@1 B2 A2 ");
+  EXPECT_EQ(steps, 1);
 }
 
 }  // namespace
