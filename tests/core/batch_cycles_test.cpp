@@ -46,25 +46,25 @@ TEST(BatchCycles, MapCycleKartaRunsToItsEndWithTheDefaultConstants) {
   ASSERT_EQ(karta.endPosition, 13700);
   EXPECT_NEAR(karta.climb, 4.0, 1e-9);
 
-  auto j = f.RunJson({});
-  EXPECT_EQ(j["endReason"], "mode100");
+  const RunSummary j = f.RunModel({});
+  EXPECT_EQ(j.endReason, "mode100");
   EXPECT_FALSE(f.Exists("ERROR.TAB"));
   // The mode-100 row is reached, the row after it (13710 m) never becomes active.
-  EXPECT_GE(Num(j, "ltot"), 13700);
-  EXPECT_LT(Num(j, "ltot"), 13710);
-  EXPECT_LT(Num(j, "ttot"), 3000);  // well before the full time of CONS.VAL
+  EXPECT_GE(j.ltot, 13700);
+  EXPECT_LT(j.ltot, 13710);
+  EXPECT_LT(j.ttot, 3000);  // well before the full time of CONS.VAL
   // The climbs and descents of the map leave the car 4 m above the start.
-  EXPECT_NEAR(Num(j, "height"), karta.climb, 0.3);
+  EXPECT_NEAR(j.height, karta.climb, 0.3);
   // Charging never came on (used capacity stays below 60 %): no fuel used.
-  EXPECT_LT(Num(j, "usedCapacity"), 60);
-  EXPECT_EQ(Num(j, "fuelUsed"), 0);
+  EXPECT_LT(j.usedCapacity, 60);
+  EXPECT_EQ(j.fuelUsed, 0);
   // "0111" in CONS.VAL is read as "0110": only result file 2, one row a step.
   EXPECT_FALSE(f.Exists("RESULT1.TXT"));
   const Rows rows = f.ResultRows("RESULT2.TXT");
-  EXPECT_EQ(static_cast<double>(rows.size()), Num(j, "steps"));
+  EXPECT_EQ(static_cast<double>(rows.size()), j.steps);
   // Real time on the simulated clock: 0.04 s a step.
-  EXPECT_NEAR(rows.back()[r2::ttot], Num(j, "ttot"), 0.05);
-  EXPECT_NEAR(Num(j, "ttot") / Num(j, "steps"), 0.04, 1e-4);
+  EXPECT_NEAR(rows.back()[r2::ttot], j.ttot, 0.05);
+  EXPECT_NEAR(j.ttot / j.steps, 0.04, 1e-4);
 }
 
 // The bundled default shows what the program is about: the car moves at
@@ -72,9 +72,9 @@ TEST(BatchCycles, MapCycleKartaRunsToItsEndWithTheDefaultConstants) {
 // the run ends with fuel used and emissions.
 TEST(BatchCycles, TheBundledDefaultRunShowsTheHybridAtWork) {
   BatchFolder f(DRIVANTO_TEST_DATA_DIR);
-  auto j = f.RunJson(Set({"Spara=1100"}));
-  EXPECT_EQ(j["endReason"], "mode100");
-  for (const char* key : {"fuelUsed", "CO", "NOx", "HC"}) EXPECT_GT(Num(j, key), 0) << key;
+  const RunSummary j = f.RunModel(Set({"Spara=1100"}));
+  EXPECT_EQ(j.endReason, "mode100");
+  for (double amount : {j.fuelUsed, j.CO, j.NOx, j.HC}) EXPECT_GT(amount, 0);
   const Rows r1 = f.ResultRows("RESULT1.TXT");
   const Rows r2 = f.ResultRows("RESULT2.TXT");
   double moving = -1, engineOn = -1;
@@ -100,14 +100,14 @@ TEST(BatchCycles, TimeCycleTidRunsToItsEndInRealTime) {
   BatchFolder f;
   const CycleFacts tid = Facts(f / "TID.CYK");
   // Letters are upper-cased as in the constants file: "t" is the time cycle.
-  auto j = f.RunJson(Set({"cycleType=t", "Ttidd=TID.CYK", "fullTime=100000", "fullLength=1e7"}));
-  EXPECT_EQ(j["endReason"], "mode100");
+  const RunSummary j = f.RunModel(Set({"cycleType=t", "Ttidd=TID.CYK", "fullTime=100000", "fullLength=1e7"}));
+  EXPECT_EQ(j.endReason, "mode100");
   EXPECT_FALSE(f.Exists("ERROR.TAB"));
-  EXPECT_GE(Num(j, "ttot"), tid.endPosition);
-  EXPECT_LT(Num(j, "ttot"), tid.endPosition + 1);
+  EXPECT_GE(j.ttot, tid.endPosition);
+  EXPECT_LT(j.ttot, tid.endPosition + 1);
   // The hill: up 4 % for 50 s, down 4 % for 30 s; the car ends higher up.
-  EXPECT_GT(Num(j, "height"), 0);
-  EXPECT_NEAR(Num(j, "ltot"), tid.trapezoidDistance, 0.03 * tid.trapezoidDistance);
+  EXPECT_GT(j.height, 0);
+  EXPECT_NEAR(j.ltot, tid.trapezoidDistance, 0.03 * tid.trapezoidDistance);
 }
 
 // UDDS and HWFET followed with 0.2 s steps: the distance of the speed trace
@@ -125,13 +125,13 @@ TEST(BatchCycles, UddsAndHwfetDriveTheDistanceOfTheirSchedules) {
     EXPECT_NEAR(facts.trapezoidDistance, c.distance, 1);
     EXPECT_EQ(facts.endPosition, c.seconds);
 
-    auto j = f.RunJson(TimeCycle(c.file, "0.2"));
-    EXPECT_EQ(j["endReason"], "mode100");
+    const RunSummary j = f.RunModel(TimeCycle(c.file, "0.2"));
+    EXPECT_EQ(j.endReason, "mode100");
     EXPECT_FALSE(f.Exists("ERROR.TAB"));
-    EXPECT_NEAR(Num(j, "ltot"), c.distance, 0.01 * c.distance);
-    EXPECT_GE(Num(j, "ttot"), c.seconds);
-    EXPECT_LT(Num(j, "ttot"), c.seconds + 1);
-    EXPECT_EQ(Num(j, "height"), 0);  // both schedules are level
+    EXPECT_NEAR(j.ltot, c.distance, 0.01 * c.distance);
+    EXPECT_GE(j.ttot, c.seconds);
+    EXPECT_LT(j.ttot, c.seconds + 1);
+    EXPECT_EQ(j.height, 0);  // both schedules are level
   }
 }
 
@@ -146,15 +146,15 @@ TEST(BatchCycles, FullTimeAndFullLengthEndTheRun) {
   BatchFolder f;
   f.Write("L10.CYK", kLevel10);
   // From 0 s in steps of 0.5 s the time is exactly 30 s after 60 steps.
-  auto t = f.RunJson(TimeCycle("L10.CYK", "0.5") + Set({"ttot=0", "fullTime=30", "timeMode=d"}));
-  EXPECT_EQ(t["endReason"], "fullTime");
-  EXPECT_EQ(Num(t, "steps"), 60);
-  EXPECT_EQ(Num(t, "ttot"), 30);
+  const RunSummary t = f.RunModel(TimeCycle("L10.CYK", "0.5") + Set({"ttot=0", "fullTime=30", "timeMode=d"}));
+  EXPECT_EQ(t.endReason, "fullTime");
+  EXPECT_EQ(t.steps, 60);
+  EXPECT_EQ(t.ttot, 30);
   // The first step that reaches 500 m ends it, at most one step of 5 m beyond.
-  auto l = f.RunJson(TimeCycle("L10.CYK", "0.5") + Set({"fullLength=500"}));
-  EXPECT_EQ(l["endReason"], "fullLength");
-  EXPECT_GE(Num(l, "ltot"), 500);
-  EXPECT_LT(Num(l, "ltot"), 500 + 10 * 0.5 + 0.1);
+  const RunSummary l = f.RunModel(TimeCycle("L10.CYK", "0.5") + Set({"fullLength=500"}));
+  EXPECT_EQ(l.endReason, "fullLength");
+  EXPECT_GE(l.ltot, 500);
+  EXPECT_LT(l.ltot, 500 + 10 * 0.5 + 0.1);
 }
 
 TEST(BatchCycles, FixedIncrementOfZeroAdvancesByTheMinimum) {
@@ -174,11 +174,11 @@ TEST(BatchCycles, FixedIncrementOfZeroAdvancesByTheMinimum) {
   for (const std::string& l : lines) constants += l + "\r\n";
   f.Write("CONS.VAL", constants);
   EXPECT_EQ(f.Run(TimeCycle("L10.CYK", "0")).code, 2);
-  auto j = f.RunJson(Set({"cycleType=T", "Ttidd=L10.CYK", "timeMode=D", "fullTime=100000"}) +
+  const RunSummary j = f.RunModel(Set({"cycleType=T", "Ttidd=L10.CYK", "timeMode=D", "fullTime=100000"}) +
                      Args{"--max-steps", "100"});
   // The screen set-up before the first step has already raised the
   // increment to its lower bound of 1 ms, so every step adds 0.001 s.
-  EXPECT_NEAR(Num(j, "ttot"), 0.01 + 100 * 0.001, 1e-9);
+  EXPECT_NEAR(j.ttot, 0.01 + 100 * 0.001, 1e-9);
 }
 
 // A cycle whose only end row is its last row ends there, like a cycle that
@@ -202,25 +202,25 @@ TEST(BatchCycles, ASingleEndRowEndsTheRunAtTheCyclesEnd) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     f.Write("C.CYK", c.rows);
-    auto j = f.RunJson(TimeCycle("C.CYK", "0.5") + Set({"fullTime=2000"}));
-    EXPECT_EQ(j["endReason"], c.endReason);
-    EXPECT_NEAR(Num(j, "ttot"), c.ttot, 1.01);
-    EXPECT_EQ(j["cycleCompleted"], std::string(c.endReason) == "mode100" ? "true" : "false");
+    const RunSummary j = f.RunModel(TimeCycle("C.CYK", "0.5") + Set({"fullTime=2000"}));
+    EXPECT_EQ(j.endReason, c.endReason);
+    EXPECT_NEAR(j.ttot, c.ttot, 1.01);
+    EXPECT_EQ(j.cycle.completed, std::string(c.endReason) == "mode100");
     // The map variant of the same rows (positions in metres).
-    auto m = f.RunJson(MapCycle("C.CYK", "0.5") + Set({"fullTime=2000"}));
-    EXPECT_EQ(m["endReason"], c.endReason);
+    const RunSummary m = f.RunModel(MapCycle("C.CYK", "0.5") + Set({"fullTime=2000"}));
+    EXPECT_EQ(m.endReason, c.endReason);
   }
 }
 
 TEST(BatchCycles, IncrementFromTheCycleRows) {
   BatchFolder f;
   f.Write("HALF.CYK", "0 10 0 0 0.5 0\n20 10 0 0 0.5 0\n40 0 0 100 0.5 0\n41 0 0 100 0.5 0\n");
-  auto j = f.RunJson(Set({"cycleType=T", "Ttidd=HALF.CYK", "timeMode= ", "fullTime=1000"}));
-  EXPECT_EQ(j["endReason"], "mode100");
-  EXPECT_GE(Num(j, "ttot"), 40);
-  EXPECT_LT(Num(j, "ttot"), 42);
+  const RunSummary j = f.RunModel(Set({"cycleType=T", "Ttidd=HALF.CYK", "timeMode= ", "fullTime=1000"}));
+  EXPECT_EQ(j.endReason, "mode100");
+  EXPECT_GE(j.ttot, 40);
+  EXPECT_LT(j.ttot, 42);
   // Half-second rows: about two steps per second of the cycle.
-  EXPECT_NEAR(Num(j, "steps"), 2 * Num(j, "ttot"), 3);
+  EXPECT_NEAR(j.steps, 2 * j.ttot, 3);
 }
 
 }  // namespace

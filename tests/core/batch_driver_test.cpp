@@ -29,15 +29,15 @@ class BatchDriver : public ::testing::Test {
 };
 
 TEST_F(BatchDriver, QuitKeyEndsTheRunAtTheNextTick) {
-  auto j = f.RunJson(Level10(300) + Keys({{100, "Q"}}) + Args{"--save-snapshot", f / "q.snap"});
-  EXPECT_EQ(j["endReason"], "fullTime");
-  EXPECT_EQ(Num(j, "steps"), 100);
+  const RunSummary j = f.RunModel(Level10(300) + Keys({{100, "Q"}}) + Args{"--save-snapshot", f / "q.snap"});
+  EXPECT_EQ(j.endReason, "fullTime");
+  EXPECT_EQ(j.steps, 100);
   const auto s = f.Snapshot("q.snap");
   EXPECT_NEAR(std::stod(s[snap::fullTime]), std::stod(s[snap::ttot]) - 1, 1e-9);
   EXPECT_EQ(f.ResultRows("RESULT1.TXT").size(), 100u);
   // Lower case does the same.
-  auto q = f.RunJson(Level10(300) + Keys({{40, "q"}}));
-  EXPECT_EQ(Num(q, "steps"), 40);
+  const RunSummary q = f.RunModel(Level10(300) + Keys({{40, "q"}}));
+  EXPECT_EQ(q.steps, 40);
 }
 
 TEST_F(BatchDriver, CruiseControlStepsTheRequestedSpeed) {
@@ -96,7 +96,7 @@ TEST_F(BatchDriver, MouseControlFromTheSettingsIsUpperCased) {
 }
 
 TEST_F(BatchDriver, SlopeKeysRaiseTheRoadAndTheCarClimbs) {
-  auto j = f.RunJson(Level10(300) + Keys({{100, "L"}, {101, "L"}}) +
+  const RunSummary j = f.RunModel(Level10(300) + Keys({{100, "L"}, {101, "L"}}) +
                      Args{"--save-snapshot", f / "l.snap"});
   const auto s = f.Snapshot("l.snap");
   EXPECT_EQ(s[snap::slope], "1");
@@ -104,13 +104,13 @@ TEST_F(BatchDriver, SlopeKeysRaiseTheRoadAndTheCarClimbs) {
   ASSERT_EQ(r.size(), 300u);
   // From step 102 on the road rises 1 %: the height is a hundredth of the
   // distance driven since.
-  EXPECT_NEAR(Num(j, "height"), 0.01 * (Num(j, "ltot") - r[100][r1::ltot]), 0.2);
+  EXPECT_NEAR(j.height, 0.01 * (j.ltot - r[100][r1::ltot]), 0.2);
   // "F" gives the slope back to the cycle (level).
-  auto back = f.RunJson(Level10(300) + Keys({{100, "L"}, {150, "F"}}) +
+  const RunSummary back = f.RunModel(Level10(300) + Keys({{100, "L"}, {150, "F"}}) +
                         Args{"--save-snapshot", f / "f.snap"});
   EXPECT_EQ(f.Snapshot("f.snap")[snap::slope], "0");
   // 0.5 % over the 50 steps of about 5 m from step 100 to step 149.
-  EXPECT_NEAR(Num(back, "height"), 0.005 * 50 * 5, 0.1);
+  EXPECT_NEAR(back.height, 0.005 * 50 * 5, 0.1);
 }
 
 // The default limits: on above 60 %, off below 40 % used capacity. The
@@ -152,29 +152,29 @@ TEST_F(BatchDriver, ChargingSwitchesOnAbove60AndOffBelow40Percent) {
 }
 
 TEST_F(BatchDriver, ChargingUsesFuelAndEmits) {
-  auto j = f.RunJson(TimeCycle("L15.CYK", "1") + Set({"chargeOnLimit=1", "chargeOffLimit=0.5"}) +
+  const RunSummary j = f.RunModel(TimeCycle("L15.CYK", "1") + Set({"chargeOnLimit=1", "chargeOffLimit=0.5"}) +
                      Args{"--max-steps", "600"});
-  EXPECT_GT(Num(j, "fuelUsed"), 0);
-  EXPECT_GT(Num(j, "CO"), 0);
-  EXPECT_GT(Num(j, "NOx"), 0);
-  EXPECT_GT(Num(j, "HC"), 0);
-  EXPECT_NEAR(Num(j, "COPerMil"), Num(j, "CO") * 10000 / Num(j, "ltot"), 1e-9);
-  EXPECT_NEAR(Num(j, "NOxPerMil"), Num(j, "NOx") * 10000 / Num(j, "ltot"), 1e-9);
+  EXPECT_GT(j.fuelUsed, 0);
+  EXPECT_GT(j.CO, 0);
+  EXPECT_GT(j.NOx, 0);
+  EXPECT_GT(j.HC, 0);
+  EXPECT_NEAR(j.COPerMil, j.CO * 10000 / j.ltot, 1e-9);
+  EXPECT_NEAR(j.NOxPerMil, j.NOx * 10000 / j.ltot, 1e-9);
   // Charging comes on and goes off again, more than once, within the limits.
   const Rows r = f.ResultRows("RESULT2.TXT");
   int ons = 0;
   for (std::size_t i = 1; i < r.size(); ++i) ons += r[i][r2::nic] > 0 && r[i - 1][r2::nic] == 0;
   EXPECT_GE(ons, 2);
-  EXPECT_LT(Num(j, "usedCapacity"), 1.5);
+  EXPECT_LT(j.usedCapacity, 1.5);
   // The cumulative emissions in file 2 never fall.
   for (std::size_t i = 1; i < r.size(); ++i) EXPECT_GE(r[i][r2::CO], r[i - 1][r2::CO]);
 }
 
 TEST_F(BatchDriver, OnLimitAbove100NeverCharges) {
-  auto j = f.RunJson(TimeCycle("L15.CYK", "1") + Set({"usedCapacity=70", "chargeOnLimit=101"}) +
+  const RunSummary j = f.RunModel(TimeCycle("L15.CYK", "1") + Set({"usedCapacity=70", "chargeOnLimit=101"}) +
                      Keys({{50, "+"}}) + Args{"--max-steps", "100"});
-  EXPECT_EQ(Num(j, "fuelUsed"), 0);
-  EXPECT_EQ(Num(j, "CO"), 0);
+  EXPECT_EQ(j.fuelUsed, 0);
+  EXPECT_EQ(j.CO, 0);
   // "+" switches the engine on for the one step it was typed in, without current.
   const Rows r = f.ResultRows("RESULT2.TXT");
   ASSERT_EQ(r.size(), 100u);
@@ -221,22 +221,22 @@ TEST_F(BatchDriver, NegativeChargeSettingChargesAtConstantPower) {
 TEST_F(BatchDriver, EmptyTankStopsTheRun) {
   const Args run =
       TimeCycle("L15.CYK", "1") + Set({"usedCapacity=70", "tankVolume=0.02", "fuelLeft=0.02"});
-  auto j = f.RunJson(run + Set({"stopAtEmptyTank=J"}) + Args{"--save-snapshot", f / "e.snap"});
-  EXPECT_EQ(j["endReason"], "Bensinstopp");
-  EXPECT_GT(Num(j, "fuelUsed"), 0.02);
+  const RunSummary j = f.RunModel(run + Set({"stopAtEmptyTank=J"}) + Args{"--save-snapshot", f / "e.snap"});
+  EXPECT_EQ(j.endReason, "Bensinstopp");
+  EXPECT_GT(j.fuelUsed, 0.02);
   EXPECT_LT(f.SnapshotNumber("e.snap", snap::fuelLeft), 0);
   // It stopped at the first step after which the tank was below zero.
-  const int steps = static_cast<int>(Num(j, "steps"));
+  const int steps = static_cast<int>(j.steps);
   f.Run(run + Args{"--max-steps", std::to_string(steps - 1), "--save-snapshot", f / "b.snap"});
   EXPECT_GE(f.SnapshotNumber("b.snap", snap::fuelLeft), 0);
   // Resumed, the run stops again after one step while the tank stays empty.
-  auto again = f.RunJson(Args{"--load-snapshot", f / "e.snap"});
-  EXPECT_EQ(again["endReason"], "Bensinstopp");
-  EXPECT_EQ(Num(again, "steps"), 1);
+  const RunSummary again = f.RunModel(Args{"--load-snapshot", f / "e.snap"});
+  EXPECT_EQ(again.endReason, "Bensinstopp");
+  EXPECT_EQ(again.steps, 1);
   // With "N" the car goes on with a negative tank.
-  auto on = f.RunJson(run + Set({"stopAtEmptyTank=N"}) + Args{"--max-steps", "50"});
-  EXPECT_EQ(on["endReason"], "maxSteps");
-  EXPECT_GT(Num(on, "fuelUsed"), 0.05);
+  const RunSummary on = f.RunModel(run + Set({"stopAtEmptyTank=N"}) + Args{"--max-steps", "50"});
+  EXPECT_EQ(on.endReason, "maxSteps");
+  EXPECT_GT(on.fuelUsed, 0.05);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 
 #include "TempFolder.h"
 #include "cli/Batch.h"
+#include "run/RunArgs.h"
+#include "run/Runner.h"
 
 namespace drivanto::testing {
 
@@ -188,6 +190,20 @@ class BatchFolder {
     r.out = out.str();
     r.err = err.str();
     return r;
+  }
+
+  // The same run made through the run API (no JSON): the run's options as
+  // drivanto-batch reads them, the folder this one; the run must end with
+  // code 0. Its summary holds the figures as numbers, bit for bit.
+  RunSummary RunModel(const Args& args) const {
+    RunSpec runSpec;
+    runSpec.folder = path();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (!ParseRunOption(args, &i, &runSpec)) ADD_FAILURE() << "not a run's option: " << args[i];
+    }
+    const RunResult r = Runner().Run(runSpec);
+    EXPECT_EQ(r.exitCode, 0) << r.error;
+    return r.summary;
   }
 
   // Runs with --json and returns the summary; the run must end with code 0.

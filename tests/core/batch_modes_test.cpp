@@ -24,8 +24,8 @@ TEST(BatchModes, CoastingRowReleasesTheBrakeAndHandsChargingBackWhenLeft) {
           "0 10 0 0 1 0\n40 10 0 3 1 0\n60 10 0 0 1 0\n80 0 0 100 1 0\n81 0 0 100 1 0\n");
   const Args run = TimeCycle("COAST.CYK", "1") + Set({"Spara=1100"}) +
                    Keys({{20, "+"}, {30, "8"}, {33, "0"}, {34, "0"}, {35, "0"}});
-  auto j = f.RunJson(run);
-  EXPECT_EQ(j["endReason"], "mode100");
+  const RunSummary j = f.RunModel(run);
+  EXPECT_EQ(j.endReason, "mode100");
   const Rows r = f.ResultRows("RESULT1.TXT");
   ASSERT_GE(r.size(), 70u);
   // Each "0" adds a tenth of the 9000 N brake force; keyboard control keeps it.
@@ -59,13 +59,13 @@ TEST(BatchModes, MarkAndJumpBack) {
   BatchFolder f;
   f.Write("BACK.CYK", head + "30 10 0 11 11 0\n" + tail);
   f.Write("STAY.CYK", head + "30 10 0 11 1 0\n" + tail);
-  auto back = f.RunJson(TimeCycle("BACK.CYK", "0.5"));
-  auto stay = f.RunJson(TimeCycle("STAY.CYK", "0.5"));
-  EXPECT_EQ(back["endReason"], "mode100");
-  EXPECT_EQ(stay["endReason"], "mode100");
-  EXPECT_NEAR(Num(stay, "ttot"), 40, 1.5);
-  EXPECT_NEAR(Num(back, "ttot"), 40 + (30 - 10), 2);
-  EXPECT_NEAR(Num(back, "ltot") - Num(stay, "ltot"), 20 * 10, 20);
+  const RunSummary back = f.RunModel(TimeCycle("BACK.CYK", "0.5"));
+  const RunSummary stay = f.RunModel(TimeCycle("STAY.CYK", "0.5"));
+  EXPECT_EQ(back.endReason, "mode100");
+  EXPECT_EQ(stay.endReason, "mode100");
+  EXPECT_NEAR(stay.ttot, 40, 1.5);
+  EXPECT_NEAR(back.ttot, 40 + (30 - 10), 2);
+  EXPECT_NEAR(back.ltot - stay.ltot, 20 * 10, 20);
 }
 
 TEST(BatchModes, JumpForwardSkipsTheRowsBetween) {
@@ -74,9 +74,9 @@ TEST(BatchModes, JumpForwardSkipsTheRowsBetween) {
   f.Write("JUMP.CYK",
           "0 10 0 0 1 0\n20 10 0 15 50 0\n30 25 0 0 1 0\n50 10 0 0 1 0\n"
           "60 0 0 100 1 0\n61 0 0 100 1 0\n");
-  auto j = f.RunJson(TimeCycle("JUMP.CYK", "0.5") + Set({"Spara=1100"}));
-  EXPECT_EQ(j["endReason"], "mode100");
-  EXPECT_NEAR(Num(j, "ttot"), 60 - (50 - 20), 2);
+  const RunSummary j = f.RunModel(TimeCycle("JUMP.CYK", "0.5") + Set({"Spara=1100"}));
+  EXPECT_EQ(j.endReason, "mode100");
+  EXPECT_NEAR(j.ttot, 60 - (50 - 20), 2);
   double vmax = 0;
   for (const auto& row : f.ResultRows("RESULT1.TXT")) vmax = std::max(vmax, row[r1::vb]);
   EXPECT_EQ(vmax, 10);
@@ -93,10 +93,10 @@ TEST(BatchModes, SwitchFromMapToTimeCycleAndBack) {
           "0 15 0 0 1 0\n30 15 0 0 1 0\n40 15 0 20 1 0\n41 15 0 0 1 0\n"
           "500 0 0 100 1 0\n501 0 0 100 1 0\n");
   const Args run = MapCycle("SW.CYK", "0.5") + Set({"Ttidd=SWT.CYK", "Spara=1100"});
-  auto j = f.RunJson(run + Args{"--save-snapshot", f / "end.snap"});
-  EXPECT_EQ(j["endReason"], "mode100");
-  EXPECT_GT(Num(j, "ltot"), 900);
-  EXPECT_LT(Num(j, "ltot"), 920);
+  const RunSummary j = f.RunModel(run + Args{"--save-snapshot", f / "end.snap"});
+  EXPECT_EQ(j.endReason, "mode100");
+  EXPECT_GT(j.ltot, 900);
+  EXPECT_LT(j.ltot, 920);
   EXPECT_EQ(f.Snapshot("end.snap")[snap::cycleType], "K");
 
   const Rows r = f.ResultRows("RESULT1.TXT");
@@ -116,8 +116,8 @@ TEST(BatchModes, HoldStopsForItsTimeAndRestoresTheSpeedBefore) {
   BatchFolder f;
   f.Write("HOLD.CYK",
           "0 10 0 0 1 0\n200 0 0 21 20 0\n230 8 0 0 1 0\n400 0 0 100 1 0\n401 0 0 100 1 0\n");
-  auto j = f.RunJson(MapCycle("HOLD.CYK", "0.5") + Set({"Spara=1100"}));
-  EXPECT_EQ(j["endReason"], "mode100");
+  const RunSummary j = f.RunModel(MapCycle("HOLD.CYK", "0.5") + Set({"Spara=1100"}));
+  EXPECT_EQ(j.endReason, "mode100");
   const Rows r = f.ResultRows("RESULT1.TXT");
   // A map cycle starts once the creeping car has passed its first row.
   const int start = FirstRow(r, r1::vb, [](double vb) { return vb > 0; });
@@ -145,8 +145,8 @@ TEST(BatchModes, CurrentAndPowerFromTheCycle) {
   f.Write("CUR.CYK",
           "0 10 0 0 1 0\n10 50 0 31 1 0\n30 10 0 32 1 0\n50 12 0 30 1 0\n"
           "70 0 0 100 1 0\n71 0 0 100 1 0\n");
-  auto j = f.RunJson(TimeCycle("CUR.CYK", "0.5") + Set({"Spara=1100"}));
-  EXPECT_EQ(j["endReason"], "mode100");
+  const RunSummary j = f.RunModel(TimeCycle("CUR.CYK", "0.5") + Set({"Spara=1100"}));
+  EXPECT_EQ(j.endReason, "mode100");
   const Rows r = f.ResultRows("RESULT1.TXT");
   ASSERT_GE(r.size(), 140u);
   // Rows 24 to 59 (12 to 30 s): 50 A for the motor plus 500 W / U for the
