@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "base/Sha256.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
@@ -22,6 +23,10 @@ namespace {
                                                      : JoinPath(cache.errorFolder, "ERROR.TAB");
   std::string notWritten;
   try {
+    if (cache.makeErrorFolder && !cache.errorFolder.empty() &&
+        ::mkdir(cache.errorFolder.c_str(), 0777) != 0 && errno != EEXIST) {
+      throw IoError(cache.errorFolder, 0, ErrnoReason(errno));
+    }
     WriteFileAtomic(path, Utf8ToCp437(line1) + "\r\n" + Utf8ToCp437(line2) + "\r\n");
   } catch (const IoError& e) {
     notWritten = e.what();
@@ -149,6 +154,18 @@ void TableCache::Check(Entry& e, const std::string& fileName) {
   e.ctimeNsec = st.st_ctim.tv_nsec;
   e.inode = st.st_ino;
   e.device = st.st_dev;
+}
+
+std::string TableCache::Fingerprint(const std::string& fileName) {
+  std::string bytes = ReadFileBytes(fileName);
+  // A few files per run: more names than a study's inputs means copies.
+  if (fingerprints_.size() > 64) fingerprints_.clear();
+  Fingerprinted& f = fingerprints_[fileName];
+  if (f.hash.empty() || f.bytes != bytes) {
+    f.hash = Sha256Hex(bytes);
+    f.bytes = std::move(bytes);
+  }
+  return f.hash;
 }
 
 template <typename T, typename Compile>

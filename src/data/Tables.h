@@ -80,8 +80,16 @@ class TableCache {
   }
   void EndStep() { inStep_ = false; }
 
+  // The SHA-256 (hex) of a file's bytes as they are now. Bytes this cache
+  // has hashed before under the same name (the same file read by the runs
+  // of a study) are not hashed again. Throws IoError.
+  std::string Fingerprint(const std::string& fileName);
+
   // Folder where ERROR.TAB is written; empty means the current folder.
   std::string errorFolder;
+  // Whether that folder is made when ERROR.TAB is written and it is not
+  // there (a study makes a run's folder only when the run writes into it).
+  bool makeErrorFolder = false;
   // When false every lookup reads its file anew (for comparisons).
   bool enabled = true;
   // When false no notifications are used: every lookup checks the file.
@@ -132,6 +140,10 @@ class TableCache {
                std::map<std::string, T, std::less<>> Entry::*tables, Compile compile);
 
   std::unordered_map<std::string, std::unique_ptr<Entry>> entries_;
+  struct Fingerprinted {
+    std::string bytes, hash;
+  };
+  std::unordered_map<std::string, Fingerprinted> fingerprints_;
   ChangeWatch watch_;
   uint64_t nextVersion_ = 1;
   bool inStep_ = false;

@@ -15,9 +15,8 @@ constexpr std::size_t kMostWaiting = 8;
 }  // namespace
 
 RowWriter::RowWriter(Sim& sim) : sim_(sim) {
-  filling_.files.reserve(kChunkRows);
-  filling_.values.reserve(kChunkRows * 2 * kResultColumns);
-  thread_ = std::thread([this] { Loop(); });
+  // The thread and the chunk's room come with the first rows: a run without
+  // result files has none.
   sim_.rowSink.sink = this;
 }
 
@@ -45,6 +44,10 @@ void RowWriter::Rows(Sim& sim) {
     if (!sim.result2.IsOpen()) EnsureResultFileOpen(sim, 2);
     open2_ = true;
   }
+  if (filling_.files.capacity() == 0) {
+    filling_.files.reserve(kChunkRows);
+    filling_.values.reserve(kChunkRows * 2 * kResultColumns);
+  }
   filling_.files.push_back(static_cast<uint8_t>((one ? 1 : 0) | (two ? 2 : 0)));
   const std::size_t at = filling_.values.size();
   filling_.values.resize(at + 2 * kResultColumns);
@@ -55,6 +58,7 @@ void RowWriter::Rows(Sim& sim) {
 
 void RowWriter::HandOn() {
   if (filling_.files.empty()) return;
+  if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
   std::unique_lock<std::mutex> lock(mutex_);
   room_.wait(lock, [this] { return queue_.size() < kMostWaiting; });
   queue_.push_back(std::move(filling_));
@@ -117,7 +121,7 @@ void RowWriter::Finish() {
       stop_ = true;
     }
     work_.notify_one();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     sim_.rowSink.sink = nullptr;
   }
   ThrowIfFailed();

@@ -100,6 +100,7 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
   const std::string prefix = runSpec.program.empty() ? std::string() : runSpec.program + ": ";
 
   Sim sim;
+  if (runSpec.tables) sim.tables = *runSpec.tables;
   SystemClock systemClock;
   SimulatedClock simulatedClock;
   sim.clock = runSpec.realtime ? static_cast<Clock*>(&systemClock) : &simulatedClock;
@@ -130,6 +131,7 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
     StartUp(sim, workingFolder,
             runSpec.constants.empty() ? std::string("CONS.VAL") : AbsolutePath(runSpec.constants));
     if (!runSpec.errorFolder.empty()) sim.tables->errorFolder = runSpec.errorFolder;
+    sim.tables->makeErrorFolder = runSpec.makeErrorFolder;
     ComposeTitle(s);
 
     bool underWay = false;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -62,8 +63,14 @@ struct RunSpec {
   std::vector<std::pair<std::string, std::string>> otherOutputs;
   // Variables kept in memory, a value per step (RunResult::recorded).
   std::vector<std::string> record;
-  // Folder for ERROR.TAB; empty: the working folder.
+  // The cache the car's tables are read through: one kept between runs (the
+  // runs of a study one after another in a thread) reads and hashes a file
+  // that has not changed once. Empty: the run's own.
+  std::optional<SharedTables> tables;
+  // Folder for ERROR.TAB; empty: the working folder. Made when the run
+  // writes ERROR.TAB and it is not there, when asked.
   std::string errorFolder;
+  bool makeErrorFolder = false;
   // Observers besides the runner's own, told in this order.
   std::vector<RunObserver*> observers;
 

@@ -343,7 +343,7 @@ std::vector<InputPrint> InputPrints(const Sim& sim) {
     }
     InputPrint p{input.key, input.file, {}};
     try {
-      p.sha256 = Sha256OfFile(input.file);
+      p.sha256 = sim.tables->Fingerprint(input.file);
     } catch (const IoError&) {
       // A file that is not there (the cycle of the kind not followed).
     }

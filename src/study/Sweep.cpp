@@ -1,9 +1,11 @@
 #include "study/Sweep.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -663,14 +665,20 @@ std::string OptionsText(const Options& o) {
 // folder where it is, and its folder holds only what it writes (a trace, a
 // snapshot, ERROR.TAB, its error stream), or nothing.
 SweepOutcome RunOne(const Options& o, const RunSpec& common, RunInputs& inputs,
-                    const SweepRun& run) {
+                    const SweepRun& run, const SharedTables& tables) {
   const std::string runDir = o.out + "/runs/" + run.id;
   const bool copies = inputs.WritesIntoFolder(run);
   SweepOutcome r;
+  // A run that reads in place gets its folder when it writes into it: a trace
+  // or a snapshot (made now), ERROR.TAB (made by the run), its error stream
+  // (made below). A folder left by an earlier attempt is emptied.
+  const bool writes = !o.trace.empty() || !o.saveSnapshot.empty();
+  std::error_code ec;
+  bool made = copies || writes || fs::exists(runDir, ec);
   try {
     if (copies) {
       CopyInputs(o.folder, inputs.Of(run), runDir);
-    } else {
+    } else if (made) {
       MakeEmptyFolder(runDir);
     }
   } catch (const IoError& e) {
@@ -680,7 +688,10 @@ SweepOutcome RunOne(const Options& o, const RunSpec& common, RunInputs& inputs,
   }
   RunSpec runSpec = common;
   runSpec.folder = copies ? runDir : o.folder;
+  // Runs that read the study's folder in place share their thread's tables.
+  if (!copies) runSpec.tables = tables;
   runSpec.errorFolder = runDir;
+  runSpec.makeErrorFolder = true;
   for (const auto& [name, value] : run.settings) runSpec.Set(name, value);
   auto inRun = [&](const std::string& f) { return IsAbsolutePath(f) ? f : runDir + "/" + f; };
   if (!o.trace.empty()) runSpec.trace = inRun(o.trace);
@@ -695,13 +706,16 @@ SweepOutcome RunOne(const Options& o, const RunSpec& common, RunInputs& inputs,
   // error stream stays beside its files.
   if (!err.str().empty()) {
     try {
+      if (::mkdir(runDir.c_str(), 0777) != 0 && errno != EEXIST) {
+        throw IoError(runDir, 0, ErrnoReason(errno));
+      }
       WriteFilePlain(runDir + "/stderr.txt", err.str());
     } catch (const IoError&) {
       // A copy for convenience: the row holds the message.
     }
+    made = true;
   }
-  std::error_code ec;
-  fs::remove(runDir, ec);  // only when the run left it empty
+  if (made || result.exitCode == 3) fs::remove(runDir, ec);  // only when the run left it empty
   return r;
 }
 
@@ -867,12 +881,13 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     std::string firstError;
     std::size_t unwritten = 0;  // runs whose rows could not be written
     auto worker = [&] {
+      const SharedTables tables;
       for (std::size_t i; (i = next++) < todo.size();) {
         const SweepRun& run = *todo[i];
         SweepOutcome o1;
         bool written = true;
         try {
-          o1 = RunOne(o, common, inputs, run);
+          o1 = RunOne(o, common, inputs, run, tables);
           table.Add(run, o1);
         } catch (const IoError& e) {
           std::lock_guard<std::mutex> guard(progressMutex);

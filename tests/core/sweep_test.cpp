@@ -155,6 +155,10 @@ TEST_F(SweepTest, ATableOfRunsAFailedRunAndResuming) {
   EXPECT_TRUE(Contains(rows["broken"]["error"], "Avbrott p g a att TABR2"))
       << rows["broken"]["error"];
   EXPECT_EQ(rows["high"]["settings.chargeOnLimit"], "59");
+  // The failed run's folder holds its ERROR.TAB and its error stream.
+  EXPECT_TRUE(TempFolder::ReadBytes(Out("runs/broken/ERROR.TAB")).find("TABR2") !=
+              std::string::npos);
+  EXPECT_TRUE(TempFolder::Exists(Out("runs/broken/stderr.txt")));
   // The failed run's figures stay out of the table and out of the row's
   // summary in summary.jsonl.
   EXPECT_EQ(rows["broken"]["summary"], "null");
@@ -182,6 +186,17 @@ TEST_F(SweepTest, ATableOfRunsAFailedRunAndResuming) {
   EXPECT_TRUE(Contains(r.out, "2 runs (1 done before)")) << r.out;
   rows = JsonlById(Out("summary.jsonl"));
   EXPECT_EQ(rows.size(), 3u);
+
+  // Without result files the runs read the study's folder in place: a run's
+  // folder is made only when it writes into it (the failed run's ERROR.TAB).
+  TempFolder inPlace;
+  r = Sweep(Common() + Set({"Spara=0000"}) +
+            Args{"--runs", data / "runs.csv", data.path(), "--out", inPlace.path()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(TempFolder::ReadBytes(inPlace / "runs/broken/ERROR.TAB").find("TABR2") !=
+              std::string::npos);
+  EXPECT_FALSE(TempFolder::Exists(inPlace / "runs/low"));
+  EXPECT_FALSE(data.Exists("ERROR.TAB"));
 }
 
 // A sweep's outputs never land on its inputs, on each other or on the
