@@ -54,7 +54,8 @@ per run, written as each run finishes. A run that writes result files works
 in its own folder DIR/runs/ID/ holding copies of the input files it reads
 from FOLDER (the constants file, the table files, the cycles: no pictures,
 no results of earlier runs); any other run reads FOLDER as it is, and its
-folder holds only what it writes (a trace, a snapshot, its warnings). DIR/plan.jsonl records the
+folder holds only what it writes (a trace, a snapshot, ERROR.TAB, its
+warnings), made when it writes one. DIR/plan.jsonl records the
 study: its folder, its options, its inputs' SHA-256 and its runs. The
 table's columns: id, one column per setting named set.NAME, exitCode, error
 (a failed run's figures stay empty), then the summary's figures.
