@@ -232,9 +232,14 @@ std::vector<double> Arguments(const uint8_t* data, std::size_t size, const std::
 
 void Compare1(const TableFile& f, const std::string& number, const Table1& t, char mode, double x,
               int column) {
-  double got = 0, want = 0;
+  double got = 0, want = 0, hinted = 0;
   const bool okGot = Lookup1(t, mode, x, column, &got);
   const bool okWant = testing::ReferenceTABR1(f, number, mode, x, column, &want);
+  // A hint left by any earlier lookup changes nothing.
+  static LookupHint hint;
+  if (Lookup1(t, mode, x, column, &hinted, &hint) != okGot || (okGot && !Same(hinted, got))) {
+    Fail("Lookup1 with a hint differs: table \"" + number + "\", x " + Show(x));
+  }
   if (okGot != okWant || (okGot && !Same(got, want))) {
     Fail("Lookup1 differs from the walk over the tokens: table \"" + number + "\", mode " +
          ShowMode(mode) + ", x " + Show(x) + ", column " + std::to_string(column) + ": compiled " +
@@ -244,8 +249,14 @@ void Compare1(const TableFile& f, const std::string& number, const Table1& t, ch
 
 void Compare2(const TableFile& f, const std::string& number, const Table2& t, char columnMode,
               char rowMode, double columnArg, double rowArg) {
-  double got = 0, want = 0;
+  double got = 0, want = 0, hinted = 0;
   const bool okGot = Lookup2(t, columnMode, rowMode, columnArg, rowArg, &got);
+  static LookupHint hint;
+  if (Lookup2(t, columnMode, rowMode, columnArg, rowArg, &hinted, &hint) != okGot ||
+      (okGot && !Same(hinted, got))) {
+    Fail("Lookup2 with a hint differs: table \"" + number + "\", arguments " + Show(columnArg) +
+         " / " + Show(rowArg));
+  }
   const bool okWant =
       testing::ReferenceTABR2(f, number, columnMode, rowMode, columnArg, rowArg, &want);
   if (okGot != okWant || (okGot && !Same(got, want))) {
