@@ -13,34 +13,26 @@ namespace drivanto {
 void ReadStepTables(Sim& sim) {
   const State& s = sim.s;
   StepOfLookups lookups(sim.tables);
+  TableCache& cache = *sim.tables;
   ModelTables& at = sim.sites;
-  auto one = [&](TableSite& site, const std::string& file, std::string_view number) {
+  // A table that cannot be read now is left for the step to report.
+  auto read = [](auto&& get) {
     try {
-      sim.tables->Get1(site, file, number);
+      get();
     } catch (const std::exception&) {
     }
   };
-  auto two = [&](TableSite& site, const std::string& file, std::string_view number) {
-    try {
-      sim.tables->Get2(site, file, number);
-    } catch (const std::exception&) {
-    }
-  };
-  one(at.roadLoad, s.Tford, "1");
-  two(at.batteryDischarge, s.Tbat, "1");
-  two(at.batteryCharge, s.Tbat, "2");
-  two(at.motorDrive, s.Telm, "1");
-  two(at.motorBrake, s.Telm, "2");
-  one(at.engineTorque, s.Tforb, "1");
-  two(at.engineEfficiency, s.Tforb, "2");
-  two(at.engineCO, s.Tforb, "3");
-  two(at.engineNOx, s.Tforb, "4");
-  two(at.engineHC, s.Tforb, "5");
-  two(at.brakeRegen, s.Tbr, "1");
-  try {
-    sim.tables->Text(at.gearTable, s.Tvx);
-  } catch (const std::exception&) {
-  }
+  const std::pair<TableSite*, std::pair<const std::string*, const char*>> ones[] = {
+      {&at.roadLoad, {&s.Tford, "1"}}, {&at.engineTorque, {&s.Tforb, "1"}}};
+  const std::pair<TableSite*, std::pair<const std::string*, const char*>> twos[] = {
+      {&at.batteryDischarge, {&s.Tbat, "1"}}, {&at.batteryCharge, {&s.Tbat, "2"}},
+      {&at.motorDrive, {&s.Telm, "1"}},       {&at.motorBrake, {&s.Telm, "2"}},
+      {&at.engineEfficiency, {&s.Tforb, "2"}}, {&at.engineCO, {&s.Tforb, "3"}},
+      {&at.engineNOx, {&s.Tforb, "4"}},       {&at.engineHC, {&s.Tforb, "5"}},
+      {&at.brakeRegen, {&s.Tbr, "1"}}};
+  for (const auto& [site, table] : ones) read([&] { cache.Get1(*site, *table.first, table.second); });
+  for (const auto& [site, table] : twos) read([&] { cache.Get2(*site, *table.first, table.second); });
+  read([&] { cache.Text(at.gearTable, s.Tvx); });
 }
 
 void SimulationStep(Sim& sim) {
