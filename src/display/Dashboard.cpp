@@ -232,25 +232,26 @@ class Cubes {
 
 void LayOutRoadView(State& s, RoadView* view) {
   static const Cubes dashCubes(400, 67.0), carCubes(800, 133.0);
-  RoadView scratch;
-  RoadView& v = view ? *view : scratch;
   const double kf = s.kursfel;
   const double sl = s.sidlage;
+  // On course in the middle of the road every edge and dash lies at 0 (the
+  // formulas below give exactly 0 there, or a NaN that rounds to 0).
+  const bool straight = s.kursfel == 0 && s.sidlage == 0;
   if (view) {
     // The road's edges (without a picture the dashes below set both anew).
     s.vagx1 = RoundInt(kf - (kf - sl) * 2 / 240 + kf / 2);
     s.vagx2 = RoundInt(kf - (kf - sl) * 70 / 240 + kf / 70);
-    v.leftVerge = {{s.sidlage + 30, 580},
+    view->leftVerge = {{s.sidlage + 30, 580},
                    {s.vagx2 + 215, 380},
                    {s.vagx1 + 265, 315},
                    {s.vagx1 + 265, 300},
                    {0, 300},
                    {0, 580}};
-    v.rightVerge = {{799, 580},           {799, 300},           {s.vagx1 + 415, 300},
+    view->rightVerge = {{799, 580},           {799, 300},           {s.vagx1 + 415, 300},
                     {s.vagx1 + 415, 315}, {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
-    v.sky[0] = s.vagx1 + 265;
-    v.sky[1] = s.vagx1 + 420;
-    v.road = {{s.sidlage + 30, 580}, {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
+    view->sky[0] = s.vagx1 + 265;
+    view->sky[1] = s.vagx1 + 420;
+    view->road = {{s.sidlage + 30, 580}, {s.vagx2 + 215, 380}, {s.vagx1 + 265, 315},
               {s.vagx1 + 415, 315},  {s.vagx2 + 480, 380}, {s.sidlage + 695, 580}};
   }
   // Lane dashes that run towards the driver as the car covers 400 m. Without
@@ -259,10 +260,15 @@ void LayOutRoadView(State& s, RoadView* view) {
     s.vagk = RoundInt(s.mapPos + o) % 400;
     s.vagk = dashCubes(s.vagk) + 2;
     const double k = s.vagk;
-    s.vagx1 = RoundInt(kf - (kf - sl) * k / 240 + kf / k);
-    s.vagx2 = RoundInt(kf - (kf - sl) * 1.4 * k / 240 + kf * 0.714 / k);
+    if (straight) {
+      s.vagx1 = 0;
+      s.vagx2 = 0;
+    } else {
+      s.vagx1 = RoundInt(kf - (kf - sl) * k / 240 + kf / k);
+      s.vagx2 = RoundInt(kf - (kf - sl) * 1.4 * k / 240 + kf * 0.714 / k);
+    }
     if (!view) continue;
-    v.dashes.push_back({{s.vagx1 + 338 - RoundInt(0.1 * k), s.vagk + 310},
+    view->dashes.push_back({{s.vagx1 + 338 - RoundInt(0.1 * k), s.vagk + 310},
                         {RoundInt(s.vagx2 - 0.1 * k) + 338, RoundInt(1.4 * k) + 310},
                         {RoundInt(s.vagx2 + 0.1 * k) + 340, RoundInt(1.4 * k) + 310},
                         {RoundInt(0.1 * k) + s.vagx1 + 340, s.vagk + 310}});
@@ -275,22 +281,26 @@ void LayOutRoadView(State& s, RoadView* view) {
   if (lap == 1 || lap == 3) {
     if (s.vagk == 0) s.motstatus = 2;
     if (s.motstatus == 2 && s.vagk > 19) {
-      s.vagx1 = RoundInt(kf - (kf - sl) * s.vagk / 240);
+      s.vagx1 = straight ? 0 : RoundInt(kf - (kf - sl) * s.vagk / 240);
       s.motx = s.vagx1 + 300 - s.vagk;
       s.moty = s.vagk + 300;
+      int car = -1;
       if (s.vagk < 70) {
-        v.car = 0;
+        car = 0;
       } else if (s.vagk < 90) {
         s.motx -= 8;
-        v.car = 1;
+        car = 1;
       } else if (s.vagk < 110) {
         s.motx -= 16;
-        v.car = 2;
+        car = 2;
       } else if (s.vagk < 230) {
         s.motx -= 30;
-        v.car = 3;
+        car = 3;
       }
-      v.carAt = {s.motx, s.moty};
+      if (view) {
+        if (car >= 0) view->car = car;
+        view->carAt = {s.motx, s.moty};
+      }
     }
   }
 }

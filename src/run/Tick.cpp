@@ -97,11 +97,13 @@ TickOutcome Tick(Sim& sim, Display* display) {
   if (s.mapPos > 1 && s.ltot != 0) s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / s.ltot;
   s.timeMode = UpperAscii(s.timeMode);
   // The road view's positions are part of the state, with a window or without.
-  RoadView road;
-  LayOutRoadView(s, display ? &road : nullptr);
   if (display) {
+    RoadView road;
+    LayOutRoadView(s, &road);
     display->DrawInstruments(sim, road);
     display->EndTick();
+  } else {
+    LayOutRoadView(s, nullptr);
   }
   if (UpperAscii(s.keyTyped) != 'C') s.keyTyped = '.';
   if (UpperAscii(s.stopAtEmptyTank) == 'J' && s.fuelLeft < 0) {
