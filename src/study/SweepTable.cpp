@@ -29,9 +29,14 @@ namespace {
 // Appends text whole or not at all: what a failed write (a full disk, the
 // file-size limit) left of it is cut off again. Returns the file's size
 // before, for a caller that must take a pair of appends back.
-off_t AppendWhole(const std::string& file, const std::string& text) {
+int OpenForAppending(const std::string& file) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) throw IoError(file, 0, "cannot be written: " + ErrnoReason(errno));
+  return fd;
+}
+
+// Appends the text whole or not at all; returns the file's size before it.
+off_t AppendWhole(int fd, const std::string& file, const std::string& text) {
   struct stat st;
   const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : 0;
   std::size_t done = 0;
@@ -40,15 +45,13 @@ off_t AppendWhole(const std::string& file, const std::string& text) {
     if (::ftruncate(fd, before) != 0) {
       // The cut line stays; a resume drops it.
     }
-    ::close(fd);
     throw IoError(file, 0, "cannot be written: " + ErrnoReason(err));
   }
-  ::close(fd);
   return before;
 }
 
-void CutBack(const std::string& file, off_t size) {
-  if (::truncate(file.c_str(), size) != 0) {
+void CutBack(int fd, off_t size) {
+  if (::ftruncate(fd, size) != 0) {
     // As above: a resume drops a line without its row.
   }
 }
@@ -91,6 +94,15 @@ std::string CsvCell(const std::string& text) {
 SweepTable::SweepTable(std::string dir, std::vector<std::string> settingNames)
     : dir_(std::move(dir)), names_(std::move(settingNames)) {}
 
+SweepTable::~SweepTable() { CloseFiles(); }
+
+void SweepTable::CloseFiles() {
+  for (int* fd : {&jsonFd_, &csvFd_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+}
+
 std::string SweepTable::Header() const {
   std::string h = "id";
   for (const std::string& n : names_) h += "," + CsvCell(SettingColumn(n));
@@ -129,6 +141,7 @@ std::string SweepTable::JsonRow(const SweepRun& run, const SweepOutcome& o) {
 }
 
 std::set<std::string> SweepTable::Start(bool resume, const std::vector<SweepRun>& runs) {
+  CloseFiles();
   std::vector<std::string> kept;
   std::set<std::string> ids;
   const std::string jsonl = dir_ + "/summary.jsonl";
@@ -166,16 +179,20 @@ void SweepTable::Add(const SweepRun& run, const SweepOutcome& o) {
   const std::string json = JsonRow(run, o);
   const std::string csv = CsvRow(*FlattenJson(json));
   std::lock_guard<std::mutex> lock(mutex_);
-  const off_t before = AppendWhole(dir_ + "/summary.jsonl", json);
+  const std::string jsonl = dir_ + "/summary.jsonl", table = dir_ + "/summary.csv";
+  if (jsonFd_ < 0) jsonFd_ = OpenForAppending(jsonl);
+  if (csvFd_ < 0) csvFd_ = OpenForAppending(table);
+  const off_t before = AppendWhole(jsonFd_, jsonl, json);
   try {
-    AppendWhole(dir_ + "/summary.csv", csv);
+    AppendWhole(csvFd_, table, csv);
   } catch (const IoError&) {
-    CutBack(dir_ + "/summary.jsonl", before);  // both files hold the row, or neither
+    CutBack(jsonFd_, before);  // both files hold the row, or neither
     throw;
   }
 }
 
 void SweepTable::WriteAll(const std::vector<std::string>& jsonRows) {
+  CloseFiles();
   std::string csv = Header(), json;
   for (const std::string& line : jsonRows) {
     csv += CsvRow(*FlattenJson(line));

@@ -43,6 +43,9 @@ struct SweepOutcome {
 class SweepTable {
  public:
   SweepTable(std::string dir, std::vector<std::string> settingNames);
+  ~SweepTable();
+  SweepTable(const SweepTable&) = delete;
+  SweepTable& operator=(const SweepTable&) = delete;
   std::string Header() const;
   // Creates both files anew; when resuming, with the rows of the planned
   // runs that came through whole (once each), whose ids it returns. Throws
@@ -58,9 +61,13 @@ class SweepTable {
 
  private:
   std::string CsvRow(const std::vector<JsonValue>& flat) const;
+  void CloseFiles();
   std::string dir_;
   std::vector<std::string> names_;
   std::mutex mutex_;
+  // summary.jsonl and summary.csv, held open for appending from the first
+  // row on (closed when the files are made anew).
+  int jsonFd_ = -1, csvFd_ = -1;
 };
 
 // The study folder held by one sweep at a time: a lock (released when the
