@@ -34,6 +34,12 @@ Options (applied in the order given, after the constants are read):
   --load-snapshot FILE   load a snapshot of constants and variables; a snapshot
                          of a run under way (stegnr > 1) continues that run
   --save-snapshot FILE   save a snapshot when the run has ended
+  --strategy NAME        the energy-management strategy: thermostat (the
+                         default: the car's own limits), powerFollower,
+                         optimalLine (README, "Strategies")
+  --strategy-param NAME=NUMBER
+                         a parameter of the strategy, e.g. minPower=8000;
+                         repeatable
   --key N:C              type the character C before tick N (the tick whose
                          stegnr becomes N); C may be "space"; repeatable
   --mouse N:X,Y          move the mouse to X,Y before tick N; repeatable

@@ -1,11 +1,87 @@
 // Charging control: on above the switch-on limit of used capacity, off below
 // the switch-off limit, or by hand with "+" and "-". (Module Lladdn.)
 
+#include <algorithm>
+#include <cmath>
+
+#include "base/Rounding.h"
 #include "model/Modules.h"
 
 namespace drivanto {
 
+namespace {
+
+// A strategy's step: it decides while the control is automatic; the keys and
+// the sensitive area's rule stay on top of it, and the dashboard's average
+// consumption is kept as with the thermostat.
+void StrategyControl(Sim& sim, Strategy& strategy) {
+  State& s = sim.s;
+  if (s.chargeStartDist < 1 && s.usedCapacity > s.chargeOffLimit) s.chargeStartDist = s.ltot;
+  if (s.chargeState == '+' && s.usedCapacity < s.chargeOffLimit && s.ltot - s.chargeStartDist > 1) {
+    s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / (s.ltot - s.chargeStartDist);
+  }
+  s.strategyPower = 0;
+  s.strategySpeed = 0;
+  if (s.chargeManual == '0') {
+    StrategyInputs in;
+    in.time = s.ttot;
+    in.dt = s.dt;
+    in.speed = s.v;
+    in.requestedSpeed = s.vb;
+    in.slope = s.slope;
+    in.usedCapacity = s.usedCapacity;
+    in.voltage = s.U;
+    in.tractionPower = s.motorCurrent * s.U;
+    in.auxPower = s.auxPower;
+    in.engineWasOn = s.chargeState == '+';
+    in.engineSpeed = s.engineSpeed;
+    in.engineTorque = s.engineTorque;
+    in.fuelFlow = s.fuelFlow;
+    CarQueries car(*sim.tables, s);
+    const StrategyDecision d = strategy.Decide(in, car);
+    const bool usable = d.engineOn && std::isfinite(d.power) && d.power > 0 &&
+                        std::isfinite(d.engineSpeed) && d.engineSpeed >= 0;
+    s.chargeState = usable ? '+' : '0';
+    if (usable) {
+      s.strategyPower = d.power;
+      s.strategySpeed = d.engineSpeed;
+      // A speed outside the engine's table is brought to its nearest end.
+      if (d.engineSpeed > 0) {
+        const auto [lo, hi] = car.SpeedRange();
+        const double n = std::clamp(d.engineSpeed, lo, hi);
+        if (n != d.engineSpeed) s.strategyLimits = WrapIncrement(s.strategyLimits);
+        s.strategySpeed = n;
+      }
+    }
+  }
+  if (s.envArea != 0 && s.chargeManual == '0' && s.usedCapacity < s.envOnLimit) s.chargeState = '0';
+  s.Ila = 0;
+  if (s.chargeState == '+') {
+    if (s.chargeManual == '0') {
+      s.Ila = Ratio(s.strategyPower, s.U);
+    } else {
+      // Charging by hand: the set current or power.
+      s.Ila = s.chargeSetting < 0 ? Ratio(-s.chargeSetting * 1000, s.U) : s.chargeSetting;
+    }
+  }
+  if (s.keyTyped == '+') {
+    s.chargeState = '+';
+    s.chargeManual = '+';
+  }
+  if (s.keyTyped == '-') {
+    s.chargeState = '0';
+    s.chargeManual = '+';
+  }
+  if (s.keyTyped == ' ') s.chargeManual = '0';
+}
+
+}  // namespace
+
 void ChargingControl(Sim& sim) {
+  if (Strategy* strategy = sim.strategy.get()) {
+    StrategyControl(sim, *strategy);
+    return;
+  }
   State& s = sim.s;
   if (s.usedCapacity > s.chargeOnLimit && s.chargeManual == '0') s.chargeState = '+';
   if (s.chargeStartDist < 1 && s.usedCapacity > s.chargeOffLimit) s.chargeStartDist = s.ltot;

@@ -16,7 +16,13 @@ void GeneratorStep(Sim& sim) {
   State& s = sim.s;
   if (s.chargeState == '+') {
     s.engineSpeed = s.genRpm;
-    if (s.chargeSetting < 0) s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
+    if (sim.strategy && s.chargeManual == '0') {
+      // A strategy's power at its speed (or the generator's).
+      if (s.strategySpeed > 0) s.engineSpeed = s.strategySpeed;
+      s.Ila = Ratio(s.strategyPower, s.U);
+    } else if (s.chargeSetting < 0) {
+      s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
+    }
     if (s.engineSpeed != 0 && s.genEff != 0) {
       // Electric power divided by the generator efficiency and the angular speed.
       s.engineTorque = s.Ila * 100 * s.U * 60 / (s.engineSpeed * kModelTwoPi) / s.genEff;
@@ -71,7 +77,11 @@ void EngineStep(Sim& sim) {
     s.Ila = Ratio(s.icMaxTorque * s.Ila, s.engineTorque);
     BatteryVoltage(sim);
   }
-  if (s.engineTorque > s.icMaxTorque) s.engineTorque = s.icMaxTorque;
+  if (s.engineTorque > s.icMaxTorque) {
+    // What a strategy asked for and the engine cannot give is counted.
+    if (sim.strategy) s.strategyLimits = WrapIncrement(s.strategyLimits);
+    s.engineTorque = s.icMaxTorque;
+  }
   s.fuelFlow = 0;
   if (PointUnchanged(s)) {
     s.icEff = s.icEffKey * 0.001;

@@ -16,6 +16,7 @@
 #include "model/Clock.h"
 #include "model/CycleFile.h"
 #include "model/ResultFile.h"
+#include "model/Strategy.h"
 #include "state/State.h"
 
 namespace drivanto {
@@ -51,6 +52,8 @@ struct Sim {
   SharedTables tables;
   ModelTables sites;
   CycleFile cycleFile;
+  // The energy-management strategy; empty: the thermostat (the car's own).
+  StrategySlot strategy;
   // The result files are written by a thread beside the run: each on cache
   // lines of its own, so that the step's data and theirs are not shared.
   alignas(64) ResultFile result1;

@@ -1,5 +1,7 @@
 #include "run/RunArgs.h"
 
+#include <cmath>
+
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
@@ -63,6 +65,22 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t* index, Ru
     if (eq == std::string::npos) throw UsageError("--set takes NAME=VALUE, not \"" + v + "\"");
     CheckSettingText("--set", v.substr(0, eq), v.substr(eq + 1));
     o.Set(v.substr(0, eq), v.substr(eq + 1));
+  } else if (a == "--strategy") {
+    o.strategy = value();
+    o.runOptions.push_back(a);
+    o.runOptions.push_back(o.strategy);
+  } else if (a == "--strategy-param") {
+    const std::string v = value();
+    const std::size_t eq = v.find('=');
+    bool complete = false;
+    const double x = eq == std::string::npos ? 0.0
+                                             : ParseNumberEitherSeparator(v.substr(eq + 1), &complete);
+    if (eq == std::string::npos || eq == 0 || !complete || !std::isfinite(x)) {
+      throw UsageError("--strategy-param takes NAME=NUMBER, not \"" + Printable(v) + "\"");
+    }
+    o.strategyParams.emplace_back(v.substr(0, eq), x);
+    o.runOptions.push_back(a);
+    o.runOptions.push_back(v);
   } else if (a == "--load-snapshot") {
     o.actions.push_back({RunSpec::Action::Load, AbsolutePath(value()), {}});
     o.runOptions.push_back(a);

@@ -127,6 +127,13 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
       if (!FindField(a.a)) throw UsageError("unknown variable \"" + Printable(a.a) + "\"");
       if (const std::string why = CheckSetting(a.a, a.b); !why.empty()) throw UsageError(why);
     }
+    if (!runSpec.strategy.empty()) {
+      State probe;
+      SetDefaults(probe);
+      std::string why;
+      MakeStrategy(runSpec.strategy, runSpec.strategyParams, probe, &why);
+      if (!why.empty()) throw UsageError(why);
+    }
     if (!runSpec.record.empty()) recorder = std::make_unique<Recorder>(runSpec.record);
     StartUp(sim, workingFolder,
             runSpec.constants.empty() ? std::string("CONS.VAL") : AbsolutePath(runSpec.constants));
@@ -162,6 +169,12 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
         scriptedClock = std::make_unique<ScriptedClock>(script);
         sim.clock = scriptedClock.get();
       }
+    }
+    // The strategy, made on the settings as they now stand.
+    if (!runSpec.strategy.empty()) {
+      std::string why;
+      sim.strategy.Set(MakeStrategy(runSpec.strategy, runSpec.strategyParams, s, &why));
+      if (!why.empty()) throw UsageError(why);
     }
     // Every output is checked against every input and every other output
     // before anything is written.

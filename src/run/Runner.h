@@ -43,6 +43,11 @@ struct RunSpec {
     actions.push_back({Action::Set, name, value});
   }
 
+  // The energy-management strategy by name ("" or "thermostat": the car's
+  // own charging control) and its parameters, NAME=value in order.
+  std::string strategy;
+  std::vector<std::pair<std::string, double>> strategyParams;
+
   // The key typed and the mouse position before the tick with this stegnr.
   std::multimap<int64_t, char> keys;
   std::multimap<int64_t, std::pair<int32_t, int32_t>> mouse;

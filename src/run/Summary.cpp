@@ -279,6 +279,21 @@ RunSummary Summarise(Sim& sim, const RunOutcome& r, const RunFigures& figures) {
 
   m.fuelEnergy = kFuelEnergyKWhPerLitre;
   m.fuelEnergySetting = s.fuelEnergy;
+  std::vector<std::pair<std::string, double>> params;
+  if (const Strategy* strategy = sim.strategy.get()) {
+    m.strategy = strategy->Name();
+    params = strategy->Parameters();
+    m.strategyLimits = s.strategyLimits;
+  } else {
+    params = {{"onLimit", s.chargeOnLimit},
+              {"offLimit", s.chargeOffLimit},
+              {"current", s.chargeSetting},
+              {"speed", s.genRpm}};
+  }
+  for (const auto& [name, value] : params) {
+    m.strategyParameters += (m.strategyParameters.empty() ? "" : " ") + name + "=" +
+                            FormatShortest(value);
+  }
   m.onTimeCycle = figures.onTimeCycle();
   m.traceMiss = figures.traceMiss();
   if (r.reason == "mode100") {
@@ -419,6 +434,9 @@ const std::vector<SummaryKey>& SummaryKeys() {
       {"generatorEnergy", 30, [](M m) { return J(m.generatorEnergy); }},
       {"fuelEnergy", 31, [](M m) { return J(m.fuelEnergy); }},
       {"fuelEnergySetting", 0, [](M m) { return J(m.fuelEnergySetting); }},
+      {"strategy", 49, [](M m) { return JsonString(m.strategy); }},
+      {"strategyParameters", 50, [](M m) { return JsonString(m.strategyParameters); }},
+      {"strategyLimits", 51, [](M m) { return std::to_string(m.strategyLimits); }},
       {"traceMiss.cycleDistance", 32, [](M m) { return J(m.traceMiss.cycleDistance); },
        OnTimeCycle},
       {"traceMiss.distanceError", 33, [](M m) { return J(m.traceMiss.DistanceError()); },
@@ -526,6 +544,9 @@ void WriteText(std::ostream& out, const RunSummary& m) {
   grams("CO              ", m.CO, m.COPerMil, m.COPerKm);
   grams("NOx             ", m.NOx, m.NOxPerMil, m.NOxPerKm);
   grams("HC              ", m.HC, m.HCPerMil, m.HCPerKm);
+  out << "strategy        " << m.strategy << " (" << m.strategyParameters << ")";
+  if (m.strategyLimits > 0) out << ", limited by the engine in " << m.strategyLimits << " steps";
+  out << "\n";
   out << "engine          " << m.engineStarts << " starts, " << Fixed(m.engineOnTime, 1)
       << " s on, generator " << Fixed(m.generatorEnergy, 4) << " kWh\n";
   line("netEnergy       ", m.netEnergy, 4, " kWh");

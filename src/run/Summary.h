@@ -167,6 +167,11 @@ struct RunSummary {
   double generatorEnergy = 0;        // kWh at the battery's terminals
   double fuelEnergy = 0;             // kWh/l the engine's fuel holds (the model's own value)
   double fuelEnergySetting = 0;      // kWh/l of the constants file
+  // The energy-management strategy, its parameters (name=value, blank
+  // between) and how often the engine could not give what it asked for.
+  std::string strategy = "thermostat";
+  std::string strategyParameters;
+  int64_t strategyLimits = 0;
   bool onTimeCycle = false;
   RunFigures::TraceMiss traceMiss;
   CycleLeft cycle;

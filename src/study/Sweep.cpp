@@ -68,6 +68,7 @@ What to run:
 (a study holds at most 100000 runs; a larger grid is refused with its size)
 Options given to every run, as drivanto-batch takes them:
   --set NAME=VALUE  --key N:C  --mouse N:X,Y  --max-steps N  --realtime
+  --strategy NAME  --strategy-param NAME=NUMBER
   --trace FILE.csv  --trace-vars A,B  --trace-every N
 (a trace or a snapshot to save with a relative name lands in the run's folder)
 How:

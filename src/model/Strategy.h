@@ -1,0 +1,117 @@
+#pragma once
+// Energy-management strategies: what decides, step by step, whether the
+// engine-generator runs, how much power it charges with and at what engine
+// speed. The built-in rule of the car - charging switched on above one limit
+// of used capacity and off below another, at the set current or power and the
+// generator's set speed - is the thermostat, the default; it is the model's
+// own charging control and needs no object. Any other strategy is an object
+// the step asks once per step; the keys "+", "-" and space and the rule of the
+// environmentally sensitive area stay on top of it.
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/Tables.h"
+#include "state/State.h"
+
+namespace drivanto {
+
+// What a supervisory controller knows when it decides (the charging control's
+// place in the step: after the driver's demand and the battery's voltage).
+struct StrategyInputs {
+  double time = 0;          // s, the run's clock (ttot)
+  double dt = 0;            // s, this step
+  double speed = 0;         // m/s
+  double requestedSpeed = 0;  // m/s, what the driver or the cycle asks for
+  double slope = 0;         // %
+  double usedCapacity = 0;  // %
+  double voltage = 0;       // V, the battery's terminal voltage now
+  double tractionPower = 0;  // W the motor asks of the battery
+  double auxPower = 0;       // W the auxiliaries take
+  // What the engine gave last step (0 when it was off).
+  double engineSpeed = 0, engineTorque = 0, fuelFlow = 0;
+  bool engineWasOn = false;
+};
+
+// What a strategy decides for this step.
+struct StrategyDecision {
+  bool engineOn = false;
+  double power = 0;        // W of electric power into the battery while on
+  double engineSpeed = 0;  // rpm; 0: the generator speed of the settings
+};
+
+// Read-only questions on the car's engine tables. A question outside a table
+// has no answer (false, or 0), never a range error.
+class CarQueries {
+ public:
+  CarQueries(TableCache& tables, const State& s) : tables_(tables), s_(s) {}
+  // Nm the engine gives at most at this speed; false outside its table.
+  bool MaxTorque(double rpm, double* torque);
+  // % efficiency at this point; false outside the table.
+  bool Efficiency(double rpm, double torque, double* efficiency);
+  // l/s of fuel at this point (as the engine burns it); false outside.
+  bool FuelFlow(double rpm, double torque, double* flow);
+  // Nm the engine turns the generator with to charge this electric power at
+  // this speed (the generator's efficiency included).
+  double TorqueFor(double power, double rpm) const;
+  // The engine speeds of the maximum-torque table (rpm), lowest and highest.
+  std::pair<double, double> SpeedRange();
+
+ private:
+  TableCache& tables_;
+  const State& s_;
+  TableSite torque_, efficiency_;
+};
+
+// A strategy. It may keep state between steps (Clone copies it with the run).
+class Strategy {
+ public:
+  virtual ~Strategy() = default;
+  virtual std::string Name() const = 0;
+  // Its parameters as name=value, in the order they are documented.
+  virtual std::vector<std::pair<std::string, double>> Parameters() const = 0;
+  virtual StrategyDecision Decide(const StrategyInputs& in, CarQueries& car) = 0;
+  virtual std::unique_ptr<Strategy> Clone() const = 0;
+};
+
+// The strategies by name, each with its parameters' names and meanings (for
+// help texts and the README).
+struct StrategyInfo {
+  const char* name;
+  const char* summary;
+  std::vector<std::pair<const char*, const char*>> parameters;  // name, meaning
+};
+const std::vector<StrategyInfo>& BuiltInStrategies();
+
+// A strategy made from its name and parameters (name=value, each given at
+// most once; missing ones take their defaults, some from the state's settings).
+// Returns nullptr with *why set for an unknown name, parameter or value; for
+// "thermostat" returns nullptr with *why empty (the model's own control), its
+// parameters set on the state's settings.
+std::unique_ptr<Strategy> MakeStrategy(const std::string& name,
+                                       const std::vector<std::pair<std::string, double>>& params,
+                                       State& s, std::string* why);
+
+// The slot of a run's strategy: a copy of the run copies its strategy (and
+// whatever the strategy keeps).
+class StrategySlot {
+ public:
+  StrategySlot() = default;
+  StrategySlot(const StrategySlot& o) : p_(o.p_ ? o.p_->Clone() : nullptr) {}
+  StrategySlot& operator=(const StrategySlot& o) {
+    p_ = o.p_ ? o.p_->Clone() : nullptr;
+    return *this;
+  }
+  StrategySlot(StrategySlot&&) = default;
+  StrategySlot& operator=(StrategySlot&&) = default;
+  void Set(std::unique_ptr<Strategy> p) { p_ = std::move(p); }
+  Strategy* get() const { return p_.get(); }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  std::unique_ptr<Strategy> p_;
+};
+
+}  // namespace drivanto

@@ -1,0 +1,144 @@
+// Energy-management strategies: the energy chain from the fuel to the
+// battery holds for each of them, the thermostat's parameters are its
+// settings, what cannot be is a usage error, and a run's copy carries its
+// strategy.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "batch_harness.h"
+#include "model/Codes.h"
+#include "model/Modules.h"
+#include "run/Runner.h"
+#include "run/Tick.h"
+#include "state/Snapshot.h"
+#include "state/Variables.h"
+
+namespace drivanto::testing {
+namespace {
+
+RunSpec Cycle(const std::string& folder, const std::string& cycle, const std::string& strategy) {
+  RunSpec runSpec;
+  runSpec.folder = folder;
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"cycleType", "T"}, {"Ttidd", cycle}, {"timeMode", "D"}, {"dt", "0.1"},
+           {"Spara", "0000"}, {"usedCapacity", "58"}}) {
+    runSpec.Set(name, value);
+  }
+  runSpec.strategy = strategy;
+  return runSpec;
+}
+
+// Step by step, the fuel's energy through the engine's and the generator's
+// efficiencies is the electric energy charged (within what the voltage moves
+// inside a step), and no efficiency exceeds 100 %.
+TEST(Strategies, TheEnergyChainHoldsForEveryStrategy) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  for (const char* strategy : {"thermostat", "powerFollower", "optimalLine"}) {
+    for (const char* cycle : {"UDDS.CYK", "HWFET.CYK"}) {
+      SCOPED_TRACE(std::string(strategy) + " on " + cycle);
+      RunSpec runSpec = Cycle(f.path(), cycle, strategy);
+      runSpec.record = {"fuelFlow", "icEff", "Ila", "U", "dt", "genEff"};
+      const RunResult r = Runner().Run(runSpec);
+      ASSERT_EQ(r.exitCode, 0) << r.error;
+      EXPECT_EQ(r.summary.endReason, "mode100");
+      EXPECT_EQ(r.summary.strategy, strategy);
+      const auto& c = r.recorded;
+      double fromFuel = 0, charged = 0, mostEff = 0;
+      for (std::size_t i = 0; i < c[0].size(); ++i) {
+        if (c[0][i] <= 0) continue;
+        fromFuel += c[0][i] * c[4][i] / kFuelLitresPerJoule * c[1][i] / 100 * c[5][i] / 100;
+        charged += c[3][i] * c[2][i] * c[4][i];
+        mostEff = std::max({mostEff, c[1][i], c[5][i]});
+      }
+      ASSERT_GT(charged, 1e6) << "the engine ran";
+      EXPECT_NEAR(fromFuel / charged, 1.0, 0.01);
+      EXPECT_LE(mostEff, 100);
+      EXPECT_NEAR(r.summary.generatorEnergy * 3.6e6, charged, 1e-6 * charged);
+    }
+  }
+}
+
+// The thermostat is the car's own control: its parameters are the settings
+// they name, and the result files are those of the settings, byte for byte.
+TEST(Strategies, TheThermostatsParametersAreItsSettings) {
+  BatchFolder a(DRIVANTO_TEST_DATA_DIR), b(DRIVANTO_TEST_DATA_DIR);
+  RunSpec byParameters = Cycle(a.path(), "UDDS.CYK", "thermostat");
+  byParameters.Set("Spara", "1100");
+  byParameters.strategyParams = {{"onLimit", 62}, {"offLimit", 45}, {"current", -15}, {"speed", 3200}};
+  RunSpec bySettings = Cycle(b.path(), "UDDS.CYK", "");
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"Spara", "1100"}, {"chargeOnLimit", "62"}, {"chargeOffLimit", "45"},
+           {"chargeSetting", "-15"}, {"genRpm", "3200"}}) {
+    bySettings.Set(name, value);
+  }
+  const RunResult ra = Runner().Run(byParameters), rb = Runner().Run(bySettings);
+  ASSERT_EQ(ra.exitCode, 0) << ra.error;
+  ASSERT_EQ(rb.exitCode, 0) << rb.error;
+  EXPECT_EQ(a.Read("RESULT1.TXT"), b.Read("RESULT1.TXT"));
+  EXPECT_EQ(a.Read("RESULT2.TXT"), b.Read("RESULT2.TXT"));
+  EXPECT_EQ(ra.summary.strategyParameters, "onLimit=62 offLimit=45 current=-15 speed=3200");
+}
+
+TEST(Strategies, WhatCannotBeIsAUsageError) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  const struct {
+    const char* strategy;
+    std::vector<std::pair<std::string, double>> params;
+    const char* says;
+  } cases[] = {
+      {"bangBang", {}, "unknown strategy \"bangBang\"; the strategies are: thermostat"},
+      {"powerFollower", {{"minpower", 1}}, "has no parameter \"minpower\""},
+      {"powerFollower", {{"minPower", 9000}, {"maxPower", 8000}}, "minPower <= maxPower"},
+      {"thermostat", {{"power", 1}}, "has no parameter \"power\""},
+  };
+  for (const auto& c : cases) {
+    RunSpec runSpec = Cycle(f.path(), "UDDS.CYK", c.strategy);
+    runSpec.strategyParams = c.params;
+    const RunResult r = Runner().Run(runSpec);
+    EXPECT_EQ(r.exitCode, 2) << c.strategy;
+    EXPECT_NE(r.error.find(c.says), std::string::npos) << r.error;
+  }
+  // From the command line: a parameter's value must be a number.
+  const BatchResult bad = f.Run({"--strategy-param", "minPower=lots", f.path()});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.err.find("NAME=NUMBER"), std::string::npos) << bad.err;
+}
+
+// A run's copy carries its strategy and what it keeps (the power follower's
+// time on): stepped alone it reaches its twin's state.
+TEST(Strategies, ACopyOfARunCarriesItsStrategy) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  SimulatedClock clock;
+  Sim sim;
+  sim.clock = &clock;
+  StartUp(sim, f.path());
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"cycleType", "T"}, {"Ttidd", f / "UDDS.CYK"}, {"timeMode", "D"}, {"dt", "0.1"},
+           {"Spara", "0000"}, {"usedCapacity", "59.9"}}) {
+    std::string why;
+    ASSERT_TRUE(SetFieldFromText(sim.s, FindField(name)->field, value, &why)) << why;
+  }
+  std::string why;
+  sim.strategy.Set(MakeStrategy("powerFollower", {{"minOnTime", 300}}, sim.s, &why));
+  ASSERT_TRUE(sim.strategy) << why;
+  Start(sim, nullptr);
+  // Until the engine has run for a while.
+  for (int i = 0; i < 3000 && !(sim.s.chargeState == '+' && sim.s.ttot > 200); ++i) Tick(sim, nullptr);
+  ASSERT_EQ(sim.s.chargeState, '+');
+  Sim copy = sim;
+  Sim& twin = sim;  // the original goes on with its own strategy
+  for (Sim* run : {&copy, &twin}) {
+    for (int i = 0; i < 3000; ++i) {
+      run->s.stegnr = run->s.stegnr + 1;
+      SimulationStep(*run);
+    }
+  }
+  EXPECT_EQ(SnapshotText(copy.s), SnapshotText(twin.s));
+  EXPECT_NE(copy.strategy.get(), twin.strategy.get());
+}
+
+}  // namespace
+}  // namespace drivanto::testing
