@@ -4,6 +4,10 @@
 #include <cmath>
 #include <map>
 
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/NumberText.h"
+#include "base/Text.h"
 #include "model/Codes.h"
 
 namespace drivanto {
@@ -50,6 +54,26 @@ std::pair<double, double> CarQueries::SpeedRange() {
 }
 
 namespace {
+
+// The speed of best efficiency at which the engine can give this electric
+// power (200 speeds across its table); 0 when it can at none.
+double BestSpeed(double p, CarQueries& car) {
+  const auto [lo, hi] = car.SpeedRange();
+  double best = 0, bestEff = -1;
+  constexpr int kSpeeds = 200;
+  for (int i = 0; i <= kSpeeds && hi > lo; ++i) {
+    const double n = lo + (hi - lo) * i / kSpeeds;
+    if (n <= 2) continue;
+    const double torque = car.TorqueFor(p, n);
+    double most = 0, eff = 0;
+    if (!car.MaxTorque(n, &most) || torque > most) continue;
+    if (car.Efficiency(n, torque, &eff) && eff > bestEff) {
+      bestEff = eff;
+      best = n;
+    }
+  }
+  return best;
+}
 
 // Engine on above one limit of used capacity, off below the other.
 struct Hysteresis {
@@ -115,29 +139,138 @@ class OptimalLine : public Strategy {
   }
   std::unique_ptr<Strategy> Clone() const override { return std::make_unique<OptimalLine>(*this); }
 
-  // The speed of best efficiency at which the engine can give this power;
-  // 0 (the generator's speed) when none can.
   double SpeedFor(double p, CarQueries& car) {
     const long key = std::lround(p / 10);
     if (auto it = bestSpeed.find(key); it != bestSpeed.end()) return it->second;
-    const auto [lo, hi] = car.SpeedRange();
-    double best = 0, bestEff = -1;
-    constexpr int kSpeeds = 200;
-    for (int i = 0; i <= kSpeeds && hi > lo; ++i) {
-      const double n = lo + (hi - lo) * i / kSpeeds;
-      if (n <= 2) continue;
-      const double torque = car.TorqueFor(p, n);
-      double most = 0, eff = 0;
-      if (!car.MaxTorque(n, &most) || torque > most) continue;
-      if (car.Efficiency(n, torque, &eff) && eff > bestEff) {
-        bestEff = eff;
-        best = n;
-      }
-    }
-    bestSpeed[key] = best;
-    return best;
+    return bestSpeed[key] = BestSpeed(p, car);
   }
 };
+
+// Equivalent consumption minimisation: each step the charging power (from
+// none to maxPower, each made at its best engine speed) that costs least
+// fuel power less the equivalence factor times the electric power gained;
+// the factor grows as the used capacity rises above its target, so that the
+// run ends near where it started.
+class Ecms : public Strategy {
+ public:
+  double factor = 2.8, gain = 1.0, target = -1, maxPower = 30000, minOnTime = 5;
+  int powers = 30;
+  double onFor = 0;
+  bool on = false;
+  // Per candidate power: its best speed and the fuel power it costs (W).
+  std::vector<double> power, speed, fuelPower;
+
+  std::string Name() const override { return "ecms"; }
+  std::vector<std::pair<std::string, double>> Parameters() const override {
+    return {{"factor", factor},     {"gain", gain},
+            {"target", target},     {"maxPower", maxPower},
+            {"minOnTime", minOnTime}, {"powers", static_cast<double>(powers)}};
+  }
+  StrategyDecision Decide(const StrategyInputs& in, CarQueries& car) override {
+    if (target < 0) target = in.usedCapacity;
+    if (power.empty()) Tabulate(car);
+    // Above the target (the battery emptier) electric energy is worth more.
+    const double s = factor * (1 + gain * (in.usedCapacity - target) / 10);
+    std::size_t best = power.size();
+    double bestCost = 0;  // the engine off costs nothing
+    for (std::size_t k = 0; k < power.size(); ++k) {
+      const double cost = fuelPower[k] - s * power[k];
+      if (cost < bestCost) {
+        bestCost = cost;
+        best = k;
+      }
+    }
+    if (best == power.size() && on && onFor < minOnTime) {
+      // Once started, the engine runs a while: at its cheapest power.
+      double least = 0;
+      for (std::size_t k = 0; k < power.size(); ++k) {
+        const double cost = fuelPower[k] - s * power[k];
+        if (best == power.size() || cost < least) {
+          least = cost;
+          best = k;
+        }
+      }
+    }
+    if (best == power.size()) {
+      on = false;
+      onFor = 0;
+      return {};
+    }
+    onFor = on ? onFor + in.dt : in.dt;
+    on = true;
+    return {true, power[best], speed[best]};
+  }
+  std::unique_ptr<Strategy> Clone() const override { return std::make_unique<Ecms>(*this); }
+
+ private:
+  void Tabulate(CarQueries& car);
+};
+
+// A table of decisions by time, replayed: from each row's time on, its
+// engine on/off, power and speed, until the next row's time.
+class Schedule : public Strategy {
+ public:
+  struct Row {
+    double time, on, power, speed;
+  };
+  std::string file;
+  std::vector<Row> rows;
+
+  std::string Name() const override { return "schedule"; }
+  std::vector<std::pair<std::string, double>> Parameters() const override { return {}; }
+  StrategyDecision Decide(const StrategyInputs& in, CarQueries&) override {
+    const auto after = std::upper_bound(rows.begin(), rows.end(), in.time,
+                                        [](double t, const Row& r) { return t < r.time; });
+    if (after == rows.begin()) return {};
+    const Row& r = *(after - 1);
+    if (r.on == 0) return {};
+    return {true, r.power, r.speed};
+  }
+  std::unique_ptr<Strategy> Clone() const override { return std::make_unique<Schedule>(*this); }
+};
+
+// The schedule's CSV: a header (time,engineOn,power[,speed]), then a row per
+// decision with times that never decrease. Throws IoError naming the file
+// and the line.
+std::vector<Schedule::Row> ReadSchedule(const std::string& file) {
+  const std::vector<std::string> lines = SplitLines(ReadFileBytes(file));
+  std::vector<Schedule::Row> rows;
+  int number = 0;
+  for (const std::string& line : lines) {
+    ++number;
+    if (number == 1 || line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    const std::vector<std::string> cells = SplitAt(line, ',');
+    if (cells.size() < 3 || cells.size() > 4) {
+      throw IoError(file, number, "a row holds time,engineOn,power[,speed]");
+    }
+    double v[4] = {0, 0, 0, 0};
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      bool complete = false;
+      v[c] = ParseNumberEitherSeparator(cells[c], &complete);
+      if (!complete || !std::isfinite(v[c])) {
+        throw IoError(file, number, "\"" + Printable(cells[c]) + "\" is not a number");
+      }
+    }
+    if (!rows.empty() && v[0] < rows.back().time) {
+      throw IoError(file, number, "the times must not decrease");
+    }
+    if (v[2] < 0 || v[3] < 0) throw IoError(file, number, "a power or speed below 0");
+    rows.push_back({v[0], v[1], v[2], v[3]});
+  }
+  return rows;
+}
+
+void Ecms::Tabulate(CarQueries& car) {
+  for (int k = 1; k <= powers; ++k) {
+    const double p = maxPower * k / powers;
+    const double n = BestSpeed(p, car);
+    double flow = 0;
+    if (n <= 0 || !car.FuelFlow(n, car.TorqueFor(p, n), &flow) || flow <= 0) continue;
+    power.push_back(p);
+    speed.push_back(n);
+    fuelPower.push_back(flow / kFuelLitresPerJoule);
+  }
+}
 
 bool Take(std::vector<std::pair<std::string, double>>& params, const char* name, double* value) {
   for (auto it = params.begin(); it != params.end(); ++it) {
@@ -175,6 +308,21 @@ const std::vector<StrategyInfo>& BuiltInStrategies() {
        {{"power", "W charged while on; 0: as the thermostat (default 0)"},
         {"onLimit", "% used capacity above which the engine starts (default chargeOnLimit)"},
         {"offLimit", "% used capacity below which it stops (default chargeOffLimit)"}}},
+      {"ecms",
+       "equivalent consumption minimisation: each step the charging power that costs least "
+       "fuel less factor times the electric energy gained, the factor growing as the used "
+       "capacity rises above its target",
+       {{"factor", "the equivalence factor at the target (default 2.8)"},
+        {"gain", "how much the factor grows per 10 % used capacity above the target (default 1)"},
+        {"target", "% used capacity to end at; -1: where the run starts (default -1)"},
+        {"maxPower", "W charged at most (default 30000)"},
+        {"minOnTime", "s the engine runs at least once started (default 5)"},
+        {"powers", "charging powers tried, evenly up to maxPower (default 30)"}}},
+      {"schedule=FILE",
+       "replays a table of decisions by time from FILE.csv: a header, then rows "
+       "time,engineOn,power[,speed] (s, 0/1, W, rpm; speed 0 or none: the generator's); each "
+       "row holds from its time to the next",
+       {}},
   };
   return list;
 }
@@ -209,6 +357,26 @@ std::unique_ptr<Strategy> MakeStrategy(const std::string& name,
     Take(params, "power", &p->power);
     Take(params, "onLimit", &p->limits.onLimit);
     Take(params, "offLimit", &p->limits.offLimit);
+    made = std::move(p);
+  } else if (name.rfind("schedule=", 0) == 0) {
+    auto p = std::make_unique<Schedule>();
+    p->file = name.substr(9);
+    p->rows = ReadSchedule(p->file);
+    made = std::move(p);
+  } else if (name == "ecms") {
+    auto p = std::make_unique<Ecms>();
+    double powers = p->powers;
+    Take(params, "factor", &p->factor);
+    Take(params, "gain", &p->gain);
+    Take(params, "target", &p->target);
+    Take(params, "maxPower", &p->maxPower);
+    Take(params, "minOnTime", &p->minOnTime);
+    Take(params, "powers", &powers);
+    if (!(powers >= 1 && powers <= 10000) || p->maxPower <= 0 || p->factor <= 0) {
+      *why = "ecms needs factor > 0, maxPower > 0 and powers from 1 to 10000";
+      return nullptr;
+    }
+    p->powers = static_cast<int>(powers);
     made = std::move(p);
   } else {
     std::string names;

@@ -67,6 +67,8 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t* index, Ru
     o.Set(v.substr(0, eq), v.substr(eq + 1));
   } else if (a == "--strategy") {
     o.strategy = value();
+    // A schedule's file is found from the current folder.
+    if (o.strategy.rfind("schedule=", 0) == 0) o.strategy = "schedule=" + AbsolutePath(o.strategy.substr(9));
     o.runOptions.push_back(a);
     o.runOptions.push_back(o.strategy);
   } else if (a == "--strategy-param") {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/NumberText.h"
 #include "batch_harness.h"
 #include "model/Codes.h"
 #include "model/Modules.h"
@@ -36,7 +37,7 @@ RunSpec Cycle(const std::string& folder, const std::string& cycle, const std::st
 // inside a step), and no efficiency exceeds 100 %.
 TEST(Strategies, TheEnergyChainHoldsForEveryStrategy) {
   BatchFolder f(DRIVANTO_TEST_DATA_DIR);
-  for (const char* strategy : {"thermostat", "powerFollower", "optimalLine"}) {
+  for (const char* strategy : {"thermostat", "powerFollower", "optimalLine", "ecms"}) {
     for (const char* cycle : {"UDDS.CYK", "HWFET.CYK"}) {
       SCOPED_TRACE(std::string(strategy) + " on " + cycle);
       RunSpec runSpec = Cycle(f.path(), cycle, strategy);
@@ -80,6 +81,37 @@ TEST(Strategies, TheThermostatsParametersAreItsSettings) {
   EXPECT_EQ(a.Read("RESULT1.TXT"), b.Read("RESULT1.TXT"));
   EXPECT_EQ(a.Read("RESULT2.TXT"), b.Read("RESULT2.TXT"));
   EXPECT_EQ(ra.summary.strategyParameters, "onLimit=62 offLimit=45 current=-15 speed=3200");
+}
+
+// A run's decisions written as a schedule and replayed give the run's
+// result files again, byte for byte.
+TEST(Strategies, AScheduleReplaysTheRunItWasWrittenFrom) {
+  BatchFolder a(DRIVANTO_TEST_DATA_DIR), b(DRIVANTO_TEST_DATA_DIR);
+  RunSpec ecms = Cycle(a.path(), "UDDS.CYK", "ecms");
+  ecms.Set("Spara", "1100");
+  ecms.record = {"ttot", "strategyPower", "strategySpeed"};
+  const RunResult r = Runner().Run(ecms);
+  ASSERT_EQ(r.exitCode, 0) << r.error;
+  std::string csv = "time,engineOn,power,speed\n";
+  for (std::size_t i = 0; i < r.recorded[0].size(); ++i) {
+    csv += FormatShortest(r.recorded[0][i]) + "," + (r.recorded[1][i] > 0 ? "1," : "0,") +
+           FormatShortest(r.recorded[1][i]) + "," + FormatShortest(r.recorded[2][i]) + "\n";
+  }
+  b.Write("decisions.csv", csv);
+  RunSpec replay = Cycle(b.path(), "UDDS.CYK", "schedule=" + (b / "decisions.csv"));
+  replay.Set("Spara", "1100");
+  const RunResult s = Runner().Run(replay);
+  ASSERT_EQ(s.exitCode, 0) << s.error;
+  EXPECT_GT(r.summary.engineStarts, 5);
+  EXPECT_EQ(a.Read("RESULT1.TXT"), b.Read("RESULT1.TXT"));
+  EXPECT_EQ(a.Read("RESULT2.TXT"), b.Read("RESULT2.TXT"));
+
+  // A schedule that cannot be read says where.
+  b.Write("bad.csv", "time,engineOn,power\n0,1,5000\n10,1,lots\n");
+  const RunResult bad = Runner().Run(Cycle(b.path(), "UDDS.CYK", "schedule=" + (b / "bad.csv")));
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.error.find("bad.csv"), std::string::npos) << bad.error;
+  EXPECT_NE(bad.error.find("\"lots\" is not a number"), std::string::npos) << bad.error;
 }
 
 TEST(Strategies, WhatCannotBeIsAUsageError) {
