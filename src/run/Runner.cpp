@@ -124,14 +124,32 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
     // What the caller asks for is checked before anything is read.
     for (const RunSpec::Action& a : runSpec.actions) {
       if (a.kind != RunSpec::Action::Set) continue;
-      if (!FindField(a.a)) throw UsageError("unknown variable \"" + Printable(a.a) + "\"");
+      if (!FindField(a.a) && !IsStrategyChoice(a.a)) {
+        throw UsageError("unknown variable \"" + Printable(a.a) + "\"");
+      }
       if (const std::string why = CheckSetting(a.a, a.b); !why.empty()) throw UsageError(why);
     }
-    if (!runSpec.strategy.empty()) {
+    // The strategy: as given, or as chosen among the settings (the last
+    // "strategy", then the parameters of the strategy so chosen).
+    std::string strategy = runSpec.strategy;
+    std::vector<std::pair<std::string, double>> strategyParams = runSpec.strategyParams;
+    for (const RunSpec::Action& a : runSpec.actions) {
+      if (a.kind == RunSpec::Action::Set && a.a == "strategy") {
+        strategy = a.b.rfind("schedule=", 0) == 0 ? "schedule=" + AbsolutePath(a.b.substr(9)) : a.b;
+      }
+    }
+    for (const RunSpec::Action& a : runSpec.actions) {
+      if (a.kind != RunSpec::Action::Set || a.a == "strategy" || !IsStrategyChoice(a.a)) continue;
+      const std::size_t dot = a.a.find('.');
+      if (a.a.substr(0, dot) == strategy) {
+        strategyParams.emplace_back(a.a.substr(dot + 1), ParseNumberEitherSeparator(a.b));
+      }
+    }
+    if (!strategy.empty()) {
       State probe;
       SetDefaults(probe);
       std::string why;
-      MakeStrategy(runSpec.strategy, runSpec.strategyParams, probe, &why);
+      MakeStrategy(strategy, strategyParams, probe, &why);
       if (!why.empty()) throw UsageError(why);
     }
     if (!runSpec.record.empty()) recorder = std::make_unique<Recorder>(runSpec.record);
@@ -144,7 +162,7 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
     bool underWay = false;
     for (const RunSpec::Action& a : runSpec.actions) {
       if (a.kind == RunSpec::Action::Set) {
-        ApplySetting(sim, a.a, a.b);
+        if (!IsStrategyChoice(a.a)) ApplySetting(sim, a.a, a.b);
       } else if (a.kind == RunSpec::Action::Load) {
         const std::string file = AbsolutePath(a.a);
         sim.namedFiles.emplace_back("the snapshot loaded", file);
@@ -171,9 +189,9 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
       }
     }
     // The strategy, made on the settings as they now stand.
-    if (!runSpec.strategy.empty()) {
+    if (!strategy.empty()) {
       std::string why;
-      sim.strategy.Set(MakeStrategy(runSpec.strategy, runSpec.strategyParams, s, &why));
+      sim.strategy.Set(MakeStrategy(strategy, strategyParams, s, &why));
       if (!why.empty()) throw UsageError(why);
     }
     // Every output is checked against every input and every other output

@@ -21,7 +21,43 @@ char OneLetter(const std::string& value) {
 
 }  // namespace
 
+namespace {
+
+const StrategyInfo* StrategyNamed(const std::string& name) {
+  for (const StrategyInfo& s : BuiltInStrategies()) {
+    if (name == s.name) return &s;
+  }
+  return nullptr;
+}
+
+std::string CheckStrategyChoice(const std::string& name, const std::string& value) {
+  if (name == "strategy") {
+    if (StrategyNamed(value) || (value.rfind("schedule=", 0) == 0 && value.size() > 9)) return "";
+    std::string names;
+    for (const StrategyInfo& s : BuiltInStrategies()) names += std::string(" ") + s.name;
+    return "strategy=" + Printable(value) + ": one of" + names;
+  }
+  const std::size_t dot = name.find('.');
+  const StrategyInfo* s = StrategyNamed(name.substr(0, dot));
+  bool known = false;
+  for (const auto& [parameter, meaning] : s->parameters) known = known || name.substr(dot + 1) == parameter;
+  if (!known) return "the strategy " + std::string(s->name) + " has no parameter \"" + Printable(name.substr(dot + 1)) + "\"";
+  bool complete = false;
+  const double x = ParseNumberEitherSeparator(value, &complete);
+  if (!complete || !std::isfinite(x)) return name + "=" + Printable(value) + ": a number";
+  return "";
+}
+
+}  // namespace
+
+bool IsStrategyChoice(const std::string& name) {
+  if (name == "strategy") return true;
+  const std::size_t dot = name.find('.');
+  return dot != std::string::npos && StrategyNamed(name.substr(0, dot)) != nullptr;
+}
+
 std::string CheckSetting(const std::string& name, const std::string& value) {
+  if (IsStrategyChoice(name)) return CheckStrategyChoice(name, value);
   const NamedField* f = FindField(name);
   if (!f) return "unknown variable \"" + Printable(name) + "\"";
   State probe;

@@ -9,6 +9,11 @@
 
 namespace drivanto {
 
+// Whether NAME chooses the strategy rather than a variable: "strategy" (its
+// value a strategy's name) or "STRATEGY.PARAMETER" (a number), so that runs
+// and studies choose strategies as they set anything else.
+bool IsStrategyChoice(const std::string& name);
+
 // "" when NAME may be set to VALUE, else why not (an unknown name, a value
 // that does not fit the variable, or one the model cannot run with).
 std::string CheckSetting(const std::string& name, const std::string& value);

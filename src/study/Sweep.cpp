@@ -352,7 +352,7 @@ std::vector<SweepRun> RunsFromTable(const std::string& file) {
                      Printable(header.empty() ? "" : header[0]) + "\"");
   }
   for (std::size_t c = 1; c < header.size(); ++c) {
-    if (!FindField(header[c])) {
+    if (!FindField(header[c]) && !IsStrategyChoice(header[c])) {
       throw UsageError(where(0, c) + "\"" + Printable(header[c]) + "\" is no setting");
     }
     for (std::size_t k = 1; k < c; ++k) {
@@ -505,9 +505,11 @@ class RunInputs {
         if (o_.batchArgs[i] != "--set") continue;
         const std::string& v = o_.batchArgs[i + 1];
         const std::size_t eq = v.find('=');
-        ApplySetting(sim, v.substr(0, eq), v.substr(eq + 1));
+        if (!IsStrategyChoice(v.substr(0, eq))) ApplySetting(sim, v.substr(0, eq), v.substr(eq + 1));
       }
-      for (const auto& [name, value] : run.settings) ApplySetting(sim, name, value);
+      for (const auto& [name, value] : run.settings) {
+        if (!IsStrategyChoice(name)) ApplySetting(sim, name, value);
+      }
       const bool loads = std::find_if(o_.batchArgs.begin(), o_.batchArgs.end(), [](const auto& a) {
                            return a == "--load-snapshot" || a == "--script";
                          }) != o_.batchArgs.end();

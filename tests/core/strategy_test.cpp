@@ -13,6 +13,8 @@
 #include "model/Codes.h"
 #include "model/Modules.h"
 #include "run/Runner.h"
+#include "study/Json.h"
+#include "study/Sweep.h"
 #include "run/Tick.h"
 #include "state/Snapshot.h"
 #include "state/Variables.h"
@@ -112,6 +114,37 @@ TEST(Strategies, AScheduleReplaysTheRunItWasWrittenFrom) {
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.error.find("bad.csv"), std::string::npos) << bad.error;
   EXPECT_NE(bad.error.find("\"lots\" is not a number"), std::string::npos) << bad.error;
+}
+
+// A study chooses strategies and their parameters as it sets anything else;
+// each row is the run made alone with that strategy.
+TEST(Strategies, AStudySweepsStrategiesAndTheirParameters) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  TempFolder out;
+  std::ostringstream o, e;
+  const std::vector<std::string> args = {
+      "--grid", "strategy=thermostat,ecms", "--grid", "ecms.factor=2.6,3.1", "--set", "cycleType=T",
+      "--set", "Ttidd=HWFET.CYK", "--set", "timeMode=D", "--set", "dt=0.5", "--set", "Spara=0000",
+      "--set", "usedCapacity=58", f.path(), "--out", out.path()};
+  ASSERT_EQ(RunSweep(args, o, e), 0) << e.str();
+  std::istringstream jsonl(TempFolder::ReadBytes(out / "summary.jsonl"));
+  int rows = 0;
+  for (std::string line; std::getline(jsonl, line); ++rows) {
+    const auto flat = FlattenJson(line);
+    ASSERT_TRUE(flat);
+    std::map<std::string, std::string> row;
+    for (const JsonValue& v : *flat) row[v.key] = v.text;
+    const std::string strategy = row.at("settings.strategy");
+    RunSpec alone = Cycle(f.path(), "HWFET.CYK", strategy);
+    alone.Set("dt", "0.5");
+    if (strategy == "ecms") alone.strategyParams = {{"factor", std::stod(row.at("settings.ecms.factor"))}};
+    const RunResult r = Runner().Run(alone);
+    ASSERT_EQ(r.exitCode, 0) << r.error;
+    EXPECT_EQ(row.at("summary.strategy"), strategy);
+    EXPECT_EQ(row.at("summary.strategyParameters"), r.summary.strategyParameters);
+    EXPECT_EQ(row.at("summary.fuelUsed"), JsonNumber(r.summary.fuelUsed)) << line;
+  }
+  EXPECT_EQ(rows, 4);
 }
 
 TEST(Strategies, WhatCannotBeIsAUsageError) {
