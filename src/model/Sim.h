@@ -54,6 +54,9 @@ struct Sim {
   CycleFile cycleFile;
   // The energy-management strategy; empty: the thermostat (the car's own).
   StrategySlot strategy;
+  // The strategy the last snapshot loaded holds (a run resumed from it goes
+  // on with it).
+  SavedStrategy loadedStrategy;
   // The result files are written by a thread beside the run: each on cache
   // lines of its own, so that the step's data and theirs are not shared.
   alignas(64) ResultFile result1;

@@ -116,6 +116,13 @@ class PowerFollower : public Strategy {
   std::unique_ptr<Strategy> Clone() const override {
     return std::make_unique<PowerFollower>(*this);
   }
+  std::vector<double> KeptState() const override { return {limits.on ? 1.0 : 0.0, onFor}; }
+  bool TakeKeptState(const std::vector<double>& kept) override {
+    if (kept.size() != 2) return false;
+    limits.on = kept[0] != 0;
+    onFor = kept[1];
+    return true;
+  }
 };
 
 // The thermostat's limits and power, each power made at the engine speed
@@ -138,6 +145,12 @@ class OptimalLine : public Strategy {
     return {true, p, SpeedFor(p, car)};
   }
   std::unique_ptr<Strategy> Clone() const override { return std::make_unique<OptimalLine>(*this); }
+  std::vector<double> KeptState() const override { return {limits.on ? 1.0 : 0.0}; }
+  bool TakeKeptState(const std::vector<double>& kept) override {
+    if (kept.size() != 1) return false;
+    limits.on = kept[0] != 0;
+    return true;
+  }
 
   double SpeedFor(double p, CarQueries& car) {
     const long key = std::lround(p / 10);
@@ -201,6 +214,15 @@ class Ecms : public Strategy {
     return {true, power[best], speed[best]};
   }
   std::unique_ptr<Strategy> Clone() const override { return std::make_unique<Ecms>(*this); }
+  // (The target, once taken from the run's start, is kept with the rest.)
+  std::vector<double> KeptState() const override { return {target, on ? 1.0 : 0.0, onFor}; }
+  bool TakeKeptState(const std::vector<double>& kept) override {
+    if (kept.size() != 3) return false;
+    target = kept[0];
+    on = kept[1] != 0;
+    onFor = kept[2];
+    return true;
+  }
 
  private:
   void Tabulate(CarQueries& car);
@@ -216,7 +238,7 @@ class Schedule : public Strategy {
   std::string file;
   std::vector<Row> rows;
 
-  std::string Name() const override { return "schedule"; }
+  std::string Name() const override { return "schedule=" + file; }
   std::vector<std::pair<std::string, double>> Parameters() const override { return {}; }
   StrategyDecision Decide(const StrategyInputs& in, CarQueries&) override {
     const auto after = std::upper_bound(rows.begin(), rows.end(), in.time,
@@ -284,6 +306,65 @@ bool Take(std::vector<std::pair<std::string, double>>& params, const char* name,
 }
 
 }  // namespace
+
+std::string SavedStrategyText(const Strategy* strategy) {
+  if (!strategy) return "";
+  std::string text = "strategy " + strategy->Name() + "\r\nparameters";
+  for (const auto& [name, value] : strategy->Parameters()) {
+    text += " " + name + "=" + FormatShortest(value);
+  }
+  text += "\r\nkept";
+  for (double x : strategy->KeptState()) text += " " + FormatShortest(x);
+  return text + "\r\n";
+}
+
+SavedStrategy ReadSavedStrategy(const std::vector<std::string>& lines, int firstLine,
+                                const std::string& fileName) {
+  SavedStrategy saved;
+  std::vector<std::string> rest;
+  for (const std::string& l : lines) {
+    if (l.find_first_not_of(" \t\r") != std::string::npos) rest.push_back(l);
+  }
+  if (rest.empty()) return saved;
+  auto words = [](const std::string& line) {
+    std::vector<std::string> w;
+    for (const std::string& x : SplitAt(line, ' ')) {
+      if (!x.empty() && x != "\r") w.push_back(x.back() == '\r' ? x.substr(0, x.size() - 1) : x);
+    }
+    return w;
+  };
+  auto number = [&](const std::string& text, int line) {
+    bool complete = false;
+    const double x = ParseNumberEitherSeparator(text, &complete);
+    if (!complete) throw IoError(fileName, line, "\"" + Printable(text) + "\" is not a number");
+    return x;
+  };
+  const std::vector<std::string> head = words(rest[0]);
+  if (rest.size() != 3 || head.size() < 2 || head[0] != "strategy" ||
+      words(rest[1]).empty() || words(rest[1])[0] != "parameters" || words(rest[2]).empty() ||
+      words(rest[2])[0] != "kept") {
+    throw IoError(fileName, firstLine,
+                  "after the snapshot's lines, only a strategy's three lines (strategy NAME, "
+                  "parameters NAME=VALUE..., kept VALUES...)");
+  }
+  // (A schedule's file name may hold blanks.)
+  saved.name = rest[0].substr(rest[0].find(' ') + 1);
+  while (!saved.name.empty() && (saved.name.back() == '\r' || saved.name.back() == ' ')) {
+    saved.name.pop_back();
+  }
+  const std::vector<std::string> params = words(rest[1]);
+  for (std::size_t i = 1; i < params.size(); ++i) {
+    const std::size_t eq = params[i].find('=');
+    if (eq == std::string::npos) {
+      throw IoError(fileName, firstLine + 1, "\"" + Printable(params[i]) + "\" is not NAME=VALUE");
+    }
+    saved.parameters.emplace_back(params[i].substr(0, eq),
+                                  number(params[i].substr(eq + 1), firstLine + 1));
+  }
+  const std::vector<std::string> kept = words(rest[2]);
+  for (std::size_t i = 1; i < kept.size(); ++i) saved.kept.push_back(number(kept[i], firstLine + 2));
+  return saved;
+}
 
 const std::vector<StrategyInfo>& BuiltInStrategies() {
   static const std::vector<StrategyInfo> list = {

@@ -74,7 +74,27 @@ class Strategy {
   virtual std::vector<std::pair<std::string, double>> Parameters() const = 0;
   virtual StrategyDecision Decide(const StrategyInputs& in, CarQueries& car) = 0;
   virtual std::unique_ptr<Strategy> Clone() const = 0;
+  // What it keeps between steps, as numbers (saved with a snapshot of the
+  // run, so that a run resumed from it goes on as the run made in one go),
+  // and taken back; false for numbers it cannot take.
+  virtual std::vector<double> KeptState() const { return {}; }
+  virtual bool TakeKeptState(const std::vector<double>& kept) { return kept.empty(); }
 };
+
+// A strategy as a snapshot of the run holds it: its name, parameters and
+// kept state, written after the state's lines. Empty name: none (the
+// thermostat, or a snapshot written before strategies).
+struct SavedStrategy {
+  std::string name;
+  std::vector<std::pair<std::string, double>> parameters;
+  std::vector<double> kept;
+};
+// The lines (CR LF ends) after a snapshot's own; "" for no strategy.
+std::string SavedStrategyText(const Strategy* strategy);
+// From the lines after a snapshot's own; throws IoError (file, line, reason)
+// for lines that are not a strategy's.
+SavedStrategy ReadSavedStrategy(const std::vector<std::string>& lines, int firstLine,
+                                const std::string& fileName);
 
 // The strategies by name, each with its parameters' names and meanings (for
 // help texts and the README).

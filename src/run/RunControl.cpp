@@ -135,6 +135,13 @@ bool LoadSnapshotIntoRun(Sim& sim, const std::string& fileName, std::vector<Move
         return "the snapshot " + Printable(fileName) + ", line " + std::to_string(line) + " (" +
                variable + ")";
       });
+  // A strategy's lines after the snapshot's own.
+  const std::vector<std::string> lines = SplitLines(ReadFileBytes(fileName));
+  sim.loadedStrategy =
+      lines.size() > kSnapshotLines
+          ? ReadSavedStrategy(std::vector<std::string>(lines.begin() + kSnapshotLines, lines.end()),
+                              static_cast<int>(kSnapshotLines) + 1, fileName)
+          : SavedStrategy();
   s = std::move(loaded);
   s.ValueFileName = Cut250(fileName);
   if (moved) *moved = std::move(found);
@@ -189,7 +196,7 @@ void SaveSnapshotOfRun(Sim& sim, const std::string& fileName, char decimalSepara
   State& s = sim.s;
   s.ValueFileName = Cut250(fileName);
   s.paus = 1;
-  SaveSnapshot(s, fileName, decimalSeparator);
+  WriteFileAtomic(fileName, SnapshotText(s, decimalSeparator) + SavedStrategyText(sim.strategy.get()));
 }
 
 void RebaseClock(Sim& sim) {

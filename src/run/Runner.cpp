@@ -20,6 +20,7 @@
 #include "run/StartFolder.h"
 #include "run/Tick.h"
 #include "run/Trace.h"
+#include "state/Snapshot.h"
 #include "state/Variables.h"
 
 namespace drivanto {
@@ -189,10 +190,22 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
       }
     }
     // The strategy, made on the settings as they now stand.
+    // A snapshot of a run with a strategy goes on with it and with what it
+    // kept, unless the run is given a strategy of its own.
+    const SavedStrategy& loaded = sim.loadedStrategy;
+    if (strategy.empty() && !loaded.name.empty()) {
+      strategy = loaded.name;
+      strategyParams = loaded.parameters;
+    }
     if (!strategy.empty()) {
       std::string why;
       sim.strategy.Set(MakeStrategy(strategy, strategyParams, s, &why));
       if (!why.empty()) throw UsageError(why);
+      Strategy* made = sim.strategy.get();
+      if (made && made->Name() == loaded.name && !made->TakeKeptState(loaded.kept)) {
+        throw IoError(sim.s.ValueFileName, static_cast<int>(kSnapshotLines) + 3,
+                      "what the strategy " + loaded.name + " kept is not what it keeps");
+      }
     }
     // Every output is checked against every input and every other output
     // before anything is written.

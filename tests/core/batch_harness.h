@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -238,8 +239,10 @@ class BatchFolder {
       lines.push_back(bytes.substr(start, end - start));
     }
     EXPECT_EQ(start, bytes.size()) << name << " does not end with CR LF";
-    EXPECT_EQ(lines.size(), 1051u) << name << " does not hold 1050 lines";
-    lines.resize(1051);
+    // 1050 lines, and a strategy's three after them when the run had one.
+    EXPECT_TRUE(lines.size() == 1051u || lines.size() == 1054u)
+        << name << " holds " << lines.size() - 1 << " lines";
+    lines.resize(std::max<std::size_t>(lines.size(), 1051));
     return lines;
   }
   double SnapshotNumber(std::string_view name, int line) const {

@@ -195,3 +195,23 @@ TEST(BatchResume, SnapshotLoadedAndSavedAgainReproducesEveryLine) {
 
 }  // namespace
 }  // namespace drivanto::testing
+
+namespace drivanto::testing {
+namespace {
+
+// A strategy and what it keeps travel with the snapshot: the second part is
+// given no strategy and goes on as the run made in one go.
+TEST(BatchResume, WithAStrategyThatKeepsWhatItDecided) {
+  for (const char* strategy : {"ecms", "powerFollower"}) {
+    SCOPED_TRACE(strategy);
+    BatchFolder f;
+    ExpectSplitRunsEqualTheWholeRun(
+        f,
+        TimeCycle("UDDS.CYK", "0.1") + Set({"Spara=1100", "usedCapacity=59.5"}) +
+            Args{"--strategy", strategy},
+        {1500, 7001}, {"RESULT1.TXT", "RESULT2.TXT"});
+  }
+}
+
+}  // namespace
+}  // namespace drivanto::testing
