@@ -246,4 +246,10 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes) {
   }
 }
 
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace drivanto

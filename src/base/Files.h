@@ -12,6 +12,8 @@ namespace drivanto {
 bool IsAbsolutePath(std::string_view name);
 // folder + "/" + name.
 std::string JoinPath(std::string_view folder, std::string_view name);
+// The folder part of a path ("." for a bare name, "/" for a file in the root).
+std::string FolderOf(const std::string& path);
 // The name as seen from the current folder: itself when absolute, else the
 // current folder joined with it (the current folder itself for "" and ".").
 std::string AbsolutePath(const std::string& path);

@@ -158,7 +158,8 @@ void MainWindow::BuildMenu() {
                                                  {"Bilkonstanter.", Panel::CarConstants},
                                                  {"Programkonstanter", Panel::ProgramConstants},
                                                  {"Utgångsvärden", Panel::StartValues},
-                                                 {"Moder", Panel::Modes}};
+                                                 {"Moder", Panel::Modes},
+                                                 {"Strategi", Panel::Strategy}};
   for (auto [item, panel] : items) {
     const Panel p = panel;
     connect(konst->addAction(QString::fromUtf8(item)), &QAction::triggered, this,
@@ -279,12 +280,13 @@ void MainWindow::BuildPanels() {
   // Each value sits on its label's line: the two boxes start at the same
   // height, never wrap a line and scroll together; long names scroll
   // sideways in a value box that stays inside the window.
-  const Geometry geometry[5] = {{{10, 0, 385, 409}, {400, 0, 395, 409}},
-                                {{8, 0, 489, 409}, {520, 0, 249, 409}},
-                                {{8, 0, 489, 353}, {520, 0, 249, 353}},
-                                {{8, 0, 489, 250}, {520, 0, 249, 250}},
-                                {{8, 0, 489, 257}, {520, 0, 249, 145}}};
-  for (int i = 0; i < 5; ++i) {
+  const Geometry geometry[kPanelCount] = {{{10, 0, 385, 409}, {400, 0, 395, 409}},
+                                          {{8, 0, 489, 409}, {520, 0, 249, 409}},
+                                          {{8, 0, 489, 353}, {520, 0, 249, 353}},
+                                          {{8, 0, 489, 250}, {520, 0, 249, 250}},
+                                          {{8, 0, 489, 257}, {520, 0, 249, 145}},
+                                          {{8, 0, 489, 250}, {520, 0, 249, 250}}};
+  for (int i = 0; i < kPanelCount; ++i) {
     const Panel panel = static_cast<Panel>(i);
     auto* labels = new ClickText([this, panel] { LabelBoxClicked(panel); }, surface_);
     labels->setGeometry(geometry[i].labels);
@@ -370,6 +372,8 @@ bool MainWindow::StartUpSequence() {
   startedUp_ = true;
   return Guarded([this] {
     StartUp(sim_, options_.folder);
+    // The strategy chosen for this folder in an earlier session.
+    TakeFolderStrategy(sim_);
     LoadPictures();
     SetTitle(ComposeTitle(sim_.s));
   });
@@ -525,7 +529,11 @@ void MainWindow::DrawInstruments(const Sim& sim, const RoadView& road) {
   if (!message.empty()) ShowMessage(message);
 }
 
-void MainWindow::SetTitle(const std::string& title) { setWindowTitle(Q(title)); }
+void MainWindow::SetTitle(const std::string& title) {
+  // Which strategy runs, when it is not the car's own.
+  const Strategy* strategy = sim_.strategy.get();
+  setWindowTitle(Q(strategy ? title + "   Strategi: " + strategy->Name() : title));
+}
 
 void MainWindow::ShowMessage(const std::string& text) {
   edit2_->setText(Q(text));

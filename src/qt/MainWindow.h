@@ -200,7 +200,7 @@ class MainWindow : public QMainWindow, public Display {
     QPlainTextEdit* values = nullptr;
     std::vector<std::string> shown;  // the value rows as the panel opened
   };
-  std::array<PanelBoxes, 5> panels_;
+  std::array<PanelBoxes, kPanelCount> panels_;
   QPlainTextEdit* memo3_ = nullptr;
   QLineEdit* edit3_ = nullptr;
   QPlainTextEdit* memo12_ = nullptr;

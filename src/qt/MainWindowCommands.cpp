@@ -28,7 +28,8 @@ void MainWindow::ResumeAfterPanel() {
 void MainWindow::PanelChosen(Panel panel) {
   if (panel != Panel::StartValues) edit5_->hide();
   PanelBoxes& boxes = panels_[static_cast<int>(panel)];
-  boxes.shown = PanelValueRows(sim_.s, panel, DecimalSeparator());
+  boxes.shown = panel == Panel::Strategy ? StrategyPanelRows(sim_, DecimalSeparator())
+                                         : PanelValueRows(sim_.s, panel, DecimalSeparator());
   boxes.values->setPlainText(Lines(boxes.shown));
   boxes.labels->show();
   boxes.values->show();

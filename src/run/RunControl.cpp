@@ -1,12 +1,14 @@
 #include "run/RunControl.h"
 
 #include <langinfo.h>
+#include <sys/stat.h>
 #include <locale.h>
 
 #include <filesystem>
 
 #include "base/Errors.h"
 #include "base/Files.h"
+#include "base/NumberText.h"
 #include "base/Rounding.h"
 #include "base/Text.h"
 #include "data/Constants.h"
@@ -123,6 +125,32 @@ std::string MovedFilesNotice(const std::vector<MovedFile>& moved, const std::str
   for (const MovedFile& m : moved) text += " " + m.variable + " " + Printable(m.to) + ";";
   text.back() = '.';
   return text;
+}
+
+std::string FolderStrategyFile(const State& s) {
+  return JoinPath(FolderOf(s.konsfil.empty() ? JoinPath(s.startmapp, "CONS.VAL") : s.konsfil),
+                  "STRATEGI.VAL");
+}
+
+void SaveFolderStrategy(const State& s, const std::string& name,
+                        const std::vector<std::pair<std::string, double>>& parameters) {
+  std::string text = "strategy " + name + "\r\nparameters";
+  if (name != "thermostat") {
+    for (const auto& [n, value] : parameters) text += " " + n + "=" + FormatShortest(value);
+  }
+  WriteFileAtomic(FolderStrategyFile(s), text + "\r\nkept\r\n");
+}
+
+bool TakeFolderStrategy(Sim& sim) {
+  const std::string file = FolderStrategyFile(sim.s);
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0) return false;
+  const SavedStrategy saved = ReadSavedStrategy(SplitLines(ReadFileBytes(file)), 1, file);
+  if (saved.name.empty()) return false;
+  std::string why;
+  sim.strategy.Set(MakeStrategy(saved.name, saved.parameters, sim.s, &why));
+  if (!why.empty()) throw UsageError(file + ": " + why);
+  return true;
 }
 
 bool LoadSnapshotIntoRun(Sim& sim, const std::string& fileName, std::vector<MovedFile>* moved) {

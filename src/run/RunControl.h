@@ -45,6 +45,17 @@ std::string MovedFilesNotice(const std::vector<MovedFile>& moved, const std::str
 // folder (listed in `moved`). The name becomes ValueFileName. Returns whether
 // the snapshot is of a run under way (stegnr > 1), which ResumeLoadedRun
 // then takes up.
+// The strategy chosen in the window for the car's folder, kept in
+// STRATEGI.VAL beside the constants file: its name and parameters (the
+// thermostat's are its settings, kept in the constants file). Throws IoError.
+std::string FolderStrategyFile(const State& s);
+void SaveFolderStrategy(const State& s, const std::string& name,
+                        const std::vector<std::pair<std::string, double>>& parameters);
+// The folder's strategy made for the run, when the file is there (false
+// when not). Throws IoError for a file that cannot be read and UsageError
+// for a strategy that cannot be made.
+bool TakeFolderStrategy(Sim& sim);
+
 bool LoadSnapshotIntoRun(Sim& sim, const std::string& fileName,
                          std::vector<MovedFile>* moved = nullptr);
 

@@ -197,6 +197,8 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
       strategy = loaded.name;
       strategyParams = loaded.parameters;
     }
+    // Else the strategy chosen for the folder in the window, if any.
+    if (strategy.empty()) TakeFolderStrategy(sim);
     if (!strategy.empty()) {
       std::string why;
       sim.strategy.Set(MakeStrategy(strategy, strategyParams, s, &why));

@@ -4,11 +4,13 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/Errors.h"
 #include "base/NumberText.h"
 #include "base/Text.h"
 #include "data/Constants.h"
 #include "model/Codes.h"
 #include "model/Modules.h"
+#include "run/RunControl.h"
 #include "run/Tick.h"
 #include "state/Snapshot.h"
 #include "state/Variables.h"
@@ -155,6 +157,18 @@ std::vector<std::string> PanelLabelRows(Panel panel) {
                      Label(&S::envOnLimit)},
                     {""}, kFromFile, " ");
     }
+    case Panel::Strategy: {
+      std::string names;
+      for (const StrategyInfo& s : BuiltInStrategies()) names += std::string(names.empty() ? "" : ", ") + s.name;
+      std::vector<std::string> rows = {"             STRATEGI", kClickToClose,
+                                       "Strategi (" + names + ")"};
+      for (int i = 1; i <= kStrategyParameterRows; ++i) {
+        rows.push_back("Parameter " + std::to_string(i) + "  NAMN=VÄRDE");
+      }
+      rows.insert(rows.end(), {"", "Valet sparas i filen STRATEGI.VAL bredvid CONS.VAL;",
+                               "strategins parametrar beskrivs i README.", " "});
+      return rows;
+    }
     case Panel::Modes:
       return Framed("             MODER",
                     {Label(&S::controlMode), Label(&S::timeMode), Label(&S::dt),
@@ -162,6 +176,31 @@ std::vector<std::string> PanelLabelRows(Panel panel) {
                     {"", "", ""}, kFromFile, "  ");
   }
   return {};
+}
+
+std::vector<std::string> StrategyPanelRows(const Sim& sim, char sep) {
+  const State& s = sim.s;
+  std::vector<std::string> rows = {" ", kMayEdit};
+  std::vector<std::pair<std::string, double>> params;
+  if (const Strategy* strategy = sim.strategy.get()) {
+    rows.push_back(strategy->Name());
+    params = strategy->Parameters();
+  } else {
+    rows.push_back("thermostat");
+    params = {{"onLimit", s.chargeOnLimit},
+              {"offLimit", s.chargeOffLimit},
+              {"current", s.chargeSetting},
+              {"speed", s.genRpm}};
+  }
+  for (const auto& [name, value] : params) {
+    std::string text = FormatShortest(value);
+    for (char& c : text) {
+      if (c == '.') c = sep;
+    }
+    rows.push_back(name + "=" + text);
+  }
+  rows.resize(3 + kStrategyParameterRows, "");
+  return rows;
 }
 
 std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
@@ -195,6 +234,8 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
       rows.push_back(PanelNumber(s.chargeOnLimit, 0, sep));
       rows.push_back(PanelNumber(s.envOnLimit, 0, sep));
       break;
+    case Panel::Strategy:
+      break;  // (StrategyPanelRows: the strategy is the run's, not the state's)
     case Panel::Modes:
       rows.push_back(letter(s.controlMode));
       rows.push_back(letter(s.timeMode));
@@ -204,6 +245,64 @@ std::vector<std::string> PanelValueRows(const State& s, Panel panel, char sep) {
   }
   return rows;
 }
+
+namespace {
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t a = text.find_first_not_of(" \t\r");
+  if (a == std::string::npos) return "";
+  return text.substr(a, text.find_last_not_of(" \t\r") - a + 1);
+}
+
+// The strategy panel taken over: the strategy and its parameters checked,
+// made on the run's settings and kept beside the constants file. A message
+// in Swedish when they cannot be.
+std::string TakeOverStrategy(Sim& sim, const std::vector<std::string>& rows) {
+  const std::string name = Trimmed(Row(rows, 2));
+  std::vector<std::pair<std::string, double>> params;
+  for (std::size_t i = 3; i < rows.size(); ++i) {
+    const std::string row = Trimmed(rows[i]);
+    if (row.empty()) continue;
+    const std::size_t eq = row.find('=');
+    bool complete = false;
+    const double x =
+        eq == std::string::npos ? 0.0 : ParseNumberEitherSeparator(row.substr(eq + 1), &complete);
+    if (eq == std::string::npos || eq == 0 || !complete || !std::isfinite(x)) {
+      return "Strategin har inte tagits över: raden \"" + row + "\" ska vara NAMN=TAL.";
+    }
+    params.emplace_back(Trimmed(row.substr(0, eq)), x);
+  }
+  State changed = sim.s;
+  std::string why;
+  std::unique_ptr<Strategy> made;
+  try {
+    made = MakeStrategy(name, params, changed, &why);
+  } catch (const IoError& e) {
+    return "Strategin har inte tagits över: filen " + e.file() + " kan inte läsas (" + e.reason() +
+           ").";
+  }
+  if (!why.empty()) {
+    if (why.rfind("unknown strategy", 0) == 0) {
+      return "Strategin har inte tagits över: det finns ingen strategi \"" + name + "\".";
+    }
+    if (why.find("has no parameter") != std::string::npos) {
+      return "Strategin har inte tagits över: strategin " + name + " har ingen parameter \"" +
+             why.substr(why.find('"') + 1, why.rfind('"') - why.find('"') - 1) + "\".";
+    }
+    return "Strategin har inte tagits över: parametrarna går inte ihop (" + why + ").";
+  }
+  const std::vector<std::pair<std::string, double>> kept = made ? made->Parameters() : params;
+  sim.s = changed;
+  sim.strategy.Set(std::move(made));
+  try {
+    SaveFolderStrategy(sim.s, name, kept);
+  } catch (const IoError& e) {
+    return "Strategin gäller nu men kunde inte sparas i " + e.file() + " (" + e.reason() + ").";
+  }
+  return {};
+}
+
+}  // namespace
 
 std::string TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>& rows,
                           const std::vector<std::string>& shown) {
@@ -264,6 +363,8 @@ std::string TakeOverPanel(Sim& sim, Panel panel, const std::vector<std::string>&
       number(11, s.envOnLimit, false);
       break;
     }
+    case Panel::Strategy:
+      return TakeOverStrategy(sim, rows);
     case Panel::Modes:
       if (edited(2)) s.controlMode = ModeLetter(Row(rows, 2));
       if (edited(3)) s.timeMode = ModeLetter(Row(rows, 3));

@@ -11,13 +11,19 @@
 
 namespace drivanto {
 
-enum class Panel { Files, CarConstants, ProgramConstants, StartValues, Modes };
+enum class Panel { Files, CarConstants, ProgramConstants, StartValues, Modes, Strategy };
+constexpr int kPanelCount = 6;
+// Rows for a strategy's parameters in its panel.
+constexpr int kStrategyParameterRows = 6;
 
 // The fixed text of the panel's label box, one label per row.
 std::vector<std::string> PanelLabelRows(Panel panel);
 // The value box as the panel opens: " ", "Denna ruta kan du ändra i.", then
 // the values row by row (numbers with the given decimal separator).
 std::vector<std::string> PanelValueRows(const State& s, Panel panel, char decimalSeparator = '.');
+// The strategy panel's value box: its name, then a parameter a row as
+// NAME=VALUE (the run's strategy, or the thermostat's settings).
+std::vector<std::string> StrategyPanelRows(const Sim& sim, char decimalSeparator = '.');
 
 // Closing a panel: the value box's rows are taken over by the panel's own
 // rules, except rows equal to those shown when the panel opened (`shown`),

@@ -14,6 +14,7 @@
 #include "model/Modules.h"
 #include "run/Runner.h"
 #include "study/Json.h"
+#include "ui/Panels.h"
 #include "study/Sweep.h"
 #include "run/Tick.h"
 #include "state/Snapshot.h"
@@ -145,6 +146,50 @@ TEST(Strategies, AStudySweepsStrategiesAndTheirParameters) {
     EXPECT_EQ(row.at("summary.fuelUsed"), JsonNumber(r.summary.fuelUsed)) << line;
   }
   EXPECT_EQ(rows, 4);
+}
+
+// The window's panel chooses the strategy for the folder: taken over, it
+// runs, and it is kept beside the constants for the next session and for
+// runs without a strategy of their own; what cannot be is refused in Swedish.
+TEST(Strategies, ThePanelsChoiceIsTheFoldersStrategy) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  SimulatedClock clock;
+  Sim sim;
+  sim.clock = &clock;
+  StartUp(sim, f.path());
+  const std::vector<std::string> shown = StrategyPanelRows(sim, ',');
+  EXPECT_EQ(shown[2], "thermostat");
+  EXPECT_EQ(shown[3], "onLimit=60");
+  std::vector<std::string> rows = shown;
+  rows[2] = "ecms";
+  rows[3] = "factor=2,9";
+  for (std::size_t i = 4; i < rows.size(); ++i) rows[i] = "";
+  EXPECT_EQ(TakeOverPanel(sim, Panel::Strategy, rows, shown), "");
+  ASSERT_TRUE(sim.strategy);
+  EXPECT_EQ(sim.strategy.get()->Name(), "ecms");
+  EXPECT_EQ(f.Read("STRATEGI.VAL").substr(0, 37), "strategy ecms\r\nparameters factor=2.9 ");
+  // A run of the folder without a strategy of its own takes it.
+  const RunResult r = Runner().Run(Cycle(f.path(), "HWFET.CYK", ""));
+  ASSERT_EQ(r.exitCode, 0) << r.error;
+  EXPECT_EQ(r.summary.strategy, "ecms");
+  EXPECT_EQ(r.summary.strategyParameters.substr(0, 10), "factor=2.9");
+
+  const struct {
+    const char* name;
+    const char* row;
+    const char* says;
+  } refused[] = {
+      {"ecms", "factor=lots", "raden \"factor=lots\" ska vara NAMN=TAL"},
+      {"bangBang", "", "det finns ingen strategi \"bangBang\""},
+      {"ecms", "factr=3", "strategin ecms har ingen parameter \"factr\""},
+  };
+  for (const auto& c : refused) {
+    rows[2] = c.name;
+    rows[3] = c.row;
+    const std::string said = TakeOverPanel(sim, Panel::Strategy, rows, shown);
+    EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    EXPECT_EQ(sim.strategy.get()->Name(), "ecms");  // as it was
+  }
 }
 
 TEST(Strategies, WhatCannotBeIsAUsageError) {
