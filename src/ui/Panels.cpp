@@ -159,7 +159,11 @@ std::vector<std::string> PanelLabelRows(Panel panel) {
     }
     case Panel::Strategy: {
       std::string names;
-      for (const StrategyInfo& s : BuiltInStrategies()) names += std::string(names.empty() ? "" : ", ") + s.name;
+      for (const StrategyInfo& s : BuiltInStrategies()) {
+        const std::string name = s.name;
+        names += (names.empty() ? "" : ", ") +
+                 (name == "schedule=FILE" ? std::string("schedule=FIL") : name);
+      }
       std::vector<std::string> rows = {"             STRATEGI", kClickToClose,
                                        "Strategi (" + names + ")"};
       for (int i = 1; i <= kStrategyParameterRows; ++i) {
