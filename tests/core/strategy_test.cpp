@@ -13,6 +13,7 @@
 #include "model/Codes.h"
 #include "model/Modules.h"
 #include "run/Runner.h"
+#include "run/Summary.h"
 #include "study/Json.h"
 #include "ui/Panels.h"
 #include "study/Sweep.h"
@@ -37,14 +38,20 @@ RunSpec Cycle(const std::string& folder, const std::string& cycle, const std::st
 
 // Step by step, the fuel's energy through the engine's and the generator's
 // efficiencies is the electric energy charged (within what the voltage moves
-// inside a step), and no efficiency exceeds 100 %.
+// inside a step), no efficiency exceeds 100 %, and the battery stores what
+// went in less what came out.
 TEST(Strategies, TheEnergyChainHoldsForEveryStrategy) {
   BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  Sim car;
+  StartUp(car, f.path());
+  BatteryView battery;
+  battery.Read(car);
+  ASSERT_TRUE(battery.valid());
   for (const char* strategy : {"thermostat", "powerFollower", "optimalLine", "ecms"}) {
     for (const char* cycle : {"UDDS.CYK", "HWFET.CYK"}) {
       SCOPED_TRACE(std::string(strategy) + " on " + cycle);
       RunSpec runSpec = Cycle(f.path(), cycle, strategy);
-      runSpec.record = {"fuelFlow", "icEff", "Ila", "U", "dt", "genEff"};
+      runSpec.record = {"fuelFlow", "icEff", "Ila", "U", "dt", "genEff", "usedCapacity", "Iaba"};
       const RunResult r = Runner().Run(runSpec);
       ASSERT_EQ(r.exitCode, 0) << r.error;
       EXPECT_EQ(r.summary.endReason, "mode100");
@@ -61,6 +68,16 @@ TEST(Strategies, TheEnergyChainHoldsForEveryStrategy) {
       EXPECT_NEAR(fromFuel / charged, 1.0, 0.01);
       EXPECT_LE(mostEff, 100);
       EXPECT_NEAR(r.summary.generatorEnergy * 3.6e6, charged, 1e-6 * charged);
+      // The battery: the energy it stores at the end less at the start is the
+      // charge that went in and out, each step's valued at the open-circuit
+      // voltage of its used capacity (to within what a step moves it).
+      double inAndOut = 0, previous = r.summary.balance.startUsedCapacity;
+      for (std::size_t i = 0; i < c[6].size(); ++i) {
+        inAndOut -= battery.OpenCircuit((previous + c[6][i]) / 2) * c[7][i] * c[4][i] / 3.6e6;
+        previous = c[6][i];
+      }
+      EXPECT_NEAR(inAndOut, r.summary.balance.storedEnergyChange,
+                  0.002 * std::fabs(r.summary.balance.storedEnergyChange) + 1e-4);
     }
   }
 }
