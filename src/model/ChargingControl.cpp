@@ -11,15 +11,35 @@ namespace drivanto {
 
 namespace {
 
+// The dashboard's average consumption: from where the used capacity first
+// passed the switch-off limit, updated while charging below it.
+void AverageConsumption(State& s) {
+  if (s.chargeStartDist < 1 && s.usedCapacity > s.chargeOffLimit) s.chargeStartDist = s.ltot;
+  if (s.chargeState == '+' && s.usedCapacity < s.chargeOffLimit && s.ltot - s.chargeStartDist > 1) {
+    // Litres per metre times 10^6 is centilitres per 10 km.
+    s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / (s.ltot - s.chargeStartDist);
+  }
+}
+
+// "+" charges and "-" stops by hand; a space gives the control back.
+void ChargingKeys(State& s) {
+  if (s.keyTyped == '+') {
+    s.chargeState = '+';
+    s.chargeManual = '+';
+  }
+  if (s.keyTyped == '-') {
+    s.chargeState = '0';
+    s.chargeManual = '+';
+  }
+  if (s.keyTyped == ' ') s.chargeManual = '0';
+}
+
 // A strategy's step: it decides while the control is automatic; the keys and
 // the sensitive area's rule stay on top of it, and the dashboard's average
 // consumption is kept as with the thermostat.
 void StrategyControl(Sim& sim, Strategy& strategy) {
   State& s = sim.s;
-  if (s.chargeStartDist < 1 && s.usedCapacity > s.chargeOffLimit) s.chargeStartDist = s.ltot;
-  if (s.chargeState == '+' && s.usedCapacity < s.chargeOffLimit && s.ltot - s.chargeStartDist > 1) {
-    s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / (s.ltot - s.chargeStartDist);
-  }
+  AverageConsumption(s);
   s.strategyPower = 0;
   s.strategySpeed = 0;
   if (s.chargeManual == '0') {
@@ -64,15 +84,7 @@ void StrategyControl(Sim& sim, Strategy& strategy) {
       s.Ila = s.chargeSetting < 0 ? Ratio(-s.chargeSetting * 1000, s.U) : s.chargeSetting;
     }
   }
-  if (s.keyTyped == '+') {
-    s.chargeState = '+';
-    s.chargeManual = '+';
-  }
-  if (s.keyTyped == '-') {
-    s.chargeState = '0';
-    s.chargeManual = '+';
-  }
-  if (s.keyTyped == ' ') s.chargeManual = '0';
+  ChargingKeys(s);
 }
 
 }  // namespace
@@ -84,26 +96,14 @@ void ChargingControl(Sim& sim) {
   }
   State& s = sim.s;
   if (s.usedCapacity > s.chargeOnLimit && s.chargeManual == '0') s.chargeState = '+';
-  if (s.chargeStartDist < 1 && s.usedCapacity > s.chargeOffLimit) s.chargeStartDist = s.ltot;
-  if (s.chargeState == '+' && s.usedCapacity < s.chargeOffLimit && s.ltot - s.chargeStartDist > 1) {
-    // Litres per metre times 10^6 is centilitres per 10 km.
-    s.medelforbr = (s.tankVolume - s.fuelLeft) * 1000000 / (s.ltot - s.chargeStartDist);
-  }
+  AverageConsumption(s);
   if (s.usedCapacity < s.chargeOffLimit && s.chargeManual == '0') s.chargeState = '0';
   if (s.envArea != 0 && s.chargeManual == '0' && s.usedCapacity < s.envOnLimit) s.chargeState = '0';
   s.Ila = (s.chargeState == '+') ? s.chargeSetting : 0;
   // A negative setting is a constant charging power in kW.
   if (s.chargeState == '+' && s.chargeSetting < 0) s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
   if (s.chargeOnLimit > 100) s.chargeState = '0';
-  if (s.keyTyped == '+') {
-    s.chargeState = '+';
-    s.chargeManual = '+';
-  }
-  if (s.keyTyped == '-') {
-    s.chargeState = '0';
-    s.chargeManual = '+';
-  }
-  if (s.keyTyped == ' ') s.chargeManual = '0';
+  ChargingKeys(s);
 }
 
 }  // namespace drivanto

@@ -307,6 +307,13 @@ bool Take(std::vector<std::pair<std::string, double>>& params, const char* name,
 
 }  // namespace
 
+std::vector<std::pair<std::string, double>> ThermostatParameters(const State& s) {
+  return {{"onLimit", s.chargeOnLimit},
+          {"offLimit", s.chargeOffLimit},
+          {"current", s.chargeSetting},
+          {"speed", s.genRpm}};
+}
+
 std::string SavedStrategyText(const Strategy* strategy) {
   if (!strategy) return "";
   std::string text = "strategy " + strategy->Name() + "\r\nparameters";

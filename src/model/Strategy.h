@@ -96,6 +96,9 @@ std::string SavedStrategyText(const Strategy* strategy);
 SavedStrategy ReadSavedStrategy(const std::vector<std::string>& lines, int firstLine,
                                 const std::string& fileName);
 
+// The thermostat's parameters: the settings it runs on.
+std::vector<std::pair<std::string, double>> ThermostatParameters(const State& s);
+
 // The strategies by name, each with its parameters' names and meanings (for
 // help texts and the README).
 struct StrategyInfo {

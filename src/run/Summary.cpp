@@ -285,10 +285,7 @@ RunSummary Summarise(Sim& sim, const RunOutcome& r, const RunFigures& figures) {
     params = strategy->Parameters();
     m.strategyLimits = s.strategyLimits;
   } else {
-    params = {{"onLimit", s.chargeOnLimit},
-              {"offLimit", s.chargeOffLimit},
-              {"current", s.chargeSetting},
-              {"speed", s.genRpm}};
+    params = ThermostatParameters(s);
   }
   for (const auto& [name, value] : params) {
     m.strategyParameters += (m.strategyParameters.empty() ? "" : " ") + name + "=" +

@@ -191,10 +191,7 @@ std::vector<std::string> StrategyPanelRows(const Sim& sim, char sep) {
     params = strategy->Parameters();
   } else {
     rows.push_back("thermostat");
-    params = {{"onLimit", s.chargeOnLimit},
-              {"offLimit", s.chargeOffLimit},
-              {"current", s.chargeSetting},
-              {"speed", s.genRpm}};
+    params = ThermostatParameters(s);
   }
   for (const auto& [name, value] : params) {
     std::string text = FormatShortest(value);
