@@ -36,7 +36,9 @@ Options (applied in the order given, after the constants are read):
   --save-snapshot FILE   save a snapshot when the run has ended
   --strategy NAME        the energy-management strategy: thermostat (the
                          default: the car's own limits), powerFollower,
-                         optimalLine (README, "Strategies")
+                         optimalLine, ecms, schedule=FILE.csv (README,
+                         "Strategies"); also as settings: --set strategy=ecms
+                         --set ecms.factor=3
   --strategy-param NAME=NUMBER
                          a parameter of the strategy, e.g. minPower=8000;
                          repeatable
