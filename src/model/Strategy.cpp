@@ -75,6 +75,19 @@ double BestSpeed(double p, CarQueries& car) {
   return best;
 }
 
+// The engine's optimal operating line: the best speed for each power in
+// steps of 10 W (a power takes its step's: the same whichever power came
+// first, so that a run resumed with an empty line decides as before), each
+// found once.
+struct OperatingLine {
+  std::map<long, double> speeds;
+  double SpeedFor(double p, CarQueries& car) {
+    const long key = std::lround(p / 10);
+    if (auto it = speeds.find(key); it != speeds.end()) return it->second;
+    return speeds[key] = BestSpeed(static_cast<double>(key) * 10, car);
+  }
+};
+
 // Engine on above one limit of used capacity, off below the other.
 struct Hysteresis {
   double onLimit = 60, offLimit = 40;
@@ -91,9 +104,10 @@ struct Hysteresis {
 // used capacity, and once on, on for at least a while.
 class PowerFollower : public Strategy {
  public:
-  double minPower = 5000, maxPower = 25000, minOnTime = 20;
+  double minPower = 5000, maxPower = 25000, minOnTime = 20, bestSpeed = 1;
   Hysteresis limits;
   double onFor = 0;
+  OperatingLine line;
 
   std::string Name() const override { return "powerFollower"; }
   std::vector<std::pair<std::string, double>> Parameters() const override {
@@ -101,17 +115,19 @@ class PowerFollower : public Strategy {
             {"maxPower", maxPower},
             {"onLimit", limits.onLimit},
             {"offLimit", limits.offLimit},
-            {"minOnTime", minOnTime}};
+            {"minOnTime", minOnTime},
+            {"bestSpeed", bestSpeed}};
   }
-  StrategyDecision Decide(const StrategyInputs& in, CarQueries&) override {
+  StrategyDecision Decide(const StrategyInputs& in, CarQueries& car) override {
     const bool wasOn = limits.on;
     if (!limits.Update(in.usedCapacity, onFor >= minOnTime)) {
       onFor = 0;
       return {};
     }
     onFor = wasOn ? onFor + in.dt : in.dt;
-    const double demand = in.tractionPower + in.auxPower;
-    return {true, std::clamp(demand, minPower, maxPower), 0};
+    const double p = std::clamp(in.tractionPower + in.auxPower, minPower, maxPower);
+    // Each power at its best speed, or at the generator's.
+    return {true, p, bestSpeed != 0 ? line.SpeedFor(p, car) : 0.0};
   }
   std::unique_ptr<Strategy> Clone() const override {
     return std::make_unique<PowerFollower>(*this);
@@ -132,7 +148,7 @@ class OptimalLine : public Strategy {
   double power = 0;  // W; 0: the charging setting's (current times voltage, or power)
   double chargeSetting = 0;
   Hysteresis limits;
-  std::map<long, double> bestSpeed;  // the line, by power in steps of 10 W
+  OperatingLine line;
 
   std::string Name() const override { return "optimalLine"; }
   std::vector<std::pair<std::string, double>> Parameters() const override {
@@ -142,7 +158,7 @@ class OptimalLine : public Strategy {
     if (!limits.Update(in.usedCapacity)) return {};
     double p = power;
     if (p <= 0) p = chargeSetting < 0 ? -chargeSetting * 1000 : chargeSetting * in.voltage;
-    return {true, p, SpeedFor(p, car)};
+    return {true, p, line.SpeedFor(p, car)};
   }
   std::unique_ptr<Strategy> Clone() const override { return std::make_unique<OptimalLine>(*this); }
   std::vector<double> KeptState() const override { return {limits.on ? 1.0 : 0.0}; }
@@ -152,11 +168,6 @@ class OptimalLine : public Strategy {
     return true;
   }
 
-  double SpeedFor(double p, CarQueries& car) {
-    const long key = std::lround(p / 10);
-    if (auto it = bestSpeed.find(key); it != bestSpeed.end()) return it->second;
-    return bestSpeed[key] = BestSpeed(p, car);
-  }
 };
 
 // Equivalent consumption minimisation: each step the charging power (from
@@ -389,7 +400,9 @@ const std::vector<StrategyInfo>& BuiltInStrategies() {
         {"maxPower", "W charged at most (default 25000)"},
         {"onLimit", "% used capacity above which the engine starts (default chargeOnLimit)"},
         {"offLimit", "% used capacity below which it stops (default chargeOffLimit)"},
-        {"minOnTime", "s the engine runs at least once started (default 20)"}}},
+        {"minOnTime", "s the engine runs at least once started (default 20)"},
+        {"bestSpeed", "1: each power at the engine speed of best efficiency for it; 0: at the "
+                      "generator's speed (default 1)"}}},
       {"optimalLine",
        "the thermostat's limits and power, each power made at the engine speed and torque of "
        "best efficiency for it (the optimal operating line of the engine's table)",
@@ -433,6 +446,7 @@ std::unique_ptr<Strategy> MakeStrategy(const std::string& name,
     Take(params, "onLimit", &p->limits.onLimit);
     Take(params, "offLimit", &p->limits.offLimit);
     Take(params, "minOnTime", &p->minOnTime);
+    Take(params, "bestSpeed", &p->bestSpeed);
     if (p->minPower < 0 || p->maxPower < p->minPower) {
       *why = "powerFollower needs 0 <= minPower <= maxPower";
       return nullptr;
