@@ -200,7 +200,7 @@ std::vector<std::string> StrategyPanelRows(const Sim& sim, char sep) {
     }
     rows.push_back(name + "=" + text);
   }
-  rows.resize(3 + kStrategyParameterRows, "");
+  rows.resize(std::max<std::size_t>(rows.size(), 3 + kStrategyParameterRows), "");
   return rows;
 }
 
