@@ -30,8 +30,12 @@ void ReadStepTables(Sim& sim) {
       {&at.engineEfficiency, {&s.Tforb, "2"}}, {&at.engineCO, {&s.Tforb, "3"}},
       {&at.engineNOx, {&s.Tforb, "4"}},       {&at.engineHC, {&s.Tforb, "5"}},
       {&at.brakeRegen, {&s.Tbr, "1"}}};
-  for (const auto& [site, table] : ones) read([&] { cache.Get1(*site, *table.first, table.second); });
-  for (const auto& [site, table] : twos) read([&] { cache.Get2(*site, *table.first, table.second); });
+  for (const auto& one : ones) {
+    read([&] { cache.Get1(*one.first, *one.second.first, one.second.second); });
+  }
+  for (const auto& two : twos) {
+    read([&] { cache.Get2(*two.first, *two.second.first, two.second.second); });
+  }
   read([&] { cache.Text(at.gearTable, s.Tvx); });
 }
 
