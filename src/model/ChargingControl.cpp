@@ -57,6 +57,28 @@ void StrategyControl(Sim& sim, Strategy& strategy) {
     in.engineSpeed = s.engineSpeed;
     in.engineTorque = s.engineTorque;
     in.fuelFlow = s.fuelFlow;
+    in.cycleTime = s.cycleTime;
+    in.rowsAhead = [&sim](int n) {
+      std::vector<std::pair<double, double>> rows;
+      const State& st = sim.s;
+      if (st.cycleType != 'T' || !sim.cycleFile.IsOpen() || n <= 0) return rows;
+      // The row read last lies ahead of the one being driven; the rest
+      // follow in the file (read from a copy of the reader's place).
+      if (!sim.cycleRowIsInitial && st.readRow[1] > st.cycleTime) {
+        rows.emplace_back(st.readRow[1], st.readRow[2]);
+      }
+      CycleFile ahead = sim.cycleFile;
+      try {
+        double row[6];
+        while (static_cast<int>(rows.size()) < n && !ahead.AtEnd()) {
+          ahead.ReadRow(row);
+          rows.emplace_back(row[0], row[1]);
+        }
+      } catch (const std::exception&) {
+        // A row the reader cannot read ends what lies ahead.
+      }
+      return rows;
+    };
     CarQueries car(*sim.tables, s);
     const StrategyDecision d = strategy.Decide(in, car);
     const bool usable = d.engineOn && std::isfinite(d.power) && d.power > 0 &&

@@ -8,6 +8,7 @@
 // the step asks once per step; the keys "+", "-" and space and the rule of the
 // environmentally sensitive area stay on top of it.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -33,6 +34,11 @@ struct StrategyInputs {
   // What the engine gave last step (0 when it was off).
   double engineSpeed = 0, engineTorque = 0, fuelFlow = 0;
   bool engineWasOn = false;
+  // On a time cycle: its clock (s), and up to n of the rows ahead of the one
+  // being driven, each its time (s) and speed (m/s), read when asked (none
+  // on a map cycle or past the file's end).
+  double cycleTime = 0;
+  std::function<std::vector<std::pair<double, double>>(int n)> rowsAhead;
 };
 
 // What a strategy decides for this step.

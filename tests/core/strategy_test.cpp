@@ -209,6 +209,49 @@ TEST(Strategies, ThePanelsChoiceIsTheFoldersStrategy) {
   }
 }
 
+// What a strategy is told: the cycle's rows ahead on a time cycle among it.
+class Probe : public Strategy {
+ public:
+  std::string Name() const override { return "probe"; }
+  std::vector<std::pair<std::string, double>> Parameters() const override { return {}; }
+  StrategyDecision Decide(const StrategyInputs& in, CarQueries&) override {
+    if (in.time > 25 && ahead.empty()) {
+      ahead = in.rowsAhead(3);
+      cycleTime = in.cycleTime;
+    }
+    return {};
+  }
+  std::unique_ptr<Strategy> Clone() const override { return std::make_unique<Probe>(*this); }
+  std::vector<std::pair<double, double>> ahead;
+  double cycleTime = 0;
+};
+
+TEST(Strategies, AStrategySeesTheRowsAheadOnATimeCycle) {
+  BatchFolder f(DRIVANTO_TEST_DATA_DIR);
+  f.Write("AHEAD.CYK",
+          "0 10 0 0 1 0\n20 15 0 0 1 0\n40 5 0 0 1 0\n60 8 0 0 1 0\n80 0 0 100 1 0\n"
+          "81 0 0 100 1 0\n");
+  SimulatedClock clock;
+  Sim sim;
+  sim.clock = &clock;
+  StartUp(sim, f.path());
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"cycleType", "T"}, {"Ttidd", f / "AHEAD.CYK"}, {"timeMode", "D"}, {"dt", "0.5"},
+           {"Spara", "0000"}}) {
+    std::string why;
+    ASSERT_TRUE(SetFieldFromText(sim.s, FindField(name)->field, value, &why)) << why;
+  }
+  auto probe = std::make_unique<Probe>();
+  Probe* seen = probe.get();
+  sim.strategy.Set(std::move(probe));
+  Start(sim, nullptr);
+  for (int i = 0; i < 60; ++i) Tick(sim, nullptr);
+  ASSERT_GT(seen->cycleTime, 20);
+  ASSERT_LT(seen->cycleTime, 40);
+  const std::vector<std::pair<double, double>> want = {{40, 5}, {60, 8}, {80, 0}};
+  EXPECT_EQ(seen->ahead, want);
+}
+
 TEST(Strategies, WhatCannotBeIsAUsageError) {
   BatchFolder f(DRIVANTO_TEST_DATA_DIR);
   const struct {
