@@ -104,7 +104,7 @@ struct Hysteresis {
 // used capacity, and once on, on for at least a while.
 class PowerFollower : public Strategy {
  public:
-  double minPower = 5000, maxPower = 25000, minOnTime = 20, bestSpeed = 1;
+  double minPower = 5000, maxPower = 25000, minOnTime = 20, bestSpeed = 1, gain = 5000;
   Hysteresis limits;
   double onFor = 0;
   OperatingLine line;
@@ -116,7 +116,8 @@ class PowerFollower : public Strategy {
             {"onLimit", limits.onLimit},
             {"offLimit", limits.offLimit},
             {"minOnTime", minOnTime},
-            {"bestSpeed", bestSpeed}};
+            {"bestSpeed", bestSpeed},
+            {"gain", gain}};
   }
   StrategyDecision Decide(const StrategyInputs& in, CarQueries& car) override {
     const bool wasOn = limits.on;
@@ -125,7 +126,11 @@ class PowerFollower : public Strategy {
       return {};
     }
     onFor = wasOn ? onFor + in.dt : in.dt;
-    const double p = std::clamp(in.tractionPower + in.auxPower, minPower, maxPower);
+    // The demand, and more the emptier the battery is than the middle of
+    // the limits (less the fuller), so that runs end near where they began.
+    const double middle = (limits.onLimit + limits.offLimit) / 2;
+    const double p = std::clamp(in.tractionPower + in.auxPower + gain * (in.usedCapacity - middle),
+                                minPower, maxPower);
     // Each power at its best speed, or at the generator's.
     return {true, p, bestSpeed != 0 ? line.SpeedFor(p, car) : 0.0};
   }
@@ -402,7 +407,9 @@ const std::vector<StrategyInfo>& BuiltInStrategies() {
         {"offLimit", "% used capacity below which it stops (default chargeOffLimit)"},
         {"minOnTime", "s the engine runs at least once started (default 20)"},
         {"bestSpeed", "1: each power at the engine speed of best efficiency for it; 0: at the "
-                      "generator's speed (default 1)"}}},
+                      "generator's speed (default 1)"},
+        {"gain", "W more charged per % used capacity above the middle of the limits, less below "
+                 "(default 5000)"}}},
       {"optimalLine",
        "the thermostat's limits and power, each power made at the engine speed and torque of "
        "best efficiency for it (the optimal operating line of the engine's table)",
@@ -447,6 +454,7 @@ std::unique_ptr<Strategy> MakeStrategy(const std::string& name,
     Take(params, "offLimit", &p->limits.offLimit);
     Take(params, "minOnTime", &p->minOnTime);
     Take(params, "bestSpeed", &p->bestSpeed);
+    Take(params, "gain", &p->gain);
     if (p->minPower < 0 || p->maxPower < p->minPower) {
       *why = "powerFollower needs 0 <= minPower <= maxPower";
       return nullptr;

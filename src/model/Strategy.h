@@ -52,7 +52,9 @@ struct StrategyDecision {
 // has no answer (false, or 0), never a range error.
 class CarQueries {
  public:
-  CarQueries(TableCache& tables, const State& s) : tables_(tables), s_(s) {}
+  // `torque` and `efficiency`: the sites the run keeps for these questions.
+  CarQueries(TableCache& tables, const State& s, TableSite& torque, TableSite& efficiency)
+      : tables_(tables), s_(s), torque_(torque), efficiency_(efficiency) {}
   // Nm the engine gives at most at this speed; false outside its table.
   bool MaxTorque(double rpm, double* torque);
   // % efficiency at this point; false outside the table.
@@ -68,7 +70,8 @@ class CarQueries {
  private:
   TableCache& tables_;
   const State& s_;
-  TableSite torque_, efficiency_;
+  TableSite& torque_;
+  TableSite& efficiency_;
 };
 
 // A strategy. It may keep state between steps (Clone copies it with the run).

@@ -441,7 +441,7 @@ void MainWindow::BeginRecording(const std::string& file) {
                      [](const auto& o) { return o.first == "the drive recording"; }),
       sim_.namedOutputs.end());
   CheckOutputFile(sim_, file, "the drive recording");
-  recorder_.Begin(file, sim_.s, DecimalSeparator());
+  recorder_.Begin(file, sim_.s, DecimalSeparator(), SavedStrategyText(sim_.strategy.get()));
   sim_.namedOutputs.emplace_back("the drive recording", file);
 }
 

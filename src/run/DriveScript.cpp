@@ -297,7 +297,8 @@ void DriveRecorder::NoteTimeBase(const State& s) {
   dt_ = s.dt;
 }
 
-void DriveRecorder::Begin(const std::string& fileName, const State& start, char decimalSeparator) {
+void DriveRecorder::Begin(const std::string& fileName, const State& start, char decimalSeparator,
+                          const std::string& strategyLines) {
   End(lastTick_);
   file_ = std::fopen(fileName.c_str(), "wb");
   if (!file_) throw IoError(fileName, 0, ErrnoReason(errno));
@@ -312,7 +313,7 @@ void DriveRecorder::Begin(const std::string& fileName, const State& start, char 
   lastY_ = start.mouseY;
   Write(std::string(kFirstLine) +
         "\n# recorded by the window; replay: drivanto-batch --script FILE\n");
-  Write("snapshot\n" + SnapshotText(start, decimalSeparator) + "end snapshot\n");
+  Write("snapshot\n" + SnapshotText(start, decimalSeparator) + strategyLines + "end snapshot\n");
 }
 
 void DriveRecorder::BeforeTick(int64_t tick, const State& s) {

@@ -7,6 +7,8 @@
 //   drivanto drive script 1
 //   snapshot                  the state at the start, as a snapshot file's
 //   ...                       1050 lines (its own line ends as written),
+//                             and a strategy's three lines as a snapshot
+//                             file has them, when one ran
 //   end snapshot              then the drive:
 //   key N:C                   the key C typed before tick N (as --key)
 //   mouse N:X,Y               the mouse at X,Y before tick N (as --mouse)
@@ -92,8 +94,11 @@ class DriveRecorder : public RunObserver {
   DriveRecorder& operator=(const DriveRecorder&) = delete;
   ~DriveRecorder();
 
-  // Creates the file with the starting state; throws IoError.
-  void Begin(const std::string& fileName, const State& start, char decimalSeparator);
+  // Creates the file with the starting state and the strategy's lines (its
+  // name, parameters and what it keeps; empty for the car's own rule) after
+  // the snapshot's; throws IoError.
+  void Begin(const std::string& fileName, const State& start, char decimalSeparator,
+             const std::string& strategyLines = {});
   bool IsRecording() const { return file_ != nullptr; }
   const std::string& fileName() const { return name_; }
   // Before tick `tick` runs: the key and mouse it will see.

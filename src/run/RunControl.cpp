@@ -153,6 +153,20 @@ bool TakeFolderStrategy(Sim& sim) {
   return true;
 }
 
+namespace {
+
+// A strategy's lines after a snapshot's own; `firstLine` is the line of the
+// file the snapshot's first line has.
+SavedStrategy StrategyAfterSnapshot(std::string_view snapshot, int firstLine,
+                                    const std::string& fileName) {
+  const std::vector<std::string> lines = SplitLines(std::string(snapshot));
+  if (lines.size() <= kSnapshotLines) return SavedStrategy();
+  return ReadSavedStrategy(std::vector<std::string>(lines.begin() + kSnapshotLines, lines.end()),
+                           firstLine + static_cast<int>(kSnapshotLines), fileName);
+}
+
+}  // namespace
+
 bool LoadSnapshotIntoRun(Sim& sim, const std::string& fileName, std::vector<MovedFile>* moved) {
   State& s = sim.s;
   CheckIsSnapshot(fileName);
@@ -163,13 +177,7 @@ bool LoadSnapshotIntoRun(Sim& sim, const std::string& fileName, std::vector<Move
         return "the snapshot " + Printable(fileName) + ", line " + std::to_string(line) + " (" +
                variable + ")";
       });
-  // A strategy's lines after the snapshot's own.
-  const std::vector<std::string> lines = SplitLines(ReadFileBytes(fileName));
-  sim.loadedStrategy =
-      lines.size() > kSnapshotLines
-          ? ReadSavedStrategy(std::vector<std::string>(lines.begin() + kSnapshotLines, lines.end()),
-                              static_cast<int>(kSnapshotLines) + 1, fileName)
-          : SavedStrategy();
+  sim.loadedStrategy = StrategyAfterSnapshot(ReadFileBytes(fileName), 1, fileName);
   s = std::move(loaded);
   s.ValueFileName = Cut250(fileName);
   if (moved) *moved = std::move(found);
@@ -200,6 +208,7 @@ bool LoadScriptStateIntoRun(Sim& sim, const std::string& scriptFile, const std::
                std::to_string(firstLine + line - 1) + " (the snapshot's line " +
                std::to_string(line) + ", " + variable + ")";
       });
+  sim.loadedStrategy = StrategyAfterSnapshot(snapshot, firstLine, scriptFile);
   s = std::move(loaded);
   s.ValueFileName = Cut250(scriptFile);
   if (moved) *moved = std::move(found);

@@ -202,14 +202,22 @@ namespace {
 // A strategy and what it keeps travel with the snapshot: the second part is
 // given no strategy and goes on as the run made in one go.
 TEST(BatchResume, WithAStrategyThatKeepsWhatItDecided) {
-  for (const char* strategy : {"ecms", "powerFollower"}) {
+  for (const char* strategy : {"ecms", "powerFollower", "optimalLine"}) {
     SCOPED_TRACE(strategy);
     BatchFolder f;
-    ExpectSplitRunsEqualTheWholeRun(
-        f,
-        TimeCycle("UDDS.CYK", "0.1") + Set({"Spara=1100", "usedCapacity=59.5"}) +
-            Args{"--strategy", strategy},
-        {1500, 7001}, {"RESULT1.TXT", "RESULT2.TXT"});
+    const Args run = TimeCycle("UDDS.CYK", "0.1") + Set({"Spara=1100", "usedCapacity=59.5"}) +
+                     Args{"--strategy", strategy};
+    ExpectSplitRunsEqualTheWholeRun(f, run, {1500, 7001}, {"RESULT1.TXT", "RESULT2.TXT"});
+    // A drive script starting mid-run carries the strategy and what it kept
+    // as the snapshot does: replayed to the end, the whole run's rows.
+    auto whole = f.RunJson(run);
+    const std::string rows1 = f.Read("RESULT1.TXT");
+    f.RunJson(run + Args{"--max-steps", "4000", "--save-snapshot", f / "part.snap"});
+    f.Write("drive.txt", "drivanto drive script 1\nsnapshot\n" + f.Read("part.snap") +
+                             "end snapshot\nend " + whole["steps"] + "\n");
+    auto replay = f.RunJson({"--script", f / "drive.txt"});
+    EXPECT_EQ(replay["strategy"], strategy);
+    EXPECT_TRUE(f.Read("RESULT1.TXT") == rows1) << "result file 1 differs";
   }
 }
 
