@@ -79,7 +79,7 @@ void StrategyControl(Sim& sim, Strategy& strategy) {
       }
       return rows;
     };
-    CarQueries car(*sim.tables, s, sim.sites.strategyTorque, sim.sites.strategyEfficiency);
+    CarQueries car(*sim.tables, s, sim.sites.strategyQueries);
     const StrategyDecision d = strategy.Decide(in, car);
     const bool usable = d.engineOn && std::isfinite(d.power) && d.power > 0 &&
                         std::isfinite(d.engineSpeed) && d.engineSpeed >= 0;

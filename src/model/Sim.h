@@ -35,10 +35,9 @@ struct ModelTables {
   TableSite engineHC;
   TableSite brakeRegen;  // brake regeneration, table 1
   TableSite gearTable;   // the gearbox file (not numbered tables)
-  // The engine's tables 1 and 2 as the strategy asks them (its own sites,
-  // so that its questions leave the model's places in the tables alone).
-  TableSite strategyTorque;
-  TableSite strategyEfficiency;
+  // The tables as the strategy asks them (its own sites, so that its
+  // questions leave the model's places in the tables alone).
+  QuerySites strategyQueries;
 };
 
 struct Sim;

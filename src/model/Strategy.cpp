@@ -14,7 +14,7 @@ namespace drivanto {
 
 bool CarQueries::MaxTorque(double rpm, double* torque) {
   try {
-    return Lookup1(tables_.Get1(torque_, s_.Tforb, "1"), 'i', rpm, 1, torque);
+    return Lookup1(tables_.Get1(sites_.torque, s_.Tforb, "1"), 'i', rpm, 1, torque);
   } catch (const std::exception&) {
     return false;
   }
@@ -22,7 +22,7 @@ bool CarQueries::MaxTorque(double rpm, double* torque) {
 
 bool CarQueries::Efficiency(double rpm, double torque, double* efficiency) {
   try {
-    return Lookup2(tables_.Get2(efficiency_, s_.Tforb, "2"), 'i', 'i', torque, rpm, efficiency);
+    return Lookup2(tables_.Get2(sites_.efficiency, s_.Tforb, "2"), 'i', 'i', torque, rpm, efficiency);
   } catch (const std::exception&) {
     return false;
   }
@@ -44,7 +44,7 @@ double CarQueries::TorqueFor(double power, double rpm) const {
 
 std::pair<double, double> CarQueries::SpeedRange() {
   try {
-    const Table1& t = tables_.Get1(torque_, s_.Tforb, "1");
+    const Table1& t = tables_.Get1(sites_.torque, s_.Tforb, "1");
     if (!t.found || t.rows.keys.empty()) return {0, 0};
     const auto [lo, hi] = std::minmax_element(t.rows.keys.begin(), t.rows.keys.end());
     return {std::max(*lo, 0.0), *hi};
@@ -53,10 +53,59 @@ std::pair<double, double> CarQueries::SpeedRange() {
   }
 }
 
-namespace {
+bool CarQueries::NOxFlow(double rpm, double torque, double* flow) {
+  double fuel = 0, perKg = 0;
+  if (!FuelFlow(rpm, torque, &fuel)) return false;
+  try {
+    if (!Lookup2(tables_.Get2(sites_.nox, s_.Tforb, "4"), 'i', 'i', torque, rpm, &perKg)) {
+      return false;
+    }
+  } catch (const std::exception&) {
+    return false;
+  }
+  *flow = fuel * s_.fuelDensity * perKg;
+  return true;
+}
 
-// The speed of best efficiency at which the engine can give this electric
-// power (200 speeds across its table); 0 when it can at none.
+bool CarQueries::Voltage(double usedCapacity, double current, double* volts) {
+  // The current scaled to the battery the tables describe.
+  if (s_.batTableCapacity > 0.1 && s_.batCapacity != 0) {
+    current = current * s_.batTableCapacity / s_.batCapacity;
+  }
+  try {
+    if (current >= 0) {
+      return Lookup2(tables_.Get2(sites_.batteryDischarge, s_.Tbat, "1"), 'i', 'i', usedCapacity,
+                     current, volts);
+    }
+    return Lookup2(tables_.Get2(sites_.batteryCharge, s_.Tbat, "2"), 'i', 'i', usedCapacity,
+                   -current, volts);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::vector<double> CarQueries::Voltages(double usedCapacity, const std::vector<double>& currents) {
+  std::vector<double> volts(currents.size(), std::nan(""));
+  const double scale = s_.batTableCapacity > 0.1 && s_.batCapacity != 0
+                           ? s_.batTableCapacity / s_.batCapacity
+                           : 1.0;
+  try {
+    const Table2& discharge = tables_.Get2(sites_.batteryDischarge, s_.Tbat, "1");
+    const Table2& charge = tables_.Get2(sites_.batteryCharge, s_.Tbat, "2");
+    LookupHint hint;
+    for (std::size_t k = 0; k < currents.size(); ++k) {
+      const double current = currents[k] * scale;
+      double v = 0;
+      const bool found = current >= 0 ? Lookup2(discharge, 'i', 'i', usedCapacity, current, &v, &hint)
+                                      : Lookup2(charge, 'i', 'i', usedCapacity, -current, &v, &hint);
+      if (found) volts[k] = v;
+    }
+  } catch (const std::exception&) {
+    // No table: no answers.
+  }
+  return volts;
+}
+
 double BestSpeed(double p, CarQueries& car) {
   const auto [lo, hi] = car.SpeedRange();
   double best = 0, bestEff = -1;
@@ -74,6 +123,40 @@ double BestSpeed(double p, CarQueries& car) {
   }
   return best;
 }
+
+double MostPower(CarQueries& car) {
+  const auto [lo, hi] = car.SpeedRange();
+  double most = 0;
+  constexpr int kSpeeds = 200;
+  for (int i = 0; i <= kSpeeds && hi > lo; ++i) {
+    const double n = lo + (hi - lo) * i / kSpeeds;
+    double torque = 0;
+    if (n <= 2 || !car.MaxTorque(n, &torque)) continue;
+    // The torque that charges a power, turned round.
+    const double p = car.TorqueFor(1000, n) > 0 ? 1000 * torque / car.TorqueFor(1000, n) : 0;
+    most = std::max(most, p);
+  }
+  return most;
+}
+
+std::vector<OperatingPoint> OperatingPoints(CarQueries& car, double maxPower, int count,
+                                            double fixedSpeed) {
+  std::vector<OperatingPoint> points;
+  for (int k = 1; k <= count; ++k) {
+    OperatingPoint o;
+    o.power = maxPower * k / count;
+    o.speed = fixedSpeed > 0 ? fixedSpeed : BestSpeed(o.power, car);
+    const double torque = car.TorqueFor(o.power, o.speed);
+    double most = 0;
+    if (o.speed <= 2 || !car.MaxTorque(o.speed, &most) || torque > most) continue;
+    if (!car.FuelFlow(o.speed, torque, &o.fuelFlow) || o.fuelFlow <= 0) continue;
+    if (!car.NOxFlow(o.speed, torque, &o.noxFlow)) o.noxFlow = 0;
+    points.push_back(o);
+  }
+  return points;
+}
+
+namespace {
 
 // The engine's optimal operating line: the best speed for each power in
 // steps of 10 W (a power takes its step's: the same whichever power came

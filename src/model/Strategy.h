@@ -50,11 +50,16 @@ struct StrategyDecision {
 
 // Read-only questions on the car's engine tables. A question outside a table
 // has no answer (false, or 0), never a range error.
+// Where the questions look their tables up (kept with the run, apart from the
+// model's own places in the tables).
+struct QuerySites {
+  TableSite torque, efficiency, nox, batteryDischarge, batteryCharge;
+};
+
 class CarQueries {
  public:
-  // `torque` and `efficiency`: the sites the run keeps for these questions.
-  CarQueries(TableCache& tables, const State& s, TableSite& torque, TableSite& efficiency)
-      : tables_(tables), s_(s), torque_(torque), efficiency_(efficiency) {}
+  CarQueries(TableCache& tables, const State& s, QuerySites& sites)
+      : tables_(tables), s_(s), sites_(sites) {}
   // Nm the engine gives at most at this speed; false outside its table.
   bool MaxTorque(double rpm, double* torque);
   // % efficiency at this point; false outside the table.
@@ -66,13 +71,47 @@ class CarQueries {
   double TorqueFor(double power, double rpm) const;
   // The engine speeds of the maximum-torque table (rpm), lowest and highest.
   std::pair<double, double> SpeedRange();
+  // g/s of NOx at this point (the fuel flow times the table's g/kg); false
+  // outside the tables.
+  bool NOxFlow(double rpm, double torque, double* flow);
+  // V at the battery's terminals at this used capacity (%) and current (A,
+  // positive discharging), from the battery's tables as the step has it.
+  bool Voltage(double usedCapacity, double current, double* volts);
+  // The same for many currents at one used capacity (the tables found once);
+  // NaN where a table has no answer.
+  std::vector<double> Voltages(double usedCapacity, const std::vector<double>& currents);
+  // Ah the battery holds.
+  double Capacity() const { return s_.batCapacity; }
+  // rpm of the generator's set speed.
+  double GeneratorSpeed() const { return s_.genRpm; }
 
  private:
   TableCache& tables_;
   const State& s_;
-  TableSite& torque_;
-  TableSite& efficiency_;
+  QuerySites& sites_;
 };
+
+// The engine speed of best efficiency at which it can give this electric
+// power (200 speeds across its table); 0 when it can at none.
+double BestSpeed(double power, CarQueries& car);
+
+// The most electric power the engine can give (W), at any speed of its table.
+double MostPower(CarQueries& car);
+
+// A way to charge: an electric power, the engine speed it is made at, and
+// what it burns and emits.
+struct OperatingPoint {
+  double power = 0;     // W into the battery
+  double speed = 0;     // rpm
+  double fuelFlow = 0;  // l/s
+  double noxFlow = 0;   // g/s
+};
+
+// `count` powers in equal steps up to `maxPower`, each at its best speed, or
+// at `fixedSpeed` (rpm) when that is above 0; a power the engine cannot give
+// there is left out.
+std::vector<OperatingPoint> OperatingPoints(CarQueries& car, double maxPower, int count,
+                                            double fixedSpeed = 0);
 
 // A strategy. It may keep state between steps (Clone copies it with the run).
 class Strategy {
