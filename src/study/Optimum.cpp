@@ -16,6 +16,7 @@
 #include "base/Files.h"
 #include "base/NumberText.h"
 #include "model/Sim.h"
+#include "run/SettingText.h"
 
 namespace drivanto {
 
@@ -280,9 +281,15 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   if (spec.usedPoints < 2 || spec.powers < 1) {
     return fail(2, "the grids need at least 2 points of used capacity and 1 power");
   }
+  // The runs are the car's with the optimum's strategy: a strategy chosen
+  // among the settings has no say.
+  RunSpec base = spec.run;
+  std::erase_if(base.actions, [](const RunSpec::Action& a) {
+    return a.kind == RunSpec::Action::Set && IsStrategyChoice(a.a);
+  });
   // 1. What the traction side asks of the battery, from one run of the cycle.
   DemandRecorder recorder;
-  RunSpec recording = spec.run;
+  RunSpec recording = base;
   recording.strategy = "thermostat";
   recording.strategyParams.clear();
   recording.Set("Spara", "0000");
@@ -361,6 +368,7 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   }
   problem.first.push_back(recorder.ttot.size());
   report.stages = static_cast<int>(problem.first.size() - 1);
+  problem.usedPoints = spec.usedPoints;
   problem.startCost = spec.startCost;
   problem.noxWeight = spec.noxWeight;
   problem.engineOnAtStart = car.s.chargeState == '+';
@@ -369,7 +377,7 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   // 2. and 3. Solve, write the schedule, drive it; aim the end again while
   // the forward run ends away from its start.
   const std::string schedule = AbsolutePath(spec.schedule);
-  RunSpec forward = spec.run;
+  RunSpec forward = base;
   forward.strategy = "schedule=" + schedule;
   forward.strategyParams.clear();
   double target = problem.usedStart;

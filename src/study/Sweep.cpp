@@ -31,6 +31,7 @@
 #include "run/Tick.h"
 #include "run/SettingText.h"
 #include "run/Trace.h"
+#include "study/Optimum.h"
 #include "run/RunArgs.h"
 #include "run/Runner.h"
 #include "study/Json.h"
@@ -92,6 +93,11 @@ How:
                              (default: the one beside this program)
   --collect DIR              build DIR/summary.csv and .jsonl from the runs'
                              folders (after emitted commands have run)
+  --optimum                  add the optimum of each run's cycle (drivanto-optimal
+                             at its defaults, for the run's settings but its
+                             strategy) as optimum.correctedFuelPer100km, and
+                             the run's distance from it in %, optimumGap; the
+                             schedules stay in DIR as optimum-N.csv
   --keep-runs all|failed|none
                              which runs' folders stay once their rows are in
                              the table (default all: a run's result files and
@@ -124,6 +130,7 @@ struct Options {
   std::string trace, saveSnapshot;
   unsigned jobs = 0;
   bool resume = false, help = false, version = false;
+  bool optimum = false;
 };
 
 std::string Absolute(const std::string& path) {
@@ -243,6 +250,8 @@ Options Parse(const std::vector<std::string>& args) {
       if (!WholeNumber(v, &o.runsPerTask) || o.runsPerTask < 1) {
         throw UsageError(a + " takes a number of runs of 1 or more, not \"" + Printable(v) + "\"");
       }
+    } else if (a == "--optimum") {
+      o.optimum = true;
     } else if (a == "--keep-runs") {
       o.keepRuns = value(i);
       if (o.keepRuns != "all" && o.keepRuns != "failed" && o.keepRuns != "none") {
@@ -305,6 +314,9 @@ Options Parse(const std::vector<std::string>& args) {
                                 o.batchArgs.end();
   if (traceOptions && o.trace.empty()) {
     throw UsageError("--trace-vars and --trace-every need --trace FILE.csv");
+  }
+  if (o.optimum && (!o.emitJobs.empty() || !o.emitSlurm.empty() || !o.collect.empty())) {
+    throw UsageError("--optimum needs the runs made here, not --emit-jobs, --emit-slurm or --collect");
   }
   // The grid's size first, from the counts of its values, before any value
   // is made (a grid of many settings would take memory and time without
@@ -730,6 +742,76 @@ RunSpec CommonSpec(const Options& o) {
   return runSpec;
 }
 
+// The optima of a study's cycles: one for each set of a run's settings but
+// those of its strategy (the strategy's choice and parameters, the
+// thermostat's own, the result files).
+class Optima {
+ public:
+  static std::string Key(const SweepRun& run) {
+    std::string key;
+    for (const auto& [name, value] : run.settings) {
+      if (IsStrategyChoice(name) || name == "chargeOnLimit" || name == "chargeOffLimit" ||
+          name == "chargeSetting" || name == "genRpm" || name == "Spara") {
+        continue;
+      }
+      key += name + "=" + value + "\n";
+    }
+    return key;
+  }
+  // The run's optimum and distance from it, as a JSON object; "" when the
+  // run failed or its optimum could not be found.
+  std::string Against(const SweepRun& run, const SweepOutcome& outcome) const {
+    auto it = corrected_.find(Key(run));
+    if (it == corrected_.end() || outcome.exitCode != 0) return {};
+    std::string gap = "null";
+    if (auto flat = FlattenJson(outcome.summary)) {
+      for (const JsonValue& v : *flat) {
+        bool complete = false;
+        const double fuel = ParseNumberPrefix(v.text, &complete);
+        if (v.key == "chargeBalance.correctedFuelPer100km" && complete && it->second > 0) {
+          gap = JsonNumber(100 * (fuel - it->second) / it->second);
+        }
+      }
+    }
+    return "{\"correctedFuelPer100km\": " + JsonNumber(it->second) + ", \"gap\": " + gap + "}";
+  }
+  std::map<std::string, double> corrected_;
+};
+
+Optima FindOptima(const Options& o, const RunSpec& common, const std::vector<const SweepRun*>& todo,
+                  std::ostream& err) {
+  Optima optima;
+  std::vector<const SweepRun*> firsts;
+  std::set<std::string> seen;
+  for (const SweepRun* run : todo) {
+    if (seen.insert(Optima::Key(*run)).second) firsts.push_back(run);
+  }
+  for (std::size_t n = 0; n < firsts.size(); ++n) {
+    err << "\roptimum " << n + 1 << " of " << firsts.size() << "...";
+    err.flush();
+    OptimumSpec spec;
+    spec.run = common;
+    spec.run.folder = o.folder;
+    for (const auto& [name, value] : firsts[n]->settings) spec.run.Set(name, value);
+    // Its forward run writes no result file into the study's folder.
+    spec.run.Set("Spara", "0000");
+    spec.run.trace.clear();
+    spec.run.saveSnapshot.clear();
+    spec.threads = static_cast<int>(std::max(1u, o.jobs ? o.jobs : std::thread::hardware_concurrency()));
+    spec.schedule = o.out + "/optimum-" + std::to_string(n + 1) + ".csv";
+    const OptimumReport report = RunOptimum(spec);
+    if (report.exitCode == 0) {
+      optima.corrected_[Optima::Key(*firsts[n])] =
+          report.forward.summary.balance.correctedFuelPer100km;
+    } else {
+      err << "\ndrivanto-sweep: no optimum for the runs like " << firsts[n]->id << ": "
+          << report.error << "\n";
+    }
+  }
+  if (!firsts.empty()) err << "\n";
+  return optima;
+}
+
 void EmitJobs(const Options& o, RunInputs& inputs, const std::vector<SweepRun>& runs,
               std::ostream& out) {
   const std::string batch =
@@ -854,13 +936,14 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
       EmitJobs(o, inputs, runs, out);
       return 0;
     }
-    SweepTable table(o.out, SettingNames(runs));
+    SweepTable table(o.out, SettingNames(runs), o.optimum);
     const std::set<std::string> done = table.Start(o.resume, runs);
     std::vector<const SweepRun*> todo;
     for (const SweepRun& r : runs) {
       if (!done.count(r.id)) todo.push_back(&r);
     }
     const RunSpec common = CommonSpec(o);
+    const Optima optima = o.optimum ? FindOptima(o, common, todo, err) : Optima();
     const unsigned jobs = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
     std::atomic<std::size_t> next{0};
     std::atomic<int> failed{0};
@@ -892,6 +975,7 @@ int RunSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         bool written = true;
         try {
           o1 = RunOne(o, common, inputs, run, tables);
+          if (o.optimum) o1.optimum = optima.Against(run, o1);
           table.Add(run, o1);
         } catch (const IoError& e) {
           std::lock_guard<std::mutex> guard(progressMutex);

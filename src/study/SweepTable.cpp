@@ -91,8 +91,9 @@ std::string CsvCell(const std::string& text) {
 
 }  // namespace
 
-SweepTable::SweepTable(std::string dir, std::vector<std::string> settingNames)
-    : dir_(std::move(dir)), names_(std::move(settingNames)) {}
+SweepTable::SweepTable(std::string dir, std::vector<std::string> settingNames,
+                       bool optimumColumns)
+    : dir_(std::move(dir)), names_(std::move(settingNames)), optimumColumns_(optimumColumns) {}
 
 SweepTable::~SweepTable() { CloseFiles(); }
 
@@ -108,6 +109,7 @@ std::string SweepTable::Header() const {
   for (const std::string& n : names_) h += "," + CsvCell(SettingColumn(n));
   h += ",exitCode,error";
   for (const std::string& k : SummaryColumns()) h += "," + k;
+  if (optimumColumns_) h += ",optimum.correctedFuelPer100km,optimumGap";
   return h + "\n";
 }
 
@@ -127,6 +129,10 @@ std::string SweepTable::CsvRow(const std::vector<JsonValue>& flat) const {
   for (const std::string& k : SummaryColumns()) {
     row += "," + (exitCode == "0" ? CsvCell(value("summary." + k)) : std::string());
   }
+  if (optimumColumns_) {
+    row += "," + CsvCell(value("optimum.correctedFuelPer100km")) + "," +
+           CsvCell(value("optimum.gap"));
+  }
   return row + "\n";
 }
 
@@ -137,6 +143,7 @@ std::string SweepTable::JsonRow(const SweepRun& run, const SweepOutcome& o) {
                      ", \"error\": " + JsonString(o.error) + ", \"summary\": " +
                      (o.exitCode == 0 ? summary : "null");
   if (o.exitCode != 0) json += ", \"partialSummary\": " + summary;
+  if (!o.optimum.empty()) json += ", \"optimum\": " + o.optimum;
   return json + "}\n";
 }
 

@@ -38,11 +38,16 @@ struct SweepOutcome {
   int exitCode = 0;
   std::string error;
   std::string summary;
+  // The optimum of the run's cycle and the run's distance from it, as a
+  // JSON object ({"correctedFuelPer100km": ..., "gap": ...}); "" for none.
+  std::string optimum;
 };
 
 class SweepTable {
  public:
-  SweepTable(std::string dir, std::vector<std::string> settingNames);
+  // `optimumColumns`: the table has the optimum's columns
+  // (optimum.correctedFuelPer100km, optimumGap) after the figures.
+  SweepTable(std::string dir, std::vector<std::string> settingNames, bool optimumColumns = false);
   ~SweepTable();
   SweepTable(const SweepTable&) = delete;
   SweepTable& operator=(const SweepTable&) = delete;
@@ -64,6 +69,7 @@ class SweepTable {
   void CloseFiles();
   std::string dir_;
   std::vector<std::string> names_;
+  bool optimumColumns_ = false;
   std::mutex mutex_;
   // summary.jsonl and summary.csv, held open for appending from the first
   // row on (closed when the files are made anew).
