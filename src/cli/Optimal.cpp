@@ -61,8 +61,9 @@ numbers, twice with a start cost). When the forward run ends more than 0.05 %
 used capacity away from its start (the solver's battery is the model's, a
 step behind), the solver aims its end again, up to 3 times.
 
-Exit codes: 0 done; 1 an input/output or data error (a map cycle, a cycle
-not driven to its end); 2 a usage error; 3 a table lookup outside its table.
+Exit codes: 0 done; 1 an input/output or data error (also a cycle not
+driven to its end); 2 a usage error (also a map cycle, or a schedule that
+would overwrite an input); 3 a table lookup outside its table.
 )";
 
 double Number(const std::vector<std::string>& args, std::size_t* i) {
@@ -175,7 +176,9 @@ int RunOptimal(const std::vector<std::string>& args, std::ostream& out, std::ost
   o.spec.limitsFromConstants = o.limitsFromConstants;
   const OptimumReport report = RunOptimum(o.spec);
   if (report.exitCode != 0) {
-    err << "drivanto-optimal: " << report.error << "\n";
+    // (A run's own message names the program already.)
+    const bool named = report.error.rfind("drivanto-optimal: ", 0) == 0;
+    err << (named ? "" : "drivanto-optimal: ") << report.error << "\n";
     return report.exitCode;
   }
   out << report.Text(o.spec, o.json);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -375,10 +376,21 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   problem.threads = spec.threads;
 
   // 2. and 3. Solve, write the schedule, drive it; aim the end again while
-  // the forward run ends away from its start.
+  // the forward run ends away from its start. The schedule lands on none of
+  // the run's inputs.
   const std::string schedule = AbsolutePath(spec.schedule);
+  for (const InputPrint& input : recorded.inputs) {
+    std::error_code ec;
+    if (!input.file.empty() && (input.file == schedule ||
+                                std::filesystem::equivalent(input.file, schedule, ec))) {
+      return fail(2, "the schedule " + schedule + " would overwrite an input of the run (" +
+                         input.key + ")");
+    }
+  }
   RunSpec forward = base;
   forward.strategy = "schedule=" + schedule;
+  // (Checked against the forward run's result files, trace and snapshot.)
+  forward.otherOutputs.emplace_back("the schedule", schedule);
   forward.strategyParams.clear();
   double target = problem.usedStart;
   for (int attempt = 0;; ++attempt) {
@@ -404,7 +416,7 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
     try {
       WriteFileAtomic(schedule, csv);
     } catch (const IoError& e) {
-      return fail(1, e.what());
+      return fail(1, std::string("the schedule cannot be written: ") + e.what());
     }
     started = Clock::now();
     report.forward = Runner().Run(forward);
