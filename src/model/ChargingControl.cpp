@@ -42,6 +42,7 @@ void StrategyControl(Sim& sim, Strategy& strategy) {
   AverageConsumption(s);
   s.strategyPower = 0;
   s.strategySpeed = 0;
+  s.strategyCurrent = 0;
   if (s.chargeManual == '0') {
     StrategyInputs in;
     in.time = s.ttot;
@@ -81,11 +82,13 @@ void StrategyControl(Sim& sim, Strategy& strategy) {
     };
     CarQueries car(*sim.tables, s, sim.sites.strategyQueries);
     const StrategyDecision d = strategy.Decide(in, car);
-    const bool usable = d.engineOn && std::isfinite(d.power) && d.power > 0 &&
+    const bool byCurrent = std::isfinite(d.current) && d.current > 0;
+    const bool usable = d.engineOn && (byCurrent || (std::isfinite(d.power) && d.power > 0)) &&
                         std::isfinite(d.engineSpeed) && d.engineSpeed >= 0;
     s.chargeState = usable ? '+' : '0';
     if (usable) {
-      s.strategyPower = d.power;
+      s.strategyPower = byCurrent ? 0.0 : d.power;
+      s.strategyCurrent = byCurrent ? d.current : 0.0;
       s.strategySpeed = d.engineSpeed;
       // A speed outside the engine's table is brought to its nearest end.
       if (d.engineSpeed > 0) {
@@ -100,7 +103,7 @@ void StrategyControl(Sim& sim, Strategy& strategy) {
   s.Ila = 0;
   if (s.chargeState == '+') {
     if (s.chargeManual == '0') {
-      s.Ila = Ratio(s.strategyPower, s.U);
+      s.Ila = s.strategyCurrent > 0 ? s.strategyCurrent : Ratio(s.strategyPower, s.U);
     } else {
       // Charging by hand: the set current or power.
       s.Ila = s.chargeSetting < 0 ? Ratio(-s.chargeSetting * 1000, s.U) : s.chargeSetting;

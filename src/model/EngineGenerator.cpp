@@ -19,7 +19,7 @@ void GeneratorStep(Sim& sim) {
     if (sim.strategy && s.chargeManual == '0') {
       // A strategy's power at its speed (or the generator's).
       if (s.strategySpeed > 0) s.engineSpeed = s.strategySpeed;
-      s.Ila = Ratio(s.strategyPower, s.U);
+      s.Ila = s.strategyCurrent > 0 ? s.strategyCurrent : Ratio(s.strategyPower, s.U);
     } else if (s.chargeSetting < 0) {
       s.Ila = Ratio(-s.chargeSetting * 1000, s.U);
     }

@@ -46,6 +46,7 @@ struct StrategyDecision {
   bool engineOn = false;
   double power = 0;        // W of electric power into the battery while on
   double engineSpeed = 0;  // rpm; 0: the generator speed of the settings
+  double current = 0;      // A charged instead of the power, when above 0
 };
 
 // Read-only questions on the car's engine tables. A question outside a table

@@ -193,12 +193,22 @@ RunResult Runner::Run(const RunSpec& runSpec) const {
     // A snapshot of a run with a strategy goes on with it and with what it
     // kept, unless the run is given a strategy of its own.
     const SavedStrategy& loaded = sim.loadedStrategy;
-    if (strategy.empty() && !loaded.name.empty()) {
+    if (runSpec.strategyObject) {
+      // The caller's own strategy (one written in Python): the run steps a
+      // copy, which takes what a snapshot of it kept.
+      sim.strategy.Set(runSpec.strategyObject->Clone());
+      Strategy* made = sim.strategy.get();
+      if (made->Name() == loaded.name && !made->TakeKeptState(loaded.kept)) {
+        throw IoError(sim.s.ValueFileName, static_cast<int>(kSnapshotLines) + 3,
+                      "what the strategy " + loaded.name + " kept is not what it keeps");
+      }
+      strategy.clear();
+    } else if (strategy.empty() && !loaded.name.empty()) {
       strategy = loaded.name;
       strategyParams = loaded.parameters;
     }
     // Else the strategy chosen for the folder in the window, if any.
-    if (strategy.empty()) TakeFolderStrategy(sim);
+    if (strategy.empty() && !runSpec.strategyObject) TakeFolderStrategy(sim);
     if (!strategy.empty()) {
       std::string why;
       sim.strategy.Set(MakeStrategy(strategy, strategyParams, s, &why));

@@ -47,6 +47,9 @@ struct RunSpec {
   // own charging control) and its parameters, NAME=value in order.
   std::string strategy;
   std::vector<std::pair<std::string, double>> strategyParams;
+  // Or a strategy the caller made (one written in Python): the run steps
+  // its Clone; a strategy chosen among the settings has no say then.
+  std::shared_ptr<const Strategy> strategyObject;
 
   // The key typed and the mouse position before the tick with this stegnr.
   std::multimap<int64_t, char> keys;

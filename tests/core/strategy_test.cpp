@@ -105,6 +105,56 @@ TEST(Strategies, TheThermostatsParametersAreItsSettings) {
   EXPECT_EQ(ra.summary.strategyParameters, "onLimit=62 offLimit=45 current=-15 speed=3200");
 }
 
+// A strategy the caller writes (as one written in Python is), deciding as the
+// thermostat does - on above one limit, off below the other, the set current
+// or power at the generator's speed - gives the thermostat's result files.
+class ThermostatAlike : public Strategy {
+ public:
+  double onLimit = 0, offLimit = 0, setting = 0;
+  std::string Name() const override { return "thermostatAlike"; }
+  std::vector<std::pair<std::string, double>> Parameters() const override { return {}; }
+  StrategyDecision Decide(const StrategyInputs& in, CarQueries&) override {
+    bool on = in.engineWasOn;
+    if (in.usedCapacity > onLimit) on = true;
+    if (in.usedCapacity < offLimit) on = false;
+    StrategyDecision d;
+    d.engineOn = on;
+    if (setting < 0) d.power = -setting * 1000;
+    else d.current = setting;
+    return d;
+  }
+  std::unique_ptr<Strategy> Clone() const override {
+    return std::make_unique<ThermostatAlike>(*this);
+  }
+};
+
+TEST(Strategies, TheCallersOwnThermostatGivesTheThermostatsResultFiles) {
+  for (double setting : {70.0, -15.0}) {
+    SCOPED_TRACE(setting);
+    BatchFolder a(DRIVANTO_TEST_DATA_DIR), b(DRIVANTO_TEST_DATA_DIR);
+    RunSpec native = Cycle(a.path(), "UDDS.CYK", "");
+    RunSpec own = Cycle(b.path(), "UDDS.CYK", "");
+    auto alike = std::make_shared<ThermostatAlike>();
+    alike->onLimit = 62;
+    alike->offLimit = 45;
+    alike->setting = setting;
+    own.strategyObject = alike;
+    for (RunSpec* r : {&native, &own}) {
+      for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+               {"Spara", "1100"}, {"chargeOnLimit", "62"}, {"chargeOffLimit", "45"},
+               {"chargeSetting", FormatShortest(setting)}}) {
+        r->Set(name, value);
+      }
+    }
+    const RunResult ra = Runner().Run(native), rb = Runner().Run(own);
+    ASSERT_EQ(ra.exitCode, 0) << ra.error;
+    ASSERT_EQ(rb.exitCode, 0) << rb.error;
+    EXPECT_EQ(rb.summary.strategy, "thermostatAlike");
+    EXPECT_TRUE(a.Read("RESULT1.TXT") == b.Read("RESULT1.TXT")) << "result file 1 differs";
+    EXPECT_TRUE(a.Read("RESULT2.TXT") == b.Read("RESULT2.TXT")) << "result file 2 differs";
+  }
+}
+
 // A run's decisions written as a schedule and replayed give the run's
 // result files again, byte for byte.
 TEST(Strategies, AScheduleReplaysTheRunItWasWrittenFrom) {
