@@ -12,26 +12,26 @@
 
 namespace {
 
-drivanto::OptimumSpec Spec(const std::string& cycle, double step, int threads) {
-  drivanto::OptimumSpec spec;
-  spec.run.folder = DRIVANTO_BENCH_DATA_DIR;
+drivanto::OptimumRequest Request(const std::string& cycle, double step, int threads) {
+  drivanto::OptimumRequest request;
+  request.run.folder = DRIVANTO_BENCH_DATA_DIR;
   for (const auto& [k, v] : std::vector<std::pair<std::string, std::string>>{
            {"cycleType", "T"}, {"Ttidd", cycle}, {"timeMode", "D"}, {"dt", "0.1"},
            {"Spara", "0000"}}) {
-    spec.run.Set(k, v);
+    request.run.Set(k, v);
   }
-  spec.step = step;
-  spec.threads = threads;
-  spec.corrections = 0;  // one solve
-  spec.schedule = "/tmp/drivanto-bench-optimal-" + cycle + ".csv";
-  return spec;
+  request.step = step;
+  request.threads = threads;
+  request.corrections = 0;  // one solve
+  request.schedule = "/tmp/drivanto-bench-optimal-" + cycle + ".csv";
+  return request;
 }
 
 void Optimum(benchmark::State& state, const std::string& cycle, double step, int threads) {
-  const drivanto::OptimumSpec spec = Spec(cycle, step, threads);
+  const drivanto::OptimumRequest request = Request(cycle, step, threads);
   double solve = 0, forward = 0, record = 0, memory = 0;
   for (auto _ : state) {
-    const drivanto::OptimumReport r = drivanto::RunOptimum(spec);
+    const drivanto::OptimumReport r = drivanto::RunOptimum(request);
     if (r.exitCode != 0) {
       state.SkipWithError(r.error.c_str());
       return;

@@ -158,19 +158,19 @@ RunSpec MakeSpec(const std::string& folder, const std::vector<std::pair<std::str
                  const std::vector<std::string>& record, long long maxSteps,
                  const std::string& constants, const std::string& loadSnapshot,
                  const std::string& saveSnapshot, const std::string& trace) {
-  RunSpec spec;
-  spec.program = "drivanto";
-  spec.folder = folder;
-  spec.constants = constants;
-  if (!loadSnapshot.empty()) spec.actions.push_back({RunSpec::Action::Load, loadSnapshot, ""});
-  for (const auto& [name, value] : settings) spec.Set(name, value);
-  spec.strategy = strategy;
-  spec.strategyParams = strategyParams;
-  spec.record = record;
-  if (maxSteps >= 0) spec.maxSteps = maxSteps;
-  spec.saveSnapshot = saveSnapshot;
-  spec.trace = trace;
-  return spec;
+  RunSpec runSpec;
+  runSpec.program = "drivanto";
+  runSpec.folder = folder;
+  runSpec.constants = constants;
+  if (!loadSnapshot.empty()) runSpec.actions.push_back({RunSpec::Action::Load, loadSnapshot, ""});
+  for (const auto& [name, value] : settings) runSpec.Set(name, value);
+  runSpec.strategy = strategy;
+  runSpec.strategyParams = strategyParams;
+  runSpec.record = record;
+  if (maxSteps >= 0) runSpec.maxSteps = maxSteps;
+  runSpec.saveSnapshot = saveSnapshot;
+  runSpec.trace = trace;
+  return runSpec;
 }
 
 py::dict Run(const std::string& folder,
@@ -180,18 +180,18 @@ py::dict Run(const std::string& folder,
              py::object strategyObject, const std::vector<std::string>& record,
              long long maxSteps, const std::string& constants, const std::string& loadSnapshot,
              const std::string& saveSnapshot, const std::string& trace) {
-  RunSpec spec = MakeSpec(folder, settings, strategy, strategyParams, record, maxSteps, constants,
+  RunSpec runSpec = MakeSpec(folder, settings, strategy, strategyParams, record, maxSteps, constants,
                           loadSnapshot, saveSnapshot, trace);
   auto failure = std::make_shared<Failure>();
   failure->error = py::none();
   if (!strategyObject.is_none()) {
-    spec.strategyObject = std::make_shared<PythonStrategy>(strategyObject, failure);
+    runSpec.strategyObject = std::make_shared<PythonStrategy>(strategyObject, failure);
   }
   RunResult r;
   {
     py::gil_scoped_release free;
-    r = Runner().Run(spec);
-    spec.strategyObject.reset();
+    r = Runner().Run(runSpec);
+    runSpec.strategyObject.reset();
   }
   py::dict out;
   out["exit_code"] = r.exitCode;
@@ -223,30 +223,30 @@ py::dict Optimum(const std::string& folder,
                  double usedMin, double usedMax, bool limitsFromConstants, double maxPower,
                  bool fixedSpeed, double startCost, double noxWeight, int threads,
                  const std::string& schedule) {
-  OptimumSpec spec;
-  spec.run = MakeSpec(folder, settings, "", {}, {}, -1, constants, "", "", "");
-  spec.run.program = "drivanto";
-  spec.step = step;
-  spec.usedPoints = usedPoints;
-  spec.powers = powers;
-  spec.usedMin = usedMin;
-  spec.usedMax = usedMax;
-  spec.limitsFromConstants = limitsFromConstants;
-  spec.maxPower = maxPower;
-  spec.fixedSpeed = fixedSpeed;
-  spec.startCost = startCost;
-  spec.noxWeight = noxWeight;
-  spec.threads = threads;
-  spec.schedule = schedule;
+  OptimumRequest request;
+  request.run = MakeSpec(folder, settings, "", {}, {}, -1, constants, "", "", "");
+  request.run.program = "drivanto";
+  request.step = step;
+  request.usedPoints = usedPoints;
+  request.powers = powers;
+  request.usedMin = usedMin;
+  request.usedMax = usedMax;
+  request.limitsFromConstants = limitsFromConstants;
+  request.maxPower = maxPower;
+  request.fixedSpeed = fixedSpeed;
+  request.startCost = startCost;
+  request.noxWeight = noxWeight;
+  request.threads = threads;
+  request.schedule = schedule;
   OptimumReport report;
   {
     py::gil_scoped_release free;
-    report = RunOptimum(spec);
+    report = RunOptimum(request);
   }
   py::dict out;
   out["exit_code"] = report.exitCode;
   out["error"] = report.error;
-  out["json"] = report.exitCode == 0 ? report.Text(spec, true) : std::string();
+  out["json"] = report.exitCode == 0 ? report.Text(request, true) : std::string();
   return out;
 }
 
@@ -281,31 +281,25 @@ PYBIND11_MODULE(_drivanto, m) {
           },
           py::arg("n"), "up to n rows ahead of a time cycle: (time s, speed m/s)");
 
-  auto answer = [](bool found, double x) -> py::object {
-    return found ? py::object(py::float_(x)) : py::object(py::none());
+  // A question with an answer or none (None outside a table).
+  auto one = [](bool (CarQueries::*q)(double, double*)) {
+    return [q](CarQueries& c, double a) -> py::object {
+      double x = 0;
+      return (c.*q)(a, &x) ? py::object(py::float_(x)) : py::object(py::none());
+    };
+  };
+  auto two = [](bool (CarQueries::*q)(double, double, double*)) {
+    return [q](CarQueries& c, double a, double b) -> py::object {
+      double x = 0;
+      return (c.*q)(a, b, &x) ? py::object(py::float_(x)) : py::object(py::none());
+    };
   };
   py::class_<CarQueries>(m, "Car", "Questions on the car's tables; None where a table has none.")
-      .def("max_torque",
-           [answer](CarQueries& c, double rpm) {
-             double t = 0;
-             const bool found = c.MaxTorque(rpm, &t);
-             return answer(found, t);
-           },
-           py::arg("rpm"), "Nm at most at this speed")
-      .def("efficiency",
-           [answer](CarQueries& c, double rpm, double torque) {
-             double e = 0;
-             const bool found = c.Efficiency(rpm, torque, &e);
-             return answer(found, e);
-           },
-           py::arg("rpm"), py::arg("torque"), "% at this point")
-      .def("fuel_flow",
-           [answer](CarQueries& c, double rpm, double torque) {
-             double f = 0;
-             const bool found = c.FuelFlow(rpm, torque, &f);
-             return answer(found, f);
-           },
-           py::arg("rpm"), py::arg("torque"), "l/s at this point")
+      .def("max_torque", one(&CarQueries::MaxTorque), py::arg("rpm"), "Nm at most at this speed")
+      .def("efficiency", two(&CarQueries::Efficiency), py::arg("rpm"), py::arg("torque"),
+           "% at this point")
+      .def("fuel_flow", two(&CarQueries::FuelFlow), py::arg("rpm"), py::arg("torque"),
+           "l/s at this point")
       .def("torque_for", &CarQueries::TorqueFor, py::arg("power"), py::arg("rpm"),
            "Nm that charges this electric power (W) at this speed")
       .def("speed_range", &CarQueries::SpeedRange, "rpm, lowest and highest of the engine's table")

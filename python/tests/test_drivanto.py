@@ -112,6 +112,26 @@ def test_a_python_strategy_resumes_from_a_snapshot_with_what_it_kept(folder):
     assert list(second["fuelLeft"]) == list(whole["fuelLeft"][7000:])
 
 
+def test_the_car_answers_inside_its_tables_and_says_none_outside(folder):
+    answers = []
+
+    class Asks(drivanto.Strategy):
+        def decide(self, inputs, car):
+            if not answers and inputs.time > 0.35:
+                low, high = car.speed_range()
+                answers.extend([car.max_torque(3000), car.max_torque(high * 10),
+                                car.efficiency(3000, 60), car.fuel_flow(3000, 60),
+                                car.efficiency(high * 10, 60), car.best_speed(15000), low < high,
+                                inputs.rows_ahead(3)])
+            return None
+
+    drivanto.run(folder, settings=dict(UDDS, Spara="0000"), strategy=Asks(), max_steps=5)
+    most, beyond, eff, flow, outside, best, ordered, ahead = answers
+    assert most > 0 and beyond is None and outside is None and ordered
+    assert 0 < eff < 100 and flow > 0 and best > 0
+    assert len(ahead) == 3 and ahead[0][0] < ahead[1][0] < ahead[2][0]
+
+
 def test_bad_input_is_an_exception_naming_it(folder):
     class Raises(drivanto.Strategy):
         def decide(self, inputs, car):

@@ -89,7 +89,7 @@ int Whole(const std::vector<std::string>& args, std::size_t* i, int least, int m
 }
 
 struct Options {
-  OptimumSpec spec;
+  OptimumRequest request;
   bool limitsFromConstants = false;
   bool json = false, help = false, version = false;
 };
@@ -100,40 +100,40 @@ Options Parse(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--set" || a == "--constants") {
-      ParseRunOption(args, &i, &o.spec.run);
+      ParseRunOption(args, &i, &o.request.run);
     } else if (a == "--step") {
-      o.spec.step = Number(args, &i);
-      if (!(o.spec.step > 0)) throw UsageError("--step takes seconds above 0");
+      o.request.step = Number(args, &i);
+      if (!(o.request.step > 0)) throw UsageError("--step takes seconds above 0");
     } else if (a == "--used-points") {
-      o.spec.usedPoints = Whole(args, &i, 2, 100000);
+      o.request.usedPoints = Whole(args, &i, 2, 100000);
     } else if (a == "--powers") {
-      o.spec.powers = Whole(args, &i, 1, 10000);
+      o.request.powers = Whole(args, &i, 1, 10000);
     } else if (a == "--max-power") {
-      o.spec.maxPower = Number(args, &i);
-      if (!(o.spec.maxPower > 0)) throw UsageError("--max-power takes watts above 0");
+      o.request.maxPower = Number(args, &i);
+      if (!(o.request.maxPower > 0)) throw UsageError("--max-power takes watts above 0");
     } else if (a == "--used-min") {
-      o.spec.usedMin = Number(args, &i);
+      o.request.usedMin = Number(args, &i);
     } else if (a == "--used-max") {
-      o.spec.usedMax = Number(args, &i);
+      o.request.usedMax = Number(args, &i);
     } else if (a == "--limits-from-constants") {
       o.limitsFromConstants = true;
     } else if (a == "--fixed-speed") {
-      o.spec.fixedSpeed = true;
+      o.request.fixedSpeed = true;
     } else if (a == "--start-cost") {
-      o.spec.startCost = Number(args, &i);
-      if (o.spec.startCost < 0) throw UsageError("--start-cost takes litres, not below 0");
+      o.request.startCost = Number(args, &i);
+      if (o.request.startCost < 0) throw UsageError("--start-cost takes litres, not below 0");
     } else if (a == "--nox-weight") {
-      o.spec.noxWeight = Number(args, &i);
-      if (o.spec.noxWeight < 0) throw UsageError("--nox-weight takes litres, not below 0");
+      o.request.noxWeight = Number(args, &i);
+      if (o.request.noxWeight < 0) throw UsageError("--nox-weight takes litres, not below 0");
     } else if (a == "-j") {
-      o.spec.threads = Whole(args, &i, 1, 256);
+      o.request.threads = Whole(args, &i, 1, 256);
     } else if (a.rfind("-j", 0) == 0 && a.size() > 2 && a[2] != '-') {
       std::vector<std::string> pair = {"-j", a.substr(2)};
       std::size_t k = 0;
-      o.spec.threads = Whole(pair, &k, 1, 256);
+      o.request.threads = Whole(pair, &k, 1, 256);
     } else if (a == "--schedule") {
       if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
-      o.spec.schedule = args[++i];
+      o.request.schedule = args[++i];
     } else if (a == "--json") {
       o.json = true;
     } else if (a == "--help" || a == "-h") {
@@ -144,14 +144,14 @@ Options Parse(const std::vector<std::string>& args) {
       throw UsageError("unknown option " + a);
     } else {
       if (folderSeen) throw UsageError("only one FOLDER may be given");
-      o.spec.run.folder = a;
+      o.request.run.folder = a;
       folderSeen = true;
     }
   }
-  if (o.limitsFromConstants && (!std::isnan(o.spec.usedMin) || !std::isnan(o.spec.usedMax))) {
+  if (o.limitsFromConstants && (!std::isnan(o.request.usedMin) || !std::isnan(o.request.usedMax))) {
     throw UsageError("--limits-from-constants or --used-min/--used-max, not both");
   }
-  o.spec.run.program = "drivanto-optimal";
+  o.request.run.program = "drivanto-optimal";
   return o;
 }
 
@@ -173,15 +173,15 @@ int RunOptimal(const std::vector<std::string>& args, std::ostream& out, std::ost
     out << "drivanto-optimal " << kVersion << "\n";
     return 0;
   }
-  o.spec.limitsFromConstants = o.limitsFromConstants;
-  const OptimumReport report = RunOptimum(o.spec);
+  o.request.limitsFromConstants = o.limitsFromConstants;
+  const OptimumReport report = RunOptimum(o.request);
   if (report.exitCode != 0) {
     // (A run's own message names the program already.)
     const bool named = report.error.rfind("drivanto-optimal: ", 0) == 0;
     err << (named ? "" : "drivanto-optimal: ") << report.error << "\n";
     return report.exitCode;
   }
-  out << report.Text(o.spec, o.json);
+  out << report.Text(o.request, o.json);
   for (const std::string& w : report.forward.warnings) err << "drivanto-optimal: " << w << "\n";
   return 0;
 }

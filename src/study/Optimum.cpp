@@ -270,7 +270,7 @@ double SecondsSince(std::chrono::steady_clock::time_point t) {
 
 }  // namespace
 
-OptimumReport RunOptimum(const OptimumSpec& spec) {
+OptimumReport RunOptimum(const OptimumRequest& request) {
   using Clock = std::chrono::steady_clock;
   OptimumReport report;
   auto fail = [&](int code, const std::string& why) {
@@ -278,13 +278,13 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
     report.error = why;
     return report;
   };
-  if (!(spec.step > 0) || !std::isfinite(spec.step)) return fail(2, "the decision step must be above 0 s");
-  if (spec.usedPoints < 2 || spec.powers < 1) {
+  if (!(request.step > 0) || !std::isfinite(request.step)) return fail(2, "the decision step must be above 0 s");
+  if (request.usedPoints < 2 || request.powers < 1) {
     return fail(2, "the grids need at least 2 points of used capacity and 1 power");
   }
   // The runs are the car's with the optimum's strategy: a strategy chosen
   // among the settings has no say.
-  RunSpec base = spec.run;
+  RunSpec base = request.run;
   std::erase_if(base.actions, [](const RunSpec::Action& a) {
     return a.kind == RunSpec::Action::Set && IsStrategyChoice(a.a);
   });
@@ -316,9 +316,9 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   OptimumProblem problem;
   problem.capacity = car.s.batCapacity;
   problem.usedStart = car.s.usedCapacity;
-  problem.usedMin = std::isnan(spec.usedMin) ? std::max(0.01, problem.usedStart - 10) : spec.usedMin;
-  problem.usedMax = std::isnan(spec.usedMax) ? std::min(100.0, problem.usedStart + 10) : spec.usedMax;
-  if (spec.limitsFromConstants) {
+  problem.usedMin = std::isnan(request.usedMin) ? std::max(0.01, problem.usedStart - 10) : request.usedMin;
+  problem.usedMax = std::isnan(request.usedMax) ? std::min(100.0, problem.usedStart + 10) : request.usedMax;
+  if (request.limitsFromConstants) {
     problem.usedMin = car.s.chargeOffLimit;
     problem.usedMax = car.s.chargeOnLimit;
   }
@@ -330,10 +330,10 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   if (!(problem.capacity > 0)) return fail(1, "the battery has no capacity (batCapacity)");
   report.usedMin = problem.usedMin;
   report.usedMax = problem.usedMax;
-  report.generatorSpeed = spec.fixedSpeed ? queries.GeneratorSpeed() : 0;
-  double most = spec.maxPower;
+  report.generatorSpeed = request.fixedSpeed ? queries.GeneratorSpeed() : 0;
+  double most = request.maxPower;
   if (most <= 0) {
-    if (spec.fixedSpeed) {
+    if (request.fixedSpeed) {
       double torque = 0;
       const double n = queries.GeneratorSpeed();
       if (n > 2 && queries.MaxTorque(n, &torque) && queries.TorqueFor(1000, n) > 0) {
@@ -344,11 +344,11 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
     }
   }
   report.maxPower = most;
-  problem.points = OperatingPoints(queries, most, spec.powers, report.generatorSpeed);
+  problem.points = OperatingPoints(queries, most, request.powers, report.generatorSpeed);
   report.powers = static_cast<int>(problem.points.size());
   if (problem.points.empty()) {
     return fail(1, "the engine's tables give no charging power up to " + FormatShortest(most) +
-                       " W" + (spec.fixedSpeed ? " at the generator's speed" : ""));
+                       " W" + (request.fixedSpeed ? " at the generator's speed" : ""));
   }
   problem.voltages = [&queries](double u, const std::vector<double>& currents) {
     return queries.Voltages(u, currents);
@@ -361,7 +361,7 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   long last = -1;
   for (std::size_t s = 0; s < recorder.ttot.size(); ++s) {
     const long stage =
-        std::max(0L, static_cast<long>(std::ceil((recorder.ttot[s] - t0) / spec.step - 1e-9)) - 1);
+        std::max(0L, static_cast<long>(std::ceil((recorder.ttot[s] - t0) / request.step - 1e-9)) - 1);
     if (stage != last) {
       problem.first.push_back(s);
       last = stage;
@@ -369,16 +369,16 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
   }
   problem.first.push_back(recorder.ttot.size());
   report.stages = static_cast<int>(problem.first.size() - 1);
-  problem.usedPoints = spec.usedPoints;
-  problem.startCost = spec.startCost;
-  problem.noxWeight = spec.noxWeight;
+  problem.usedPoints = request.usedPoints;
+  problem.startCost = request.startCost;
+  problem.noxWeight = request.noxWeight;
   problem.engineOnAtStart = car.s.chargeState == '+';
-  problem.threads = spec.threads;
+  problem.threads = request.threads;
 
   // 2. and 3. Solve, write the schedule, drive it; aim the end again while
   // the forward run ends away from its start. The schedule lands on none of
   // the run's inputs.
-  const std::string schedule = AbsolutePath(spec.schedule);
+  const std::string schedule = AbsolutePath(request.schedule);
   for (const InputPrint& input : recorded.inputs) {
     std::error_code ec;
     if (!input.file.empty() && (input.file == schedule ||
@@ -423,13 +423,13 @@ OptimumReport RunOptimum(const OptimumSpec& spec) {
     report.forwardSeconds += SecondsSince(started);
     if (report.forward.exitCode != 0) return fail(report.forward.exitCode, report.forward.error);
     const double miss = report.forward.summary.balance.endUsedCapacity - problem.usedStart;
-    if (std::fabs(miss) <= 0.05 || attempt >= spec.corrections) break;
+    if (std::fabs(miss) <= 0.05 || attempt >= request.corrections) break;
     target -= miss;
   }
   return report;
 }
 
-std::string OptimumReport::Text(const OptimumSpec& spec, bool json) const {
+std::string OptimumReport::Text(const OptimumRequest& request, bool json) const {
   const RunSummary& f = forward.summary;
   const double km = f.distance / 1000;
   const double difference =
@@ -450,19 +450,19 @@ std::string OptimumReport::Text(const OptimumSpec& spec, bool json) const {
     add("forwardCorrectedFuel", JsonNumber(f.balance.correctedFuel));
     add("forwardCorrectedFuelPer100km", JsonNumber(f.balance.correctedFuelPer100km));
     add("differencePercent", JsonNumber(difference));
-    add("step", JsonNumber(spec.step));
+    add("step", JsonNumber(request.step));
     add("stages", std::to_string(stages));
-    add("usedPoints", std::to_string(spec.usedPoints));
+    add("usedPoints", std::to_string(request.usedPoints));
     add("usedMin", JsonNumber(usedMin));
     add("usedMax", JsonNumber(usedMax));
     add("powers", std::to_string(powers));
     add("maxPower", JsonNumber(maxPower));
-    add("engineSpeed", spec.fixedSpeed ? JsonNumber(generatorSpeed) : "\"best\"");
-    add("startCost", JsonNumber(spec.startCost));
-    add("noxWeight", JsonNumber(spec.noxWeight));
-    add("threads", std::to_string(spec.threads));
+    add("engineSpeed", request.fixedSpeed ? JsonNumber(generatorSpeed) : "\"best\"");
+    add("startCost", JsonNumber(request.startCost));
+    add("noxWeight", JsonNumber(request.noxWeight));
+    add("threads", std::to_string(request.threads));
     add("solves", std::to_string(solves));
-    add("schedule", JsonString(AbsolutePath(spec.schedule)));
+    add("schedule", JsonString(AbsolutePath(request.schedule)));
     add("scheduleRows", std::to_string(scheduleRows));
     add("memoryBytes", std::to_string(solution.memoryBytes));
     add("recordSeconds", JsonNumber(recordSeconds));
@@ -484,19 +484,19 @@ std::string OptimumReport::Text(const OptimumSpec& spec, bool json) const {
   std::snprintf(line, sizeof line, "difference      %+.2f %% (the forward run's fuel against the solver's)\n", difference);
   o += line;
   std::snprintf(line, sizeof line, "grids           %d points of used capacity from %g to %g %%, %d charging powers up to %.0f W %s, a decision every %g s (%d decisions)\n",
-                spec.usedPoints, usedMin, usedMax, powers, maxPower,
-                spec.fixedSpeed ? "at the generator's speed" : "each at its best engine speed",
-                spec.step, stages);
+                request.usedPoints, usedMin, usedMax, powers, maxPower,
+                request.fixedSpeed ? "at the generator's speed" : "each at its best engine speed",
+                request.step, stages);
   o += line;
-  if (spec.startCost > 0 || spec.noxWeight > 0) {
+  if (request.startCost > 0 || request.noxWeight > 0) {
     std::snprintf(line, sizeof line, "weights         %g l per engine start, %g l per g of NOx\n",
-                  spec.startCost, spec.noxWeight);
+                  request.startCost, request.noxWeight);
     o += line;
   }
-  o += "schedule        " + AbsolutePath(spec.schedule) + " (" + std::to_string(scheduleRows) + " rows)\n";
+  o += "schedule        " + AbsolutePath(request.schedule) + " (" + std::to_string(scheduleRows) + " rows)\n";
   std::snprintf(line, sizeof line, "time            recording %.3f s, solver %.3f s (%d solve%s, %d thread%s), forward run %.3f s\n",
-                recordSeconds, solveSeconds, solves, solves == 1 ? "" : "s", spec.threads,
-                spec.threads == 1 ? "" : "s", forwardSeconds);
+                recordSeconds, solveSeconds, solves, solves == 1 ? "" : "s", request.threads,
+                request.threads == 1 ? "" : "s", forwardSeconds);
   o += line;
   std::snprintf(line, sizeof line, "memory          %.1f MB kept by the solver\n",
                 solution.memoryBytes / 1e6);

@@ -62,7 +62,7 @@ struct OptimumSolution {
 OptimumSolution SolveOptimum(const OptimumProblem& problem);
 
 // The optimum of a run as drivanto-optimal makes it.
-struct OptimumSpec {
+struct OptimumRequest {
   RunSpec run;  // the car and its settings (a time cycle)
   double step = 1;  // s between decisions
   int usedPoints = 200;
@@ -95,9 +95,9 @@ struct OptimumReport {
   RunResult forward;
   // The figures as drivanto-optimal prints them: text, or one JSON object
   // with "solver" and "forward" (the forward run's summary).
-  std::string Text(const OptimumSpec& spec, bool json) const;
+  std::string Text(const OptimumRequest& request, bool json) const;
 };
 
-OptimumReport RunOptimum(const OptimumSpec& spec);
+OptimumReport RunOptimum(const OptimumRequest& request);
 
 }  // namespace drivanto

@@ -789,17 +789,17 @@ Optima FindOptima(const Options& o, const RunSpec& common, const std::vector<con
   for (std::size_t n = 0; n < firsts.size(); ++n) {
     err << "\roptimum " << n + 1 << " of " << firsts.size() << "...";
     err.flush();
-    OptimumSpec spec;
-    spec.run = common;
-    spec.run.folder = o.folder;
-    for (const auto& [name, value] : firsts[n]->settings) spec.run.Set(name, value);
+    OptimumRequest request;
+    request.run = common;
+    request.run.folder = o.folder;
+    for (const auto& [name, value] : firsts[n]->settings) request.run.Set(name, value);
     // Its forward run writes no result file into the study's folder.
-    spec.run.Set("Spara", "0000");
-    spec.run.trace.clear();
-    spec.run.saveSnapshot.clear();
-    spec.threads = static_cast<int>(std::max(1u, o.jobs ? o.jobs : std::thread::hardware_concurrency()));
-    spec.schedule = o.out + "/optimum-" + std::to_string(n + 1) + ".csv";
-    const OptimumReport report = RunOptimum(spec);
+    request.run.Set("Spara", "0000");
+    request.run.trace.clear();
+    request.run.saveSnapshot.clear();
+    request.threads = static_cast<int>(std::max(1u, o.jobs ? o.jobs : std::thread::hardware_concurrency()));
+    request.schedule = o.out + "/optimum-" + std::to_string(n + 1) + ".csv";
+    const OptimumReport report = RunOptimum(request);
     if (report.exitCode == 0) {
       optima.corrected_[Optima::Key(*firsts[n])] =
           report.forward.summary.balance.correctedFuelPer100km;

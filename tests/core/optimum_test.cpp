@@ -137,10 +137,10 @@ TEST(Optimum, NoStrategyBeatsTheOptimumOnTheBundledSchedules) {
   };
   for (const char* name : {"UDDS.CYK", "HWFET.CYK", "WLTC3B.CYK", "NEDC.CYK", "FTP75.CYK"}) {
     SCOPED_TRACE(name);
-    OptimumSpec spec;
-    spec.run = cycle(name);
-    spec.schedule = f / "optimal.csv";
-    const OptimumReport o = RunOptimum(spec);
+    OptimumRequest request;
+    request.run = cycle(name);
+    request.schedule = f / "optimal.csv";
+    const OptimumReport o = RunOptimum(request);
     ASSERT_EQ(o.exitCode, 0) << o.error;
     if (std::string(name) == "HWFET.CYK") {
       // A study with --optimum gives each run this optimum and its distance
