@@ -62,21 +62,24 @@ void StrategyControl(Sim& sim, Strategy& strategy) {
     in.rowsAhead = [&sim](int n) {
       std::vector<std::pair<double, double>> rows;
       const State& st = sim.s;
-      if (st.cycleType != 'T' || !sim.cycleFile.IsOpen() || n <= 0) return rows;
+      if (st.cycleType != 'T' || n <= 0) return rows;
       // The row read last lies ahead of the one being driven; the rest
-      // follow in the file (read from a copy of the reader's place).
-      if (!sim.cycleRowIsInitial && st.readRow[1] > st.cycleTime) {
+      // follow in the file (read from a copy of the reader's place). Before
+      // the reader has opened the file (the first step), from its beginning.
+      const bool fromStart = !sim.cycleFile.IsOpen();
+      if (!fromStart && !sim.cycleRowIsInitial && st.readRow[1] > st.cycleTime) {
         rows.emplace_back(st.readRow[1], st.readRow[2]);
       }
-      CycleFile ahead = sim.cycleFile;
       try {
+        CycleFile ahead = sim.cycleFile;
+        if (fromStart) ahead.Open(st.Ttidd);
         double row[6];
         while (static_cast<int>(rows.size()) < n && !ahead.AtEnd()) {
           ahead.ReadRow(row);
-          rows.emplace_back(row[0], row[1]);
+          if (!fromStart || row[0] > st.cycleTime) rows.emplace_back(row[0], row[1]);
         }
       } catch (const std::exception&) {
-        // A row the reader cannot read ends what lies ahead.
+        // A file or a row the reader cannot read ends what lies ahead.
       }
       return rows;
     };
