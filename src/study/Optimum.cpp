@@ -119,7 +119,7 @@ OptimumSolution SolveOptimum(const OptimumProblem& p) {
   // steeply from the end's: never flat, or the solver would find there a
   // battery that empties for nothing and carry it back over the grid.
   const double highest = grid[n - 1];
-  auto costAt = [&](const float* row, double u) {
+  auto costAt = [&](const auto* row, double u) {
     const double g = (u - lowest) / du;
     if (g <= 0) return static_cast<double>(row[0]) + kOutside * (lowest - u);
     const double top = static_cast<double>(n - 1);
@@ -171,17 +171,7 @@ OptimumSolution SolveOptimum(const OptimumProblem& p) {
             const int onLater = layers == 2 && c > 0 ? 1 : 0;
             const double u = next[c];
             // The later cost, read from the double carried row.
-            const double* row = &later[onLater * layer];
-            double ahead;
-            const double g = (u - lowest) / du;
-            if (g <= 0) {
-              ahead = row[0] + kOutside * (lowest - u);
-            } else if (g >= static_cast<double>(n - 1)) {
-              ahead = row[n - 1] + kOutside * (u - highest);
-            } else {
-              const std::size_t j = static_cast<std::size_t>(g);
-              ahead = row[j] + (g - static_cast<double>(j)) * (row[j + 1] - row[j]);
-            }
+            const double ahead = costAt(&later[onLater * layer], u);
             double cost = (burn[c] + p.noxWeight * nox[c]) * length + ahead;
             if (layers == 2 && e == 0 && c > 0) cost += p.startCost;
             best = std::min(best, cost);
