@@ -309,8 +309,4 @@ PYBIND11_MODULE(_drivanto, m) {
 
   m.def("run", &Run);
   m.def("optimum", &Optimum);
-  m.def("unit_of", [](const std::string& name) {
-    const NamedField* f = FindField(name);
-    return f ? std::string(f->unit) : std::string();
-  });
 }

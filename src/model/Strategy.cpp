@@ -67,23 +67,6 @@ bool CarQueries::NOxFlow(double rpm, double torque, double* flow) {
   return true;
 }
 
-bool CarQueries::Voltage(double usedCapacity, double current, double* volts) {
-  // The current scaled to the battery the tables describe.
-  if (s_.batTableCapacity > 0.1 && s_.batCapacity != 0) {
-    current = current * s_.batTableCapacity / s_.batCapacity;
-  }
-  try {
-    if (current >= 0) {
-      return Lookup2(tables_.Get2(sites_.batteryDischarge, s_.Tbat, "1"), 'i', 'i', usedCapacity,
-                     current, volts);
-    }
-    return Lookup2(tables_.Get2(sites_.batteryCharge, s_.Tbat, "2"), 'i', 'i', usedCapacity,
-                   -current, volts);
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 std::vector<double> CarQueries::Voltages(double usedCapacity, const std::vector<double>& currents) {
   std::vector<double> volts(currents.size(), std::nan(""));
   const double scale = s_.batTableCapacity > 0.1 && s_.batCapacity != 0

@@ -75,11 +75,9 @@ class CarQueries {
   // g/s of NOx at this point (the fuel flow times the table's g/kg); false
   // outside the tables.
   bool NOxFlow(double rpm, double torque, double* flow);
-  // V at the battery's terminals at this used capacity (%) and current (A,
-  // positive discharging), from the battery's tables as the step has it.
-  bool Voltage(double usedCapacity, double current, double* volts);
-  // The same for many currents at one used capacity (the tables found once);
-  // NaN where a table has no answer.
+  // V at the battery's terminals at this used capacity (%) for each current
+  // (A, positive discharging), from the battery's tables as the step has
+  // them (the tables found once); NaN where a table has no answer.
   std::vector<double> Voltages(double usedCapacity, const std::vector<double>& currents);
   // Ah the battery holds.
   double Capacity() const { return s_.batCapacity; }
